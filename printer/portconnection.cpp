@@ -37,10 +37,10 @@ std::int32_t baudRateOf(const QString &baudText)
     const qlonglong value = baudText.trimmed().toLongLong(&ok, 10);
     if (!ok || value < std::numeric_limits<std::int32_t>::min()
         || value > std::numeric_limits<std::int32_t>::max()) {
-        throw ConversionError(QCoreApplication::translate("Printer",
-                                                          "The baud rate \"%1\" is not a number.")
-                                      .arg(baudText)
-                                      .toStdString());
+        throw ConversionError(
+                QCoreApplication::translate("Printer", "The baud rate \"%1\" is not a number.")
+                        .arg(baudText)
+                        .toStdString());
     }
     return static_cast<std::int32_t>(value);
 }
@@ -66,13 +66,13 @@ std::int32_t OpenPort(PosLibrary &library, const PortSettings &settings)
     std::int32_t result = 0;
     switch (portKindOf(settings.portText)) {
     case PortKind::Ethernet:
-        result = library.POS_Open(trimSpaces(settings.ipText).toLocal8Bit(), 0, 0, 0, 0,
-                                  EthernetMode);
+        result = library.POS_Open(
+                trimSpaces(settings.ipText).toLocal8Bit(), 0, 0, 0, 0, EthernetMode);
         break;
     case PortKind::Serial: {
         const std::int32_t baud = baudRateOf(settings.baudText);
-        result = library.POS_Open(settings.portText.toLocal8Bit(), baud, SerialDataBits, 0, 0,
-                                  SerialMode);
+        result = library.POS_Open(
+                settings.portText.toLocal8Bit(), baud, SerialDataBits, 0, 0, SerialMode);
         break;
     }
     case PortKind::Parallel:

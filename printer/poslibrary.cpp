@@ -8,8 +8,7 @@ namespace Printer {
 
 PosLibrary::PosLibrary(const QString &fileName)
     : m_library(fileName)
-{
-}
+{}
 
 // The library stays loaded until the process ends: unloading while a
 // connection might still be open would leave its descriptors dangling.
@@ -28,18 +27,18 @@ Fn PosLibrary::resolve(Fn &slot, const char *symbol)
     if (slot)
         return slot;
     if (!m_library.isLoaded() && !m_library.load()) {
-        throw PrinterLibraryError(
-                QCoreApplication::translate("Printer", "The printer library could not be loaded: %1")
-                        .arg(m_library.errorString())
-                        .toStdString());
+        throw PrinterLibraryError(QCoreApplication::translate(
+                                          "Printer", "The printer library could not be loaded: %1")
+                                          .arg(m_library.errorString())
+                                          .toStdString());
     }
     slot = reinterpret_cast<Fn>(m_library.resolve(symbol));
     if (!slot) {
-        throw PrinterLibraryError(QCoreApplication::translate(
-                                          "Printer", "The printer library %1 has no entry point %2.")
-                                          .arg(QDir::toNativeSeparators(m_library.fileName()),
-                                               QLatin1String(symbol))
-                                          .toStdString());
+        throw PrinterLibraryError(
+                QCoreApplication::translate("Printer",
+                                            "The printer library %1 has no entry point %2.")
+                        .arg(QDir::toNativeSeparators(m_library.fileName()), QLatin1String(symbol))
+                        .toStdString());
     }
     return slot;
 }
@@ -53,8 +52,8 @@ std::int32_t PosLibrary::POS_Open(const QByteArray &name,
 {
     // The callee gets its own NUL-terminated copy, valid for this call only.
     const QByteArray copy(name.constData(), name.size());
-    return resolve(m_open, "POS_Open")(copy.constData(), baudRate, dataBits, parity, stopBits,
-                                       openMode);
+    return resolve(m_open,
+                   "POS_Open")(copy.constData(), baudRate, dataBits, parity, stopBits, openMode);
 }
 
 std::int32_t PosLibrary::POS_StartDoc()

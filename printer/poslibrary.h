@@ -45,8 +45,8 @@ public:
     std::int32_t POS_Close();
 
 private:
-    using OpenFn = std::int32_t (*)(const char *, std::int32_t, std::int32_t, std::int32_t,
-                                    std::int32_t, std::int32_t);
+    using OpenFn = std::int32_t (*)(
+            const char *, std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t);
     using DocFn = std::int32_t (*)();
     using WriteFn = std::int32_t (*)(std::int32_t, const char *, std::int32_t);
 

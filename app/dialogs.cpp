@@ -1,0 +1,61 @@
+#include "dialogs.h"
+
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QMessageBox>
+
+#include <exception>
+
+namespace App {
+
+QtDialogs::QtDialogs(QWidget *parent)
+    : m_parent(parent)
+{}
+
+void QtDialogs::showMessage(MessageIcon icon,
+                            const QString &caption,
+                            const QString &text,
+                            const QString &details)
+{
+    QMessageBox box(m_parent);
+    switch (icon) {
+    case MessageIcon::None:
+        box.setIcon(QMessageBox::NoIcon);
+        break;
+    case MessageIcon::Information:
+        box.setIcon(QMessageBox::Information);
+        break;
+    case MessageIcon::Warning:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case MessageIcon::Critical:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    }
+    box.setWindowTitle(caption.isEmpty() ? QGuiApplication::applicationDisplayName() : caption);
+    box.setText(text);
+    if (!details.isEmpty())
+        box.setDetailedText(details);
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+}
+
+QStringList QtDialogs::getOpenFileNames(const QStringList &nameFilters)
+{
+    QFileDialog dialog(m_parent);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setNameFilters(nameFilters);
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    return dialog.selectedFiles();
+}
+
+void reportUnhandledError(Dialogs &dialogs, const std::exception &error)
+{
+    dialogs.showMessage(MessageIcon::Critical,
+                        QGuiApplication::applicationDisplayName(),
+                        QString::fromUtf8(error.what()));
+}
+
+} // namespace App

@@ -1,0 +1,238 @@
+#include "frmcuttest.h"
+
+#include "dialogs.h"
+#include "printoutcommand.h"
+
+#include <defaultaddress.h>
+#include <installedprinters.h>
+
+#include <QComboBox>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace App {
+
+namespace {
+
+QRect twips(int left, int top, int width, int height)
+{
+    const int p = FrmCutTest::TwipsPerPixel;
+    return QRect(left / p, top / p, width / p, height / p);
+}
+
+template<typename W>
+W *place(QWidget *parent, const char *name, const QRect &geometry)
+{
+    auto widget = new W(parent);
+    widget->setObjectName(QLatin1String(name));
+    widget->setGeometry(geometry);
+    return widget;
+}
+
+QLabel *label(QWidget *parent, const char *name, const QString &caption, const QRect &geometry)
+{
+    QLabel *l = place<QLabel>(parent, name, geometry);
+    l->setText(caption);
+    return l;
+}
+
+QComboBox *dropDownList(QWidget *parent, const char *name, const QRect &geometry)
+{
+    QComboBox *combo = place<QComboBox>(parent, name, geometry);
+    combo->setEditable(false);
+    return combo;
+}
+
+QPushButton *
+button(QWidget *parent, const char *name, const QString &caption, const QRect &geometry)
+{
+    QPushButton *b = place<QPushButton>(parent, name, geometry);
+    b->setText(caption);
+    b->setAutoDefault(false);
+    return b;
+}
+
+} // namespace
+
+FrmCutTest::FrmCutTest(Printer::PosLibrary &library, Dialogs *dialogs, QWidget *parent)
+    : QWidget(parent)
+    , m_library(library)
+{
+    if (!dialogs) {
+        m_ownDialogs = std::make_unique<QtDialogs>(this);
+        dialogs = m_ownDialogs.get();
+    }
+    m_dialogs = dialogs;
+
+    setObjectName(QStringLiteral("FrmCutTest"));
+    setWindowTitle(QStringLiteral("Frm_Kelvane(17-3-31)"));
+    setWindowIcon(QIcon(QStringLiteral(":/nvlogo/nvlogo.ico")));
+    setFixedSize(5805 / TwipsPerPixel, 1935 / TwipsPerPixel);
+
+    createControls();
+    fitFontToLayout();
+    Form_Load();
+}
+
+FrmCutTest::~FrmCutTest() = default;
+
+void FrmCutTest::createControls()
+{
+    Label1 = label(this, "Label1", QStringLiteral("Port:"), twips(105, 150, 450, 255));
+    Combo1 = place<QComboBox>(this, "Combo1", twips(645, 105, 1575, 315));
+    Combo1->setEditable(true);
+    Combo1->setInsertPolicy(QComboBox::NoInsert);
+    // Completion would turn a typed "C" into "COM1" and switch the connection kind early.
+    Combo1->setCompleter(nullptr);
+    Combo1->setEditText(QStringLiteral("Combo1"));
+    Label2 = label(this, "Label2", QStringLiteral("IP:"), twips(105, 570, 255, 255));
+    Text1 = place<QLineEdit>(this, "Text1", twips(675, 540, 1575, 285));
+    Text1->setText(Controls::defaultPrinterAddress());
+    Label3 = label(this, "Label3", QStringLiteral("Driver:"), twips(105, 990, 495, 255));
+    Combo2 = dropDownList(this, "Combo2", twips(735, 945, 2115, 315));
+    Label4 = label(this, "Label4", QStringLiteral("Baundrate:"), twips(105, 1365, 840, 255));
+    Combo3 = dropDownList(this, "Combo3", twips(975, 1350, 1095, 315));
+    CmdDownload = button(
+            this, "CmdDownload", QStringLiteral("Download Picture"), twips(3045, 210, 2325, 750));
+    Combo4 = dropDownList(this, "Combo4", twips(3150, 1170, 645, 315));
+    CmdPrintOut = button(
+            this, "CmdPrintOut", QStringLiteral("Print Out"), twips(3915, 1170, 1635, 600));
+    Label5 = label(this, "Label5", QStringLiteral("No:"), twips(2835, 1215, 285, 240));
+    Combo5 = dropDownList(this, "Combo5", twips(2520, 1530, 1275, 315));
+
+    // Keyboard focus order; the labels never take the focus.
+    const QList<QWidget *> focusOrder
+            = {Combo1, Combo2, Combo3, CmdDownload, Combo4, CmdPrintOut, Combo5, Text1};
+    for (int i = 1; i < focusOrder.size(); ++i)
+        QWidget::setTabOrder(focusOrder.at(i - 1), focusOrder.at(i));
+    Combo1->setFocus();
+
+    connect(Combo1, &QComboBox::currentIndexChanged, this, &FrmCutTest::Combo1_Click);
+    connect(Combo1, &QComboBox::editTextChanged, this, &FrmCutTest::Combo1_Change);
+    connect(CmdPrintOut, &QPushButton::clicked, this, &FrmCutTest::CmdPrintOut_Click);
+}
+
+void FrmCutTest::fitFontToLayout()
+{
+    // The layout is fixed in twips and was drawn for a small dialog font; a larger
+    // desktop font would cut captions off, so the font shrinks until they all fit.
+    const QList<QPair<QWidget *, QString>> captions = {{Label1, Label1->text()},
+                                                       {Label2, Label2->text()},
+                                                       {Label3, Label3->text()},
+                                                       {Label4, Label4->text()},
+                                                       {Label5, Label5->text()},
+                                                       {CmdDownload, CmdDownload->text()},
+                                                       {CmdPrintOut, CmdPrintOut->text()},
+                                                       {Text1, Controls::defaultPrinterAddress()}};
+    constexpr qreal SmallestPointSize = 6.0;
+    constexpr int TextMargins = 8; // frame and padding of a text box
+    QFont f = font();
+    auto fits = [&] {
+        const QFontMetrics metrics(f);
+        for (const auto &[widget, text] : captions) {
+            const int room = widget == Text1 ? widget->width() - TextMargins : widget->width();
+            if (metrics.horizontalAdvance(text) > room)
+                return false;
+        }
+        return true;
+    };
+    while (f.pointSizeF() > SmallestPointSize && !fits())
+        f.setPointSizeF(f.pointSizeF() - 0.5);
+    setFont(f);
+}
+
+void FrmCutTest::Form_Load()
+{
+    Combo1->addItems({QStringLiteral("ETHERNET"),
+                      QStringLiteral("COM1"),
+                      QStringLiteral("COM2"),
+                      QStringLiteral("COM3"),
+                      QStringLiteral("COM4"),
+                      QStringLiteral("COM5"),
+                      QStringLiteral("COM6"),
+                      QStringLiteral("COM7"),
+                      QStringLiteral("COM8"),
+                      QStringLiteral("COM9"),
+                      QStringLiteral("LPT1"),
+                      QStringLiteral("LPT2"),
+                      QStringLiteral("LPT3"),
+                      QStringLiteral("DRIVER")});
+    Combo1->setCurrentIndex(0);
+    // The first item may already have been current, which raises no selection signal.
+    Combo1_Click();
+
+    Combo3->addItems({QStringLiteral("9600"),
+                      QStringLiteral("19200"),
+                      QStringLiteral("38400"),
+                      QStringLiteral("115200")});
+    Combo3->setCurrentIndex(1);
+
+    Combo5->addItems({QStringLiteral("normal"),
+                      QStringLiteral("double width"),
+                      QStringLiteral("double height"),
+                      QStringLiteral("double")});
+    Combo5->setCurrentIndex(0);
+
+    for (int i = 0; i <= 12; ++i)
+        Combo4->addItem(QString::number(i + 1));
+    Combo4->setCurrentIndex(0);
+
+    Combo2->addItems(Printer::installedPrinters());
+    Combo2->setCurrentIndex(Combo2->count() > 0 ? 0 : -1);
+}
+
+Printer::PortSettings FrmCutTest::portSettings() const
+{
+    return {Combo1->currentText(), Text1->text(), Combo2->currentText(), Combo3->currentText()};
+}
+
+void FrmCutTest::applyConnectionKind()
+{
+    bool ip = false;
+    bool printer = false;
+    bool baud = false;
+    switch (Printer::portKindOf(Combo1->currentText())) {
+    case Printer::PortKind::Ethernet:
+        ip = true;
+        break;
+    case Printer::PortKind::Serial:
+        baud = true;
+        break;
+    case Printer::PortKind::Parallel:
+        break;
+    case Printer::PortKind::Driver:
+        printer = true;
+        break;
+    case Printer::PortKind::Unknown:
+        return; // a text of no known kind leaves the settings as they were
+    }
+    Text1->setEnabled(ip);
+    Combo2->setEnabled(printer);
+    Combo3->setEnabled(baud);
+}
+
+void FrmCutTest::Combo1_Click()
+{
+    applyConnectionKind();
+}
+
+void FrmCutTest::Combo1_Change()
+{
+    applyConnectionKind();
+}
+
+void FrmCutTest::CmdPrintOut_Click()
+{
+    runGuarded(*m_dialogs, [this] {
+        PrintOut(m_library,
+                 portSettings(),
+                 Combo4->currentText(),
+                 Combo5->currentIndex(),
+                 *m_dialogs,
+                 m_state);
+    });
+}
+
+} // namespace App

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+namespace App {
+
+// The texts the printer commands show, as users and their manuals know them.
+inline QString failToOpenPortText()
+{
+    return QStringLiteral("Fail to open port,please check!");
+}
+
+inline QString failToSendText()
+{
+    return QStringLiteral("Fail to send to printer,please check!");
+}
+
+inline QString errorCaption()
+{
+    return QStringLiteral("error");
+}
+
+inline QString infoCaption()
+{
+    return QStringLiteral("info");
+}
+
+} // namespace App

@@ -1,0 +1,142 @@
+#include "printoutcommand.h"
+
+#include "commandstate.h"
+#include "dialogs.h"
+#include "messages.h"
+#include "portsession.h"
+
+#include <portconnection.h>
+#include <poslibrary.h>
+
+#include <QCoreApplication>
+
+#include <cmath>
+#include <locale>
+#include <sstream>
+
+namespace App {
+
+namespace {
+
+constexpr char FS = 0x1c;
+constexpr char GS = 0x1d;
+constexpr char PrintNvImage = 'p';
+constexpr char CutPaper = 'V';
+constexpr char FeedAndPartialCut = 66;
+constexpr int ModeCount = 4; // normal, double width, double height, double
+
+bool isBlank(QChar c)
+{
+    return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n')
+           || c == QLatin1Char('\r');
+}
+
+} // namespace
+
+double leadingNumber(const QString &text)
+{
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    while (i < n && isBlank(text.at(i)))
+        ++i;
+
+    QByteArray number;
+    auto digits = [&] {
+        qsizetype count = 0;
+        while (i < n && text.at(i).isDigit() && text.at(i).unicode() < 128) {
+            number.append(char(text.at(i).unicode()));
+            ++i;
+            ++count;
+        }
+        return count;
+    };
+
+    if (i < n && (text.at(i) == QLatin1Char('+') || text.at(i) == QLatin1Char('-')))
+        number.append(char(text.at(i++).unicode()));
+    qsizetype mantissaDigits = digits();
+    if (i < n && text.at(i) == QLatin1Char('.')) {
+        number.append('.');
+        ++i;
+        mantissaDigits += digits();
+    }
+    if (mantissaDigits == 0)
+        return 0.0;
+
+    // An exponent counts only when digits follow it.
+    if (i < n && (text.at(i) == QLatin1Char('e') || text.at(i) == QLatin1Char('E'))) {
+        const qsizetype mark = i;
+        const qsizetype kept = number.size();
+        number.append('e');
+        ++i;
+        if (i < n && (text.at(i) == QLatin1Char('+') || text.at(i) == QLatin1Char('-')))
+            number.append(char(text.at(i++).unicode()));
+        if (digits() == 0) {
+            number.truncate(kept);
+            i = mark;
+        }
+    }
+    // Parsed in the C locale, whatever the user's locale says about decimal points. A
+    // number too large for a double reads as the largest double, which fits nowhere.
+    std::istringstream in(number.toStdString());
+    in.imbue(std::locale::classic());
+    double value = 0.0;
+    in >> value;
+    return value;
+}
+
+quint8 toByte(double value, const QString &what)
+{
+    // nearbyint rounds halves to the even neighbour in the default rounding mode.
+    const double rounded = std::isfinite(value) ? std::nearbyint(value) : value;
+    if (!(rounded >= 0.0 && rounded <= 255.0)) {
+        throw OverflowError(
+                QCoreApplication::translate("App", "Overflow: %1 does not fit in 0 to 255.")
+                        .arg(what)
+                        .toStdString());
+    }
+    return static_cast<quint8>(rounded);
+}
+
+QByteArray printOutBytes(const QString &imageNumberText, int modeIndex)
+{
+    QByteArray bytes(8, '\0');
+    bytes[0] = FS;
+    bytes[1] = PrintNvImage;
+    bytes[2] = static_cast<char>(toByte(
+            leadingNumber(imageNumberText),
+            QCoreApplication::translate("App", "the image number \"%1\"").arg(imageNumberText)));
+    if (modeIndex >= 0 && modeIndex < ModeCount)
+        bytes[3] = static_cast<char>(modeIndex);
+    bytes[4] = GS;
+    bytes[5] = CutPaper;
+    bytes[6] = FeedAndPartialCut;
+    bytes[7] = 0;
+    return bytes;
+}
+
+void PrintOut(Printer::PosLibrary &library,
+              const Printer::PortSettings &port,
+              const QString &imageNumberText,
+              int modeIndex,
+              Dialogs &dialogs,
+              CommandState &state)
+{
+    // Complete before the connection opens, so a bad number leaves nothing open.
+    const QByteArray bytes = printOutBytes(imageNumberText, modeIndex);
+
+    PortSession session(library, port, state);
+    if (!session.isOpen()) {
+        dialogs.showMessage(MessageIcon::Critical, errorCaption(), failToOpenPortText());
+        return;
+    }
+    state.DocStatus = library.POS_StartDoc() != 0 ? -1 : 0;
+    state.CallResult = library.POS_WriteFile(state.PortHandle, bytes.constData(), bytes.size());
+    const bool sent = state.CallResult >= 0;
+    state.DocStatus = library.POS_EndDoc() != 0 ? -1 : 0;
+    state.CallResult = session.close();
+
+    if (!sent)
+        dialogs.showMessage(MessageIcon::Critical, errorCaption(), failToSendText());
+}
+
+} // namespace App

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <stdexcept>
+
+namespace Printer {
+class PosLibrary;
+struct PortSettings;
+} // namespace Printer
+
+namespace App {
+
+class Dialogs;
+struct CommandState;
+
+// A number that does not fit where it has to go.
+class OverflowError : public std::overflow_error
+{
+public:
+    using std::overflow_error::overflow_error;
+};
+
+// The number at the start of a text (leading blanks skipped), 0 when there is none.
+double leadingNumber(const QString &text);
+
+// Rounds to the nearest integer, halves to even; outside 0..255 is an OverflowError.
+quint8 toByte(double value, const QString &what);
+
+// FS p n m (print NV image n in mode m), then GS V 66 0 (feed to the cutter, partial cut).
+// The mode is the position of the size list's selection; any other position prints normal.
+QByteArray printOutBytes(const QString &imageNumberText, int modeIndex);
+
+// Prints a stored NV image and cuts the paper: builds the bytes, opens a connection, sends
+// them in one write inside a document and closes. Tells the user when the connection does
+// not open or the write fails; other errors (an image number beyond a byte, a missing printer
+// library) propagate, after the connection was closed if it had opened.
+void PrintOut(Printer::PosLibrary &library,
+              const Printer::PortSettings &port,
+              const QString &imageNumberText,
+              int modeIndex,
+              Dialogs &dialogs,
+              CommandState &state);
+
+} // namespace App

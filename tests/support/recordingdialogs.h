@@ -1,0 +1,40 @@
+#pragma once
+
+#include <dialogs.h>
+
+#include <QList>
+#include <QStringList>
+
+// Stands in for the modal boxes and the file dialog: remembers every message and answers
+// the file dialog from a queue (an empty answer is a cancel).
+class RecordingDialogs final : public App::Dialogs
+{
+public:
+    struct Message
+    {
+        App::MessageIcon icon;
+        QString caption;
+        QString text;
+        QString details;
+    };
+
+    void showMessage(App::MessageIcon icon,
+                     const QString &caption,
+                     const QString &text,
+                     const QString &details) override
+    {
+        messages.append({icon, caption, text, details});
+    }
+
+    QStringList getOpenFileNames(const QStringList &nameFilters) override
+    {
+        lastNameFilters = nameFilters;
+        ++fileDialogCount;
+        return answers.isEmpty() ? QStringList() : answers.takeFirst();
+    }
+
+    QList<Message> messages;
+    QList<QStringList> answers;
+    QStringList lastNameFilters;
+    int fileDialogCount = 0;
+};
