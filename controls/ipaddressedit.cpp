@@ -39,6 +39,10 @@ public:
         , m_index(index)
     {
         setFrame(false);
+        // The entry draws one panel behind all four fields.
+        QPalette transparentBase = palette();
+        transparentBase.setBrush(QPalette::Base, Qt::transparent);
+        setPalette(transparentBase);
         setAlignment(Qt::AlignCenter);
         setMaxLength(MaxFieldDigits);
         // Pasted text obeys the same rule as typed text.
