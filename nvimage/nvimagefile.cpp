@@ -59,6 +59,8 @@ void writeStream(QIODevice &out,
     const char header[] = {0x1B, 0x40, 0x1C, 0x71, char(quint8(pictures.size()))};
     writeAll(out, QByteArray(header, sizeof header), target);
     for (const PictureInfo &picture : pictures) {
+        // Only one decoded picture is held at a time: the surface lets go of the last one.
+        surface.clear();
         surface.drawPicture(decodePicture(picture));
         const qint16 width = roundUpToMultipleOf8(surface.width());
         const qint16 height = roundUpToMultipleOf8(surface.height());

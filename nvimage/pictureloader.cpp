@@ -211,20 +211,16 @@ void checkComplete(QFile &file, const QByteArray &format, const QSize &size)
                                      .arg(size.height()));
         return;
     }
-    const qint64 length = file.size();
-    QByteArray copy;
-    const uchar *data = file.map(0, length);
-    if (!data) {
-        copy = file.readAll();
-        file.seek(0);
-        data = reinterpret_cast<const uchar *>(copy.constData());
-    }
+    // Reading the file is cheaper than mapping it: no page faults, and it is small.
+    const QByteArray bytes = file.readAll();
+    const auto *data = reinterpret_cast<const uchar *>(bytes.constData());
+    const qint64 length = bytes.size();
     if (format == "jpeg") {
-        if (!jpegComplete(data, copy.isNull() ? length : copy.size()))
+        if (!jpegComplete(data, length))
             throw incomplete(QStringLiteral("its JPEG data ends before the end-of-image marker."));
         return;
     }
-    switch (gifFirstImageComplete(data, copy.isNull() ? length : copy.size())) {
+    switch (gifFirstImageComplete(data, length)) {
     case GifCheck::Complete:
         return;
     case GifCheck::Incomplete:
