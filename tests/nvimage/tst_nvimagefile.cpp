@@ -13,6 +13,11 @@
 
 #include <functional>
 
+#ifdef Q_OS_LINUX
+#include <csignal>
+#include <sys/resource.h>
+#endif
+
 using namespace NvImage;
 using namespace TestPictures;
 
@@ -122,6 +127,7 @@ private slots:
     void dotsMatchSourcePixels();
     void failures_data();
     void failures();
+    void gifFirstFrame();
     void mostPictures();
     void totalFileSize_data();
     void totalFileSize();
@@ -130,6 +136,7 @@ private slots:
     void fileExists();
     void scratchFileIsPrivateAndReplaced();
     void scratchFileFailures();
+    void writeFailure();
 
 private:
     QStringList save(const PictureSpecs &specs);
@@ -447,6 +454,23 @@ void tst_NvImageFile::failures()
     QCOMPARE(memoryMessage, message);
 }
 
+void tst_NvImageFile::gifFirstFrame()
+{
+    // Two frames sharing the first one's palette: black, then white.
+    const QList<QRgb> table{qRgb(0, 0, 0), qRgb(255, 255, 255)};
+    const QByteArray first = encodeGif(indexed(8, 8, table, 0));
+    const QByteArray second = encodeGif(indexed(8, 8, table, 1));
+    const qsizetype headerLength = 13 + 3 * 256;
+    const QString path = m_dir.filePath(QStringLiteral("frames.gif"));
+    writeFile(path, first.chopped(1) + second.mid(headerLength));
+    QImageReader reader(path);
+    QCOMPARE(reader.imageCount(), 2);
+    QCOMPARE(reader.read().pixel(0, 0), qRgb(0, 0, 0));
+    QCOMPARE(reader.read().pixel(0, 0), qRgb(255, 255, 255));
+    PictureSurface surface;
+    QCOMPARE(buildNvImageStream({path}, surface), header(1) + record("01000100", "FF", 8, 8));
+}
+
 void tst_NvImageFile::mostPictures()
 {
     const QString path = savePicture(
@@ -592,6 +616,37 @@ void tst_NvImageFile::scratchFileFailures()
 
     ScratchFile unwritten;
     QCOMPARE(int(failureOf([&] { ReadNvImageFile(unwritten); }, &message)), int(Kind::Scratch));
+}
+
+void tst_NvImageFile::writeFailure()
+{
+#ifdef Q_OS_LINUX
+    // A file size limit makes the write fail as a full disk would.
+    const QStringList one = save({{filled(128, 128, Qt::black), "bmp"}});
+    struct rlimit saved;
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 1024;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const auto restore = qScopeGuard([&] {
+        setrlimit(RLIMIT_FSIZE, &saved);
+        signal(SIGXFSZ, oldHandler);
+    });
+
+    QTemporaryDir dir;
+    ScratchFile scratch(dir.path());
+    PictureSurface Picture1;
+    ImageSize size;
+    QString message;
+    QCOMPARE(int(failureOf([&] { WriteNvImageFile(scratch, one, Picture1, size); }, &message)),
+             int(Kind::Scratch));
+    QVERIFY2(message.contains(QStringLiteral("Could not write")), qPrintable(message));
+    QVERIFY(!scratch.exists());
+    QVERIFY(QDir(dir.path()).isEmpty());
+#else
+    QSKIP("needs a file size limit");
+#endif
 }
 
 QTEST_GUILESS_MAIN(tst_NvImageFile)
