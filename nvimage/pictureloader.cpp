@@ -8,6 +8,7 @@
 #include <QImageReader>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace NvImage {
