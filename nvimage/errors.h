@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QString>
+
+#include <stdexcept>
+
+namespace NvImage {
+
+// Every failure of this library. what() is plain English in UTF-8, ready for a message box.
+class Error : public std::runtime_error
+{
+public:
+    explicit Error(const QString &message)
+        : std::runtime_error(message.toStdString())
+    {}
+
+    QString message() const { return QString::fromUtf8(what()); }
+};
+
+// A whole-number result outside -32768..32767 where the printer format works in 16 bits.
+class OverflowError : public Error
+{
+public:
+    using Error::Error;
+};
+
+// A picture file that cannot be used: missing, unreadable, not a BMP/JPEG/GIF picture,
+// incomplete, or too large to decode.
+class PictureError : public Error
+{
+public:
+    PictureError(const QString &fileName, const QString &message)
+        : Error(message)
+        , m_fileName(fileName)
+    {}
+
+    QString fileName() const { return m_fileName; }
+
+private:
+    QString m_fileName;
+};
+
+// A picture larger than one NV bit image may be (FS q voids such a definition).
+class PictureTooLargeError : public PictureError
+{
+public:
+    using PictureError::PictureError;
+};
+
+// None, or more pictures than the count byte of FS q can hold.
+class PictureCountError : public Error
+{
+public:
+    using Error::Error;
+};
+
+// The scratch file cannot be created, written or read back.
+class ScratchFileError : public Error
+{
+public:
+    using Error::Error;
+};
+
+} // namespace NvImage

@@ -1,0 +1,239 @@
+#include "nvimagefile.h"
+
+#include "errors.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QList>
+#include <QTemporaryFile>
+#include <QtNumeric>
+
+#include <limits>
+
+namespace NvImage {
+
+namespace {
+
+QList<PictureInfo> checkPictures(const QStringList &paths)
+{
+    if (paths.isEmpty())
+        throw PictureCountError(QStringLiteral("No picture was chosen."));
+    if (paths.size() > MaxPictures)
+        throw PictureCountError(QStringLiteral("%1 pictures were chosen, but at most %2 can be "
+                                               "stored at once.")
+                                        .arg(paths.size())
+                                        .arg(MaxPictures));
+    QList<PictureInfo> pictures;
+    pictures.reserve(paths.size());
+    for (const QString &path : paths)
+        pictures.append(inspectPicture(path));
+    return pictures;
+}
+
+qint64 streamLength(const QList<PictureInfo> &pictures)
+{
+    qint64 length = 5;
+    for (const PictureInfo &picture : pictures)
+        length += 4
+                  + qint64(roundUpToMultipleOf8(picture.size.width()))
+                            * roundUpToMultipleOf8(picture.size.height()) / 8;
+    return length;
+}
+
+void writeAll(QIODevice &out, const QByteArray &bytes, const QString &target)
+{
+    if (out.write(bytes) != bytes.size())
+        throw ScratchFileError(
+                QStringLiteral("Could not write %1: %2.").arg(target, out.errorString()));
+}
+
+// The one writer behind the scratch file and the in-memory stream.
+void writeStream(QIODevice &out,
+                 const QList<PictureInfo> &pictures,
+                 PictureSurface &surface,
+                 ImageSize &size,
+                 const QString &target)
+{
+    const char header[] = {0x1B, 0x40, 0x1C, 0x71, char(quint8(pictures.size()))};
+    writeAll(out, QByteArray(header, sizeof header), target);
+    for (const PictureInfo &picture : pictures) {
+        // Only one decoded picture is held at a time: the surface lets go of the last one.
+        surface.clear();
+        surface.drawPicture(decodePicture(picture));
+        const qint16 width = roundUpToMultipleOf8(surface.width());
+        const qint16 height = roundUpToMultipleOf8(surface.height());
+        size.ImageWidth = width;
+        size.ImageHeight = height;
+        const int columnBytes = height / 8;
+        const int widthUnits = width / 8;
+        const char record[] = {char(widthUnits % 256),
+                               char(widthUnits / 256),
+                               char(columnBytes % 256),
+                               char(columnBytes / 256)};
+        writeAll(out, QByteArray(record, sizeof record), target);
+        writeAll(out, packPicture(surface, width, columnBytes), target);
+    }
+}
+
+QString scratchName(const QString &path)
+{
+    return QStringLiteral("the scratch file \"%1\"").arg(QDir::toNativeSeparators(path));
+}
+
+} // namespace
+
+bool FileExists(const QString &path) noexcept
+{
+    try {
+        QFile file(path);
+        return !path.isEmpty() && file.open(QIODevice::ReadOnly);
+    } catch (...) {
+        return false;
+    }
+}
+
+qint32 totalFileSize(const QStringList &paths)
+{
+    qint32 total = 0;
+    for (const QString &path : paths) {
+        const QFileInfo info(path);
+        if (!info.exists())
+            throw PictureError(path,
+                               QStringLiteral("The picture file \"%1\" cannot be found.")
+                                       .arg(QDir::toNativeSeparators(path)));
+        if (info.isDir())
+            throw PictureError(path,
+                               QStringLiteral("\"%1\" is a folder, not a picture file.")
+                                       .arg(QDir::toNativeSeparators(path)));
+        const qint64 length = info.size();
+        if (length > std::numeric_limits<qint32>::max()
+            || qAddOverflow(total, qint32(length), &total))
+            throw OverflowError(QStringLiteral("Overflow: the chosen files together are larger "
+                                               "than %1 bytes.")
+                                        .arg(std::numeric_limits<qint32>::max()));
+    }
+    return total;
+}
+
+qint16 roundUpToMultipleOf8(int pixels)
+{
+    const int max = std::numeric_limits<qint16>::max();
+    const int rounded = pixels % 8 == 0 ? pixels : pixels - pixels % 8 + 8;
+    if (pixels < 0 || pixels > max || rounded > max)
+        throw OverflowError(QStringLiteral("Overflow: a picture size of %1 pixels, rounded up "
+                                           "to a multiple of 8, does not fit in 16 bits.")
+                                    .arg(pixels));
+    return qint16(rounded);
+}
+
+ScratchFile::ScratchFile(const QString &folder)
+    : m_folder(folder.isEmpty() ? QDir::tempPath() : folder)
+{}
+
+ScratchFile::~ScratchFile()
+{
+    remove();
+}
+
+QString ScratchFile::path() const
+{
+    return m_file ? m_file->fileName() : QString();
+}
+
+bool ScratchFile::exists() const
+{
+    return m_file && QFileInfo::exists(m_file->fileName());
+}
+
+void ScratchFile::remove()
+{
+    if (!m_file)
+        return;
+    m_file->close();
+    m_file->remove();
+    m_file.reset();
+}
+
+QFileDevice &ScratchFile::create()
+{
+    remove();
+    // QTemporaryFile creates exclusively (never follows a planted link) with mode 0600.
+    auto file = std::make_unique<QTemporaryFile>(m_folder + QStringLiteral("/nvlogo-XXXXXX.bin"));
+    file->setAutoRemove(true);
+    if (!file->open())
+        throw ScratchFileError(
+                QStringLiteral("Could not create the scratch file in \"%1\": %2.")
+                        .arg(QDir::toNativeSeparators(m_folder), file->errorString()));
+    m_file = std::move(file);
+    return *m_file;
+}
+
+void ScratchFile::finish()
+{
+    const QString target = scratchName(m_file->fileName());
+    if (!m_file->flush())
+        throw ScratchFileError(
+                QStringLiteral("Could not write %1: %2.").arg(target, m_file->errorString()));
+    m_file->close();
+    if (m_file->error() != QFileDevice::NoError)
+        throw ScratchFileError(
+                QStringLiteral("Could not close %1: %2.").arg(target, m_file->errorString()));
+}
+
+void WriteNvImageFile(ScratchFile &scratch,
+                      const QStringList &paths,
+                      PictureSurface &Picture1,
+                      ImageSize &size)
+{
+    // A stream of an earlier run never survives into this one.
+    scratch.remove();
+    const QList<PictureInfo> pictures = checkPictures(paths);
+    try {
+        QFileDevice &file = scratch.create();
+        writeStream(file, pictures, Picture1, size, scratchName(file.fileName()));
+        scratch.finish();
+    } catch (...) {
+        scratch.remove();
+        throw;
+    }
+}
+
+QByteArray ReadNvImageFile(ScratchFile &scratch)
+{
+    if (!scratch.exists())
+        throw ScratchFileError(QStringLiteral("There is no scratch file to read back: it was "
+                                              "not written, or it has been removed."));
+    QFile file(scratch.path());
+    const QString target = scratchName(file.fileName());
+    if (!file.open(QIODevice::ReadOnly))
+        throw ScratchFileError(
+                QStringLiteral("Could not open %1: %2.").arg(target, file.errorString()));
+    const qint64 length = file.size();
+    QByteArray bytes = file.readAll();
+    if (bytes.size() != length || file.error() != QFileDevice::NoError)
+        throw ScratchFileError(QStringLiteral("Could not read %1 completely: %2.")
+                                       .arg(target, file.errorString()));
+    return bytes;
+}
+
+QByteArray buildNvImageStream(const QStringList &paths, PictureSurface &surface, ImageSize &size)
+{
+    const QList<PictureInfo> pictures = checkPictures(paths);
+    QByteArray stream;
+    stream.reserve(streamLength(pictures));
+    QBuffer buffer(&stream);
+    buffer.open(QIODevice::WriteOnly);
+    writeStream(buffer, pictures, surface, size, QStringLiteral("the stream in memory"));
+    buffer.close();
+    return stream;
+}
+
+QByteArray buildNvImageStream(const QStringList &paths, PictureSurface &surface)
+{
+    ImageSize size;
+    return buildNvImageStream(paths, surface, size);
+}
+
+} // namespace NvImage

@@ -1,0 +1,94 @@
+#pragma once
+
+#include "pictureloader.h"
+#include "picturesurface.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class QFileDevice;
+class QTemporaryFile;
+
+namespace NvImage {
+
+// FS q carries the number of pictures in one byte.
+constexpr int MaxPictures = 255;
+
+// The chosen picture files together must stay below this many bytes on disk.
+constexpr qint32 TotalFileSizeLimit = 262125;
+
+// The rounded size of the picture written last (the window's ImageWidth/ImageHeight).
+struct ImageSize
+{
+    qint16 ImageWidth = 0;
+    qint16 ImageHeight = 0;
+};
+
+// Whether the file can be opened for reading: false for a folder, a missing file or a bad
+// path. Never throws.
+bool FileExists(const QString &path) noexcept;
+
+// The lengths of the files on disk summed as a signed 32-bit number. Throws PictureError
+// naming a file that is missing or a folder, OverflowError when the sum leaves 32 bits.
+qint32 totalFileSize(const QStringList &paths);
+
+constexpr bool totalFileSizeAccepted(qint32 total)
+{
+    return total < TotalFileSizeLimit;
+}
+
+// A pixel size rounded up to a multiple of 8 in 16-bit arithmetic; OverflowError when the
+// size or the result lies beyond 32767.
+qint16 roundUpToMultipleOf8(int pixels);
+
+// The scratch file that carries the stream between writing and sending: created anew for
+// each write, privately (owner read/write only) under a unique name in the temporary folder,
+// and removed by remove() or on destruction.
+class ScratchFile
+{
+public:
+    // An empty folder means the user's temporary folder.
+    explicit ScratchFile(const QString &folder = QString());
+    ~ScratchFile();
+
+    ScratchFile(const ScratchFile &) = delete;
+    ScratchFile &operator=(const ScratchFile &) = delete;
+
+    QString folder() const { return m_folder; }
+    // The file's full path, empty while no file exists.
+    QString path() const;
+    bool exists() const;
+    // Deletes the file now; harmless when there is none.
+    void remove();
+
+private:
+    friend void WriteNvImageFile(ScratchFile &, const QStringList &, PictureSurface &, ImageSize &);
+
+    QFileDevice &create();
+    void finish();
+
+    QString m_folder;
+    std::unique_ptr<QTemporaryFile> m_file;
+};
+
+// Writes ESC @ FS q n and one record per picture, in the order given, to a fresh scratch
+// file, and closes it. Every picture is checked (count, format, completeness, size) before
+// the first byte is written. On any failure the scratch file is removed and the error is
+// thrown: PictureCountError, PictureError, PictureTooLargeError, OverflowError or
+// ScratchFileError. size keeps the rounded size of the last picture written.
+void WriteNvImageFile(ScratchFile &scratch,
+                      const QStringList &paths,
+                      PictureSurface &Picture1,
+                      ImageSize &size);
+
+// The whole scratch file. Throws ScratchFileError when it is missing or cannot be read.
+QByteArray ReadNvImageFile(ScratchFile &scratch);
+
+// The same stream as WriteNvImageFile writes, built in memory.
+QByteArray buildNvImageStream(const QStringList &paths, PictureSurface &surface, ImageSize &size);
+QByteArray buildNvImageStream(const QStringList &paths, PictureSurface &surface);
+
+} // namespace NvImage

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+namespace NvImage {
+
+// FS q voids a definition wider than 1023 x 8 or taller than 288 x 8 dots.
+constexpr int MaxWidthDots = 1023 * 8;
+constexpr int MaxHeightDots = 288 * 8;
+
+// What a picture file's header tells, found without decoding the picture.
+struct PictureInfo
+{
+    QString path;
+    QByteArray format; // "bmp", "jpeg" or "gif", decided by the file's content
+    QSize size;        // in pixels
+};
+
+// Reads a picture file's header and checks that it is a whole BMP, JPEG or GIF picture
+// of a size the printer accepts. Throws PictureError (missing, unreadable, not such a
+// picture, incomplete) or PictureTooLargeError.
+PictureInfo inspectPicture(const QString &path);
+
+// Decodes the picture (a GIF's first frame) that inspectPicture described. Throws
+// PictureError when the reader refuses it, also when it exceeds the reader's allocation
+// limit, and PictureTooLargeError when the decoded picture is larger than its header said.
+QImage decodePicture(const PictureInfo &info);
+
+// inspectPicture and decodePicture in one.
+QImage loadPicture(const QString &path);
+
+} // namespace NvImage

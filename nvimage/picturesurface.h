@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QByteArray>
+#include <QColor>
+#include <QImage>
+
+namespace NvImage {
+
+// The window's hidden drawing surface: an off-screen image the size of the picture last
+// drawn, read back one point at a time or in bulk.
+class PictureSurface
+{
+public:
+    explicit PictureSurface(const QColor &background = Qt::white);
+
+    // The colour that transparent parts of a picture show (the window's background).
+    QColor background() const { return QColor::fromRgb(m_background); }
+    void setBackground(const QColor &background);
+
+    // Makes the surface the picture's size, fills it with the background and draws the
+    // picture unscaled at the top-left corner. A null picture leaves the surface empty.
+    void drawPicture(const QImage &picture);
+    void clear();
+
+    int width() const { return m_image.width(); }
+    int height() const { return m_image.height(); }
+
+    // red + 256 * green + 65536 * blue of the point, or -1 outside the surface.
+    qint32 Point(int x, int y) const;
+
+    // The surface's pixels, always opaque and in QImage::Format_RGB32 (or null when empty).
+    const QImage &image() const { return m_image; }
+
+private:
+    QImage m_image;
+    QRgb m_background;
+};
+
+// Eight vertical dots of column x, rows 8 * band to 8 * band + 7, the top one in bit 7.
+// A dot is black when the point's value c has 0 <= c < 2^23, that is when its blue
+// component is below 128; points outside the surface are white. Throws OverflowError,
+// before reading any point, when 8 * band lies outside -32768..32767.
+quint8 PackVerticalDots(const PictureSurface &Picture1, qint16 x, qint16 band);
+
+// The dot bytes of columns 0 to columns - 1, each column's bands 0 to bands - 1 top to
+// bottom: byte c * bands + b equals PackVerticalDots(c, b), padding beyond the surface
+// included. Throws std::invalid_argument for a negative or oversized request.
+QByteArray packPicture(const PictureSurface &surface, int columns, int bands);
+
+// The same into a caller's buffer of columns * bands bytes.
+void packPictureInto(const PictureSurface &surface, int columns, int bands, uchar *out);
+
+} // namespace NvImage

@@ -1,0 +1,147 @@
+#include "testpictures.h"
+
+#include <QFile>
+#include <QTest>
+
+namespace TestPictures {
+
+QByteArray encodeGif(const QImage &indexed, int transparentIndex)
+{
+    Q_ASSERT(indexed.format() == QImage::Format_Indexed8);
+    QByteArray out("GIF89a");
+    const auto put16 = [&out](int v) {
+        out.append(char(v & 0xff));
+        out.append(char(v >> 8));
+    };
+    put16(indexed.width());
+    put16(indexed.height());
+    out.append("\xF7\x00\x00", 3); // global table of 256 colours
+    const QList<QRgb> table = indexed.colorTable();
+    for (int i = 0; i < 256; ++i) {
+        const QRgb c = i < table.size() ? table.at(i) : 0;
+        out.append(char(qRed(c)));
+        out.append(char(qGreen(c)));
+        out.append(char(qBlue(c)));
+    }
+    if (transparentIndex >= 0) {
+        out.append("\x21\xF9\x04\x01\x00\x00", 6);
+        out.append(char(transparentIndex));
+        out.append('\0');
+    }
+    out.append(char(0x2C));
+    put16(0);
+    put16(0);
+    put16(indexed.width());
+    put16(indexed.height());
+    out.append('\0');
+    out.append(char(8)); // LZW minimum code size
+
+    // Literal codes only, with a clear code often enough that the width stays 9 bits.
+    QByteArray data;
+    quint32 bits = 0;
+    int bitCount = 0;
+    const auto putCode = [&](int code) {
+        bits |= quint32(code) << bitCount;
+        bitCount += 9;
+        while (bitCount >= 8) {
+            data.append(char(bits & 0xff));
+            bits >>= 8;
+            bitCount -= 8;
+        }
+    };
+    int sinceClear = 0;
+    putCode(256);
+    for (int y = 0; y < indexed.height(); ++y) {
+        const uchar *line = indexed.constScanLine(y);
+        for (int x = 0; x < indexed.width(); ++x) {
+            if (sinceClear++ == 100) {
+                putCode(256);
+                sinceClear = 1;
+            }
+            putCode(line[x]);
+        }
+    }
+    putCode(257);
+    if (bitCount > 0)
+        data.append(char(bits & 0xff));
+    for (qsizetype i = 0; i < data.size(); i += 255) {
+        const qsizetype length = qMin<qsizetype>(255, data.size() - i);
+        out.append(char(length));
+        out.append(data.mid(i, length));
+    }
+    out.append('\0');
+    out.append(char(0x3B));
+    return out;
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll();
+}
+
+QString savePicture(const QString &path,
+                    const QImage &picture,
+                    const QByteArray &format,
+                    int transparentIndex)
+{
+    if (format == "gif")
+        writeFile(path, encodeGif(picture, transparentIndex));
+    else if (!picture.save(path, format.constData(), 100))
+        qWarning("could not save %s", qPrintable(path));
+    return path;
+}
+
+QImage filled(int width, int height, const QColor &colour)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(colour);
+    return image;
+}
+
+QList<DecodedPicture> decodeNvStream(const QByteArray &stream, QString *error)
+{
+    const auto fail = [error](const QString &why) {
+        *error = why;
+        return QList<DecodedPicture>();
+    };
+    const auto byte = [&stream](qsizetype i) {
+        return int(quint8(stream.at(i)));
+    };
+    if (stream.size() < 5 || !stream.startsWith(QByteArray("\x1B\x40\x1C\x71", 4)))
+        return fail(QStringLiteral("no ESC @ FS q header"));
+    const int count = byte(4);
+    qsizetype at = 5;
+    QList<DecodedPicture> pictures;
+    for (int n = 0; n < count; ++n) {
+        if (at + 4 > stream.size())
+            return fail(QStringLiteral("record %1 cut short").arg(n + 1));
+        DecodedPicture picture;
+        picture.width = 8 * (byte(at) + 256 * byte(at + 1));
+        picture.height = 8 * (byte(at + 2) + 256 * byte(at + 3));
+        at += 4;
+        // Each column is one run of bits, most significant first, top dot first.
+        const qsizetype dots = qsizetype(picture.width) * picture.height;
+        if (at + dots / 8 > stream.size())
+            return fail(QStringLiteral("dots of record %1 cut short").arg(n + 1));
+        picture.black.resize(std::size_t(dots));
+        for (qsizetype i = 0; i < dots; ++i)
+            picture.black[std::size_t(i)] = (byte(at + i / 8) >> (7 - i % 8)) & 1;
+        at += dots / 8;
+        pictures.append(picture);
+    }
+    if (at != stream.size())
+        return fail(QStringLiteral("%1 bytes after the last record").arg(stream.size() - at));
+    return pictures;
+}
+
+} // namespace TestPictures

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QByteArray>
+#include <QColor>
+#include <QImage>
+#include <QList>
+#include <QString>
+
+#include <vector>
+
+namespace TestPictures {
+
+// Qt cannot write GIF, so the tests carry a small encoder: an Indexed8 picture, optionally
+// with one transparent palette index (GIF89a graphic control extension).
+QByteArray encodeGif(const QImage &indexed, int transparentIndex = -1);
+
+// Writes bytes to path, failing the test on error.
+void writeFile(const QString &path, const QByteArray &bytes);
+QByteArray readFile(const QString &path);
+
+// Saves picture at path as "bmp", "jpeg" (quality 100) or "gif" (picture must be Indexed8).
+QString savePicture(const QString &path,
+                    const QImage &picture,
+                    const QByteArray &format,
+                    int transparentIndex = -1);
+
+QImage filled(int width, int height, const QColor &colour);
+
+// The dots of one picture as read back from a stream.
+struct DecodedPicture
+{
+    int width = 0;           // in dots
+    int height = 0;          // in dots
+    std::vector<bool> black; // column-major, width * height
+    bool isBlack(int x, int y) const { return black[std::size_t(x) * height + y]; }
+};
+
+// Reads an ESC @ FS q stream back into dots; an empty list and a message on a malformed
+// stream.
+QList<DecodedPicture> decodeNvStream(const QByteArray &stream, QString *error);
+
+} // namespace TestPictures
