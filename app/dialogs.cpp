@@ -37,7 +37,13 @@ void QtDialogs::showMessage(MessageIcon icon,
     if (!details.isEmpty())
         box.setDetailedText(details);
     box.setStandardButtons(QMessageBox::Ok);
+    // A command may be showing the wait cursor; the box wants the user's attention.
+    const bool busy = QGuiApplication::overrideCursor() != nullptr;
+    if (busy)
+        QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
     box.exec();
+    if (busy)
+        QGuiApplication::restoreOverrideCursor();
 }
 
 QStringList QtDialogs::getOpenFileNames(const QStringList &nameFilters)

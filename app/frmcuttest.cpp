@@ -7,6 +7,7 @@
 #include <installedprinters.h>
 
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
@@ -111,6 +112,7 @@ void FrmCutTest::createControls()
 
     connect(Combo1, &QComboBox::currentIndexChanged, this, &FrmCutTest::Combo1_Click);
     connect(Combo1, &QComboBox::editTextChanged, this, &FrmCutTest::Combo1_Change);
+    connect(CmdDownload, &QPushButton::clicked, this, &FrmCutTest::CmdDownload_Click);
     connect(CmdPrintOut, &QPushButton::clicked, this, &FrmCutTest::CmdPrintOut_Click);
 }
 
@@ -181,6 +183,9 @@ void FrmCutTest::Form_Load()
 
     Combo2->addItems(Printer::installedPrinters());
     Combo2->setCurrentIndex(Combo2->count() > 0 ? 0 : -1);
+
+    // Transparent parts of a picture show the window's background, as on screen.
+    Picture1.setBackground(palette().color(QPalette::Base));
 }
 
 Printer::PortSettings FrmCutTest::portSettings() const
@@ -221,6 +226,31 @@ void FrmCutTest::Combo1_Click()
 void FrmCutTest::Combo1_Change()
 {
     applyConnectionKind();
+}
+
+void FrmCutTest::CmdDownload_Click()
+{
+    runGuarded(*m_dialogs, [this] {
+        Download(m_library, portSettings(), *m_dialogs, *this, Picture1, m_state);
+    });
+}
+
+void FrmCutTest::setCommandsEnabled(bool enabled)
+{
+    CmdDownload->setEnabled(enabled);
+    CmdPrintOut->setEnabled(enabled);
+    if (enabled)
+        QGuiApplication::restoreOverrideCursor();
+    else
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+void FrmCutTest::setImageNumbers(int count)
+{
+    Combo4->clear();
+    for (int i = 1; i <= count; ++i)
+        Combo4->addItem(QString::number(i));
+    Combo4->setCurrentIndex(0);
 }
 
 void FrmCutTest::CmdPrintOut_Click()

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "commandstate.h"
+#include "downloadcommand.h"
 
+#include <picturesurface.h>
 #include <portconnection.h>
 
 #include <QWidget>
@@ -23,7 +25,7 @@ class Dialogs;
 
 // The program's one window: the connection settings, the two commands and the
 // off-screen drawing surface the download rasterises on.
-class FrmCutTest : public QWidget
+class FrmCutTest : public QWidget, private DownloadHost
 {
     Q_OBJECT
 
@@ -38,6 +40,9 @@ public:
     Printer::PortSettings portSettings() const;
 
     const CommandState &commandState() const { return m_state; }
+
+    // The hidden drawing surface that pictures are rasterised on; never shown.
+    const NvImage::PictureSurface &picture1() const { return Picture1; }
 
     // Positions and sizes are laid out in twips, 15 to a pixel at 96 dots per inch.
     static constexpr int TwipsPerPixel = 15;
@@ -64,12 +69,17 @@ private:
 
     void Combo1_Click();
     void Combo1_Change();
+    void CmdDownload_Click();
     void CmdPrintOut_Click();
+
+    void setCommandsEnabled(bool enabled) override;
+    void setImageNumbers(int count) override;
 
     Printer::PosLibrary &m_library;
     std::unique_ptr<Dialogs> m_ownDialogs;
     Dialogs *m_dialogs = nullptr;
     CommandState m_state;
+    NvImage::PictureSurface Picture1;
 };
 
 } // namespace App
