@@ -38,6 +38,7 @@ private:
 void send(Printer::PosLibrary &library,
           const Printer::PortSettings &port,
           Dialogs &dialogs,
+          DownloadHost &host,
           NvImage::ScratchFile &scratch,
           CommandState &state,
           const QByteArray &buffer)
@@ -51,8 +52,12 @@ void send(Printer::PosLibrary &library,
     const bool driver = Printer::portKindOf(port.portText) == Printer::PortKind::Driver;
     if (driver)
         state.CallResult = library.POS_StartDoc();
-    state.CallResult = library.POS_WriteFile(
-            state.PortHandle, buffer.constData(), static_cast<std::int32_t>(buffer.size()));
+    {
+        host.sendingStarted(buffer.size());
+        const auto finished = qScopeGuard([&host] { host.sendingFinished(); });
+        state.CallResult = library.POS_WriteFile(
+                state.PortHandle, buffer.constData(), static_cast<std::int32_t>(buffer.size()));
+    }
     const bool sent = state.CallResult >= 0;
     if (driver)
         state.CallResult = library.POS_EndDoc();
@@ -114,7 +119,7 @@ void Download(Printer::PosLibrary &library,
         }
 
         const QByteArray buffer = NvImage::ReadNvImageFile(scratch);
-        send(library, port, dialogs, scratch, state, buffer);
+        send(library, port, dialogs, host, scratch, state, buffer);
     } catch (const NvImage::PictureTooLargeError &error) {
         // The printer would void such a definition; say which picture and what fits.
         dialogs.showMessage(MessageIcon::Warning, errorCaption(), error.message());

@@ -27,6 +27,11 @@ public:
 
     // The image-number list refilled with "1" to count, "1" selected.
     virtual void setImageNumbers(int count) = 0;
+
+    // Around the one blocking write that sends the stream, which takes minutes on a slow
+    // serial line.
+    virtual void sendingStarted(qint64 byteCount) { Q_UNUSED(byteCount) }
+    virtual void sendingFinished() {}
 };
 
 // The Open dialog's filters: each shows its pattern as its description.

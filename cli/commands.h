@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QStringList>
+
+#include <cstdio>
+
+namespace Cli {
+
+// Exit statuses.
+constexpr int Success = 0;
+constexpr int Failure = 1;    // the command ran and failed; the reason is on standard error
+constexpr int UsageError = 2; // the command line was wrong
+
+// Runs one command line (without the program name) and returns its exit status.
+int run(const QStringList &arguments, std::FILE *out = stdout, std::FILE *err = stderr);
+
+} // namespace Cli

@@ -1,0 +1,12 @@
+#include "commands.h"
+
+#include <QCoreApplication>
+
+int main(int argc, char *argv[])
+{
+    // Pictures are decoded and drawn in memory; no display is needed.
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("nvlogo-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(NVLOGO_VERSION));
+    return Cli::run(QCoreApplication::arguments().mid(1));
+}

@@ -1,0 +1,239 @@
+#include "tcpsink.h"
+
+#include <commands.h>
+#include <nvimagefile.h>
+#include <picturesurface.h>
+
+#include <QDir>
+#include <QImage>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdio>
+
+namespace {
+
+// Captures what a command writes to one of its streams.
+class Capture
+{
+public:
+    Capture()
+        : m_file(std::tmpfile())
+    {}
+    ~Capture() { std::fclose(m_file); }
+    std::FILE *file() const { return m_file; }
+    QString text() const
+    {
+        std::fflush(m_file);
+        std::rewind(m_file);
+        QByteArray bytes;
+        char buffer[4096];
+        size_t n = 0;
+        while ((n = std::fread(buffer, 1, sizeof buffer, m_file)) > 0)
+            bytes.append(buffer, qsizetype(n));
+        return QString::fromUtf8(bytes);
+    }
+
+private:
+    std::FILE *m_file;
+};
+
+QString savePicture(const QDir &dir, const QString &name, QSize size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    for (int i = 0; i < qMin(size.width(), size.height()); ++i)
+        image.setPixel(i, i, qRgb(0, 0, 0));
+    const QString path = dir.filePath(name);
+    if (!image.save(path, "BMP"))
+        qFatal("cannot save %s", qPrintable(path));
+    return path;
+}
+
+} // namespace
+
+class tst_Cli : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void usageErrors_data();
+    void usageErrors();
+    void helpForEveryCommand_data();
+    void helpForEveryCommand();
+    void printSendsTheBytesOfTheWindow_data();
+    void printSendsTheBytesOfTheWindow();
+    void printFailuresExitNonZero();
+    void downloadSendsTheStreamWithProgress();
+    void downloadRefusalsExitNonZero();
+    void streamWritesWholeOrNothing();
+
+private:
+    int run(const QStringList &arguments);
+
+    QTemporaryDir m_dir;
+    Capture *m_out = nullptr;
+    Capture *m_err = nullptr;
+    QString m_stdout;
+    QString m_stderr;
+};
+
+void tst_Cli::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+}
+
+int tst_Cli::run(const QStringList &arguments)
+{
+    Capture out;
+    Capture err;
+    const int status = Cli::run(arguments, out.file(), err.file());
+    m_stdout = out.text();
+    m_stderr = err.text();
+    return status;
+}
+
+void tst_Cli::usageErrors_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("nothing") << QStringList{} << "missing command";
+    QTest::newRow("unknown") << QStringList{"burn"} << "unknown command 'burn'";
+    QTest::newRow("download without pictures") << QStringList{"download"} << "at least one picture";
+    QTest::newRow("print without number") << QStringList{"print"} << "exactly one image number";
+    QTest::newRow("print two numbers")
+            << QStringList{"print", "1", "2"} << "exactly one image number";
+    QTest::newRow("bad mode") << QStringList{"print", "1", "--mode", "huge"} << "--mode must be";
+    QTest::newRow("bad baud") << QStringList{"print", "1", "--baud", "1200"} << "--baud must be";
+    QTest::newRow("unknown option") << QStringList{"print", "1", "--colour"} << "colour";
+    QTest::newRow("stream without output") << QStringList{"stream", "a.bmp"} << "-o FILE";
+    QTest::newRow("printers with arguments") << QStringList{"printers", "x"} << "no arguments";
+}
+
+void tst_Cli::usageErrors()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+    QCOMPARE(run(arguments), Cli::UsageError);
+    QVERIFY2(m_stderr.contains(message), qPrintable(m_stderr));
+}
+
+void tst_Cli::helpForEveryCommand_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("usage");
+    QTest::newRow("general") << QStringList{"--help"} << "Usage: nvlogo-cli COMMAND";
+    QTest::newRow("download") << QStringList{"download", "--help"} << "Usage: nvlogo-cli download";
+    QTest::newRow("print") << QStringList{"print", "--help"} << "Usage: nvlogo-cli print";
+    QTest::newRow("stream") << QStringList{"stream", "--help"} << "Usage: nvlogo-cli stream";
+    QTest::newRow("printers") << QStringList{"printers", "--help"} << "Usage: nvlogo-cli printers";
+}
+
+void tst_Cli::helpForEveryCommand()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, usage);
+    QCOMPARE(run(arguments), Cli::Success);
+    QVERIFY2(m_stdout.startsWith(usage), qPrintable(m_stdout));
+}
+
+void tst_Cli::printSendsTheBytesOfTheWindow_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("default mode") << QStringList{"1"} << QByteArray::fromHex("1c7001001d564200");
+    QTest::newRow("double") << QStringList{"13", "--mode", "double"}
+                            << QByteArray::fromHex("1c700d031d564200");
+    QTest::newRow("double width") << QStringList{"2", "--mode", "double-width"}
+                                  << QByteArray::fromHex("1c7002011d564200");
+    QTest::newRow("double height")
+            << QStringList{"--mode=double-height", "2"} << QByteArray::fromHex("1c7002021d564200");
+    QTest::newRow("rounded like the window")
+            << QStringList{"3.5"} << QByteArray::fromHex("1c7004001d564200");
+}
+
+void tst_Cli::printSendsTheBytesOfTheWindow()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, bytes);
+    TcpSink printer;
+    const QString ip = QStringLiteral("127.0.0.1:%1").arg(printer.port());
+    QCOMPARE(run(QStringList{"print", "--ip", ip} + options), Cli::Success);
+    QCOMPARE(printer.waitForClosedConnection().toHex(), bytes.toHex());
+}
+
+void tst_Cli::printFailuresExitNonZero()
+{
+    QCOMPARE(run({"print", "256", "--ip", "127.0.0.1:1"}), Cli::Failure);
+    QVERIFY2(m_stderr.contains(QLatin1String("Overflow")), qPrintable(m_stderr));
+
+    // Nothing listens on port 1 of the loopback address: the connection is refused.
+    QCOMPARE(run({"print", "1", "--ip", "127.0.0.1:1"}), Cli::Failure);
+    QVERIFY2(m_stderr.contains(QLatin1String("Fail to open port,please check!")),
+             qPrintable(m_stderr));
+}
+
+void tst_Cli::downloadSendsTheStreamWithProgress()
+{
+    const QDir dir(m_dir.path());
+    const QStringList pictures = {savePicture(dir, QStringLiteral("a.bmp"), {100, 50}),
+                                  savePicture(dir, QStringLiteral("b.bmp"), {64, 8})};
+    NvImage::PictureSurface surface;
+    const QByteArray expected = NvImage::buildNvImageStream(pictures, surface);
+
+    TcpSink printer;
+    const QString ip = QStringLiteral("127.0.0.1:%1").arg(printer.port());
+    QCOMPARE(run(QStringList{"download", "--ip", ip} + pictures), Cli::Success);
+    QCOMPARE(printer.waitForClosedConnection().toHex(), expected.toHex());
+    QVERIFY2(m_stderr.contains(
+                     QStringLiteral("Sending %1 bytes to %2").arg(expected.size()).arg(ip)),
+             qPrintable(m_stderr));
+    QVERIFY2(m_stderr.contains(QLatin1String("done")), qPrintable(m_stderr));
+    QVERIFY2(m_stderr.contains(QLatin1String("Wait until printer reset.")), qPrintable(m_stderr));
+}
+
+void tst_Cli::downloadRefusalsExitNonZero()
+{
+    const QDir dir(m_dir.path());
+    const QString good = savePicture(dir, QStringLiteral("good.bmp"), {16, 16});
+    const QString text = dir.filePath(QStringLiteral("text.bmp"));
+    QFile file(text);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("not a picture");
+    file.close();
+
+    QCOMPARE(run({"download", "--ip", "127.0.0.1:1", good, text}), Cli::Failure);
+    QVERIFY2(m_stderr.contains(QLatin1String("Unexpect error!")), qPrintable(m_stderr));
+    QVERIFY2(m_stderr.contains(QLatin1String("text.bmp")), qPrintable(m_stderr));
+
+    QCOMPARE(run({"download", "--ip", "127.0.0.1:1", good}), Cli::Failure);
+    QVERIFY2(m_stderr.contains(QLatin1String("Fail to open port,please check!")),
+             qPrintable(m_stderr));
+}
+
+void tst_Cli::streamWritesWholeOrNothing()
+{
+    const QDir dir(m_dir.path());
+    const QString picture = savePicture(dir, QStringLiteral("s.bmp"), {100, 50});
+    const QString output = dir.filePath(QStringLiteral("out.bin"));
+    QCOMPARE(run({"stream", picture, "-o", output}), Cli::Success);
+    QFile written(output);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    const QByteArray bytes = written.readAll();
+    QCOMPARE(bytes.size(), 737);
+    QCOMPARE(bytes.left(9).toHex(), QByteArray("1b401c71010d000700"));
+    written.close();
+
+    // A failure leaves the earlier file as it was and adds nothing beside it.
+    const QStringList before = dir.entryList(QDir::Files);
+    QCOMPARE(run({"stream", picture, dir.filePath(QStringLiteral("missing.bmp")), "-o", output}),
+             Cli::Failure);
+    QVERIFY2(m_stderr.contains(QLatin1String("missing.bmp")), qPrintable(m_stderr));
+    QCOMPARE(dir.entryList(QDir::Files), before);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QCOMPARE(written.readAll(), bytes);
+}
+
+QTEST_GUILESS_MAIN(tst_Cli)
+#include "tst_cli.moc"
