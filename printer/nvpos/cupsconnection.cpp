@@ -79,7 +79,22 @@ bool queueExists(http_t *http, const std::string &queue)
                  nullptr,
                  "printer-name");
     ipp_t *response = cupsDoRequest(http, request, "/");
-    const bool found = response && cupsLastError() <= IPP_STATUS_OK_CONFLICTING;
+    if (!response) {
+        const int error = httpError(http);
+        qCWarning(lcNvPos,
+                  "The print server %s did not answer: %s",
+                  cupsServer(),
+                  error == ETIMEDOUT || error == EWOULDBLOCK ? "timed out" : cupsLastErrorString());
+        return false;
+    }
+    const bool found = cupsLastError() <= IPP_STATUS_OK_CONFLICTING;
+    if (!found) {
+        qCWarning(lcNvPos,
+                  "The print server %s has no queue %s: %s",
+                  cupsServer(),
+                  queue.c_str(),
+                  cupsLastErrorString());
+    }
     ippDelete(response);
     return found;
 }
@@ -191,14 +206,8 @@ std::unique_ptr<Connection> openDriver(const std::string &name)
     // "queue/instance": an instance is the queue with saved options, which a raw job does
     // not use.
     const std::string queue = name.substr(0, name.find('/'));
-    if (!queueExists(http.get(), queue)) {
-        qCWarning(lcNvPos,
-                  "The print server %s has no queue %s: %s",
-                  cupsServer(),
-                  queue.c_str(),
-                  cupsLastErrorString());
+    if (!queueExists(http.get(), queue))
         return nullptr;
-    }
     return std::make_unique<CupsConnection>(std::move(http), queue);
 }
 

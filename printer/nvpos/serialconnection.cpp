@@ -5,6 +5,9 @@
 #include "nativeio.h"
 #include "portnames.h"
 
+#include <QAbstractEventDispatcher>
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QSerialPort>
 #include <QThread>
 
@@ -54,7 +57,16 @@ public:
 private:
     // A QObject belongs to one thread; the port is handed to the calling thread for the
     // length of a call and let go afterwards, so that any thread may make the next one.
-    void adopt() { m_port->moveToThread(QThread::currentThread()); }
+    void adopt()
+    {
+        m_port->moveToThread(QThread::currentThread());
+        // QSerialPort watches its descriptor with socket notifiers, which need the thread's
+        // event dispatcher; a thread that Qt did not start gets one when an event loop is
+        // made in it. Without an application object no thread can have one, and Qt warns
+        // once per write that it cannot watch the port; the blocking calls work all the same.
+        if (QCoreApplication::instance() && !QAbstractEventDispatcher::instance())
+            QEventLoop makesTheDispatcher;
+    }
     void release() { m_port->moveToThread(nullptr); }
 
     Milliseconds writeBudget(std::int32_t count) const
@@ -86,8 +98,10 @@ private:
             if (!m_port->waitForBytesWritten(wait)) {
                 if (m_port->error() == QSerialPort::TimeoutError
                     || m_port->error() == QSerialPort::NoError) {
-                    m_port->clearError();
-                    return fail(NVPOS_ERR_TIMEOUT, count, "the port took no data");
+                    return fail(NVPOS_ERR_TIMEOUT,
+                                count,
+                                left <= patience ? "the write took too long"
+                                                 : "the port took no data");
                 }
                 return fail(NVPOS_ERR_IO, count, qPrintable(m_port->errorString()));
             }

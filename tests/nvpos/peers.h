@@ -91,7 +91,7 @@ public:
     explicit Fifo(const QString &path);
     QByteArray portName() const;
     void openReader();
-    int reader() const { return m_reader.get(); }
+    void closeReader() { m_reader.reset(); }
     void collect(qsizetype expected);
     QByteArray received();
 
