@@ -13,13 +13,17 @@
  *
  * Threads. Every function may be called from any thread; one lock serialises the calls, so
  * a long write holds up the others. A serial connection may be used from a thread other than
- * the one that opened it.
+ * the one that opened it. Serial ports work with a QApplication, a QCoreApplication or no Qt
+ * application object at all; without one, Qt warns that it cannot watch the port, and the
+ * library's blocking writes work all the same.
  *
  * Time. No call blocks without a bound:
- *   - connecting over TCP, and to the print server, gives up after 3 s;
+ *   - connecting over TCP (host name lookup included), and to the print server, gives up
+ *     after 3 s;
  *   - a write fails when no byte moves for the no-progress time, 10 s by default, which the
  *     environment variable NVPOS_WRITE_TIMEOUT_MS (a whole number of milliseconds, 1 or more)
- *     replaces; it also bounds each wait for the print server's answer;
+ *     replaces; it also bounds each wait for the print server's answer (libcups tries a
+ *     request twice, so a server that never answers is given up after about twice that);
  *   - a serial write also fails when it takes longer, in all, than
  *         2 * count * bitsPerCharacter / baudRate seconds + the no-progress time,
  *     where bitsPerCharacter counts the start bit, the data bits, the parity bit and the stop
@@ -60,11 +64,12 @@ extern "C" {
 /* A null data pointer with a positive count, or a negative count. Nothing was sent. */
 #define NVPOS_ERR_ARGUMENT (-3)
 /* The printer or the print server took no data, or gave no answer, for too long (see Time
- * above). Part of the data may have been sent; a print job in progress was cancelled. */
+ * above). Part of the data may have been sent; a print job in progress is cancelled if the
+ * server can still be reached. */
 #define NVPOS_ERR_TIMEOUT (-4)
 /* The socket, the device or the print server reported an error (connection reset, device
- * unplugged, job refused). Part of the data may have been sent; a print job in progress was
- * cancelled. */
+ * unplugged, reader gone, job refused). Part of the data may have been sent; a print job in
+ * progress is cancelled if the server can still be reached. */
 #define NVPOS_ERR_IO (-5)
 
 /*
