@@ -102,8 +102,9 @@ void Fd::reset(int fd)
     m_fd = fd;
 }
 
-TcpListener::TcpListener(int backlog, int receiveBuffer)
-    : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+TcpListener::TcpListener(int backlog, int receiveBuffer, Family family)
+    : m_fd(::socket(family == IPv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+    , m_family(family)
 {
     check(m_fd.get() >= 0, "socket");
     if (receiveBuffer > 0) {
@@ -112,20 +113,40 @@ TcpListener::TcpListener(int backlog, int receiveBuffer)
                       == 0,
               "SO_RCVBUF");
     }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    check(::bind(m_fd.get(), reinterpret_cast<sockaddr *>(&address), sizeof address) == 0, "bind");
+    sockaddr_storage address{};
+    socklen_t length = 0;
+    if (family == IPv6) {
+        auto *v6 = reinterpret_cast<sockaddr_in6 *>(&address);
+        v6->sin6_family = AF_INET6;
+        v6->sin6_addr = in6addr_loopback;
+        length = sizeof *v6;
+    } else {
+        auto *v4 = reinterpret_cast<sockaddr_in *>(&address);
+        v4->sin_family = AF_INET;
+        v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        length = sizeof *v4;
+    }
+    check(::bind(m_fd.get(), reinterpret_cast<sockaddr *>(&address), length) == 0, "bind");
     check(::listen(m_fd.get(), backlog) == 0, "listen");
-    socklen_t length = sizeof address;
     check(::getsockname(m_fd.get(), reinterpret_cast<sockaddr *>(&address), &length) == 0,
           "getsockname");
-    m_port = ntohs(address.sin_port);
+    m_port = ntohs(family == IPv6 ? reinterpret_cast<sockaddr_in6 *>(&address)->sin6_port
+                                  : reinterpret_cast<sockaddr_in *>(&address)->sin_port);
+}
+
+bool TcpListener::ipv6Available()
+{
+    Fd probe(::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_loopback;
+    return probe.get() >= 0
+           && ::bind(probe.get(), reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
 }
 
 QByteArray TcpListener::address() const
 {
-    return "127.0.0.1:" + QByteArray::number(m_port);
+    return (m_family == IPv6 ? "[::1]:" : "127.0.0.1:") + QByteArray::number(m_port);
 }
 
 void TcpListener::collect(qsizetype expected)

@@ -41,13 +41,16 @@ private:
     int m_fd;
 };
 
-// A TCP listener on 127.0.0.1 with a port of the system's choice.
+// A TCP listener on 127.0.0.1 (or ::1) with a port of the system's choice.
 class TcpListener
 {
 public:
+    enum Family { IPv4, IPv6 };
     // backlog 0 and a small receive buffer serve the failure tests.
-    explicit TcpListener(int backlog = 4, int receiveBuffer = 0);
+    explicit TcpListener(int backlog = 4, int receiveBuffer = 0, Family family = IPv4);
+    static bool ipv6Available();
     quint16 port() const { return m_port; }
+    // "127.0.0.1:port" or "[::1]:port".
     QByteArray address() const;
     int fd() const { return m_fd.get(); }
 
@@ -61,6 +64,7 @@ public:
 
 private:
     Fd m_fd;
+    Family m_family;
     quint16 m_port = 0;
     std::vector<Fd> m_clogs;
     std::future<QByteArray> m_reader;

@@ -15,7 +15,7 @@ using namespace NvPosTest;
 
 namespace {
 
-enum class Kind { Tcp, Serial, Fifo, File };
+enum class Kind { Tcp, TcpByName, TcpIPv6, Serial, Fifo, File };
 
 // One peer of a kind: where the library connects, and what arrived.
 class Peer
@@ -27,7 +27,11 @@ public:
     {
         switch (kind) {
         case Kind::Tcp:
+        case Kind::TcpByName:
             m_tcp = std::make_unique<TcpListener>();
+            break;
+        case Kind::TcpIPv6:
+            m_tcp = std::make_unique<TcpListener>(4, 0, TcpListener::IPv6);
             break;
         case Kind::Serial:
             m_pty = std::make_unique<PtyPair>();
@@ -48,7 +52,10 @@ public:
     {
         switch (m_kind) {
         case Kind::Tcp:
+        case Kind::TcpIPv6:
             return m_tcp->address();
+        case Kind::TcpByName:
+            return "localhost:" + QByteArray::number(m_tcp->port());
         case Kind::Serial:
             return m_pty->portName();
         case Kind::Fifo:
@@ -66,6 +73,8 @@ public:
     {
         switch (m_kind) {
         case Kind::Tcp:
+        case Kind::TcpByName:
+        case Kind::TcpIPv6:
             return NVPOS_MODE_ETHERNET;
         case Kind::Serial:
             return NVPOS_MODE_SERIAL;
@@ -141,6 +150,8 @@ void tst_Transports::bytesArriveUnchanged_data()
         QTest::addRow("%s, 300 KB in 7 writes", kind.name)
                 << kind.kind << pattern(300 * 1024 + 3) << 7;
     }
+    QTest::newRow("tcp by host name, every byte value") << Kind::TcpByName << allByteValues() << 1;
+    QTest::newRow("tcp over IPv6, every byte value") << Kind::TcpIPv6 << allByteValues() << 1;
 }
 
 void tst_Transports::bytesArriveUnchanged()
@@ -148,6 +159,8 @@ void tst_Transports::bytesArriveUnchanged()
     QFETCH(Kind, kind);
     QFETCH(QByteArray, payload);
     QFETCH(int, writes);
+    if (kind == Kind::TcpIPv6 && !TcpListener::ipv6Available())
+        QSKIP("This machine has no IPv6 loopback address");
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
     Peer peer(kind, folder.path());
