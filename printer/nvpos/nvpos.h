@@ -1,15 +1,36 @@
 /*
  * nvpos: the printer library that nvlogo talks to.
  *
- * A small C library that opens one connection to an ESC/POS printer and sends raw
- * bytes over it. The program loads it at run time by file name (libnvpos.so) and
- * resolves these five entry points by name.
+ * A small C library that opens a connection to an ESC/POS printer and sends raw bytes over
+ * it. The program loads it at run time by file name (libnvpos.so) and resolves these five
+ * entry points by name.
  *
- * Connections are numbered by positive handles, never 0 and never -1. POS_StartDoc,
- * POS_EndDoc and POS_Close take no handle: they act on the connection opened last
- * that is still open.
+ * Handles. POS_Open numbers its connections with positive handles that increase from one
+ * open to the next; 0 and -1 never name a connection, so a write with either fails instead
+ * of reaching some other printer. A handle stays valid until its connection is closed.
+ * POS_StartDoc, POS_EndDoc and POS_Close take no handle: they act on the connection opened
+ * last that is still open.
  *
- * All functions are safe to call from any thread; calls are serialised internally.
+ * Threads. Every function may be called from any thread; one lock serialises the calls, so
+ * a long write holds up the others. A serial connection may be used from a thread other than
+ * the one that opened it. Serial ports work with a QApplication, a QCoreApplication or no Qt
+ * application object at all; without one, Qt warns that it cannot watch the port, and the
+ * library's blocking writes work all the same.
+ *
+ * Time. No call blocks without a bound:
+ *   - connecting over TCP (host name lookup included), and to the print server, gives up
+ *     after 3 s;
+ *   - a write fails when no byte moves for the no-progress time, 10 s by default, which the
+ *     environment variable NVPOS_WRITE_TIMEOUT_MS (a whole number of milliseconds, 1 or more)
+ *     replaces; it also bounds each wait for the print server's answer (libcups tries a
+ *     request twice, so a server that never answers is given up after about twice that);
+ *   - a serial write also fails when it takes longer, in all, than
+ *         2 * count * bitsPerCharacter / baudRate seconds + the no-progress time,
+ *     where bitsPerCharacter counts the start bit, the data bits, the parity bit and the stop
+ *     bits (10 for 8N1); twice the line time leaves room for the printer's flow control.
+ *
+ * Diagnostics. Why an operation failed is written to the Qt logging category
+ * "nvlogo.nvpos" (warnings, on by default); the results below are the only interface.
  */
 #ifndef NVPOS_H
 #define NVPOS_H
@@ -32,46 +53,76 @@ extern "C" {
 #define NVPOS_MODE_DRIVER 20
 #define NVPOS_MODE_ETHERNET 21
 
-/* Results. Any negative value is a failure. */
+/* Results. Zero or positive is success; every negative value is a failure. */
 #define NVPOS_OK 0
-#define NVPOS_ERR_OPEN (-1)        /* POS_Open: no connection was opened */
-#define NVPOS_ERR_NO_CONNECTION (-2) /* the handle names no open connection */
-#define NVPOS_ERR_ARGUMENT (-3)    /* a null pointer, a negative count or a bad mode */
-#define NVPOS_ERR_TIMEOUT (-4)     /* the peer took no data for too long */
-#define NVPOS_ERR_IO (-5)          /* the device, socket or print server reported an error */
+/* POS_Open only: no connection was opened (unknown host, refused or timed-out connection,
+ * missing or busy device, bad serial settings, unknown print queue, bad name or mode). */
+#define NVPOS_ERR_OPEN (-1)
+/* The handle names no open connection (0, -1, never issued or already closed), or, for the
+ * calls without a handle, no connection is open at all. */
+#define NVPOS_ERR_NO_CONNECTION (-2)
+/* A null data pointer with a positive count, or a negative count. Nothing was sent. */
+#define NVPOS_ERR_ARGUMENT (-3)
+/* The printer or the print server took no data, or gave no answer, for too long (see Time
+ * above). Part of the data may have been sent; a print job in progress is cancelled if the
+ * server can still be reached. */
+#define NVPOS_ERR_TIMEOUT (-4)
+/* The socket, the device or the print server reported an error (connection reset, device
+ * unplugged, reader gone, job refused). Part of the data may have been sent; a print job in
+ * progress is cancelled if the server can still be reached. */
+#define NVPOS_ERR_IO (-5)
 
 /*
  * Opens a connection and returns its handle (> 0), or NVPOS_ERR_OPEN.
- *   name      ETHERNET: "host" or "host:port" (raw TCP, port 9100 by default)
- *             SERIAL:   "COMn" (the n-th serial device) or "COM:/dev/path"
- *             PARALLEL: "LPTn" (/dev/lp<n-1>, else /dev/usb/lp<n-1>) or "LPT:/dev/path"
- *             DRIVER:   the name of a CUPS destination
- *   baudRate  serial only: the line speed in bits per second
- *   dataBits  serial only: 8 (7 is also accepted)
- *   parity    serial only: 0 none, 1 odd, 2 even
- *   stopBits  serial only: 0 for one stop bit, 1 or 2 for two
+ *   name      ETHERNET: "host" or "host:port" (raw TCP, port 9100 by default); host is a
+ *                       name, an IPv4 address or an IPv6 address ("[::1]:9100" with a port)
+ *             SERIAL:   "COMn" (on Linux /dev/ttyS<n-1>) or "COM:/dev/path"
+ *             PARALLEL: "LPTn" (/dev/lp<n-1>, or /dev/usb/lp<n-1> when the first does not
+ *                       exist) or "LPT:/path" (a device, a FIFO or an existing regular file,
+ *                       which is appended to)
+ *             DRIVER:   the name of a CUPS destination ("queue" or "queue/instance") on the
+ *                       default print server (cupsServer(); CUPS_SERVER chooses another)
+ *             Blanks around the name are ignored.
+ *   baudRate  SERIAL only: the line speed in bits per second (> 0)
+ *   dataBits  SERIAL only: 5 to 8
+ *   parity    SERIAL only: 0 none, 1 odd, 2 even
+ *   stopBits  SERIAL only: 0 or 1 for one stop bit, 2 for two
  *   openMode  one of the NVPOS_MODE_ values
+ * The other kinds ignore the serial arguments. A serial port uses RTS/CTS hardware flow
+ * control; NVPOS_SERIAL_FLOW=none in the environment turns it off for a cable that does not
+ * carry the printer's busy signal.
  */
-NVPOS_API int32_t POS_Open(const char *name, int32_t baudRate, int32_t dataBits, int32_t parity,
-                           int32_t stopBits, int32_t openMode);
+NVPOS_API int32_t POS_Open(const char *name,
+                           int32_t baudRate,
+                           int32_t dataBits,
+                           int32_t parity,
+                           int32_t stopBits,
+                           int32_t openMode);
 
 /*
- * Sends count bytes, unchanged and in order. Returns the number of bytes sent (== count)
- * or a negative NVPOS_ERR_ value; on a failure an unknown part may have been sent.
+ * Sends count bytes from data, unchanged and in order, over the connection of handle.
+ * Returns count once every byte was handed on (a serial port: sent on the line; a socket or
+ * a device: taken by the system; a print server: received), or a negative NVPOS_ERR_ value.
+ * A count of 0 sends nothing and returns 0. On a DRIVER connection a write outside a
+ * document starts one, which the next POS_EndDoc or POS_Close finishes.
  */
 NVPOS_API int32_t POS_WriteFile(int32_t handle, const char *data, int32_t count);
 
 /*
- * Frames a document on the connection opened last. On a DRIVER connection a document is
- * one print job; a write outside a document starts one, which the next POS_EndDoc or
- * POS_Close finishes. On the other kinds these do nothing. Return NVPOS_OK or a negative
- * NVPOS_ERR_ value.
+ * Frame a document on the connection opened last. On a DRIVER connection a document is one
+ * raw print job: POS_StartDoc creates it (finishing a document still open first) and returns
+ * its job id (> 0); POS_EndDoc finishes it and returns its job id, or NVPOS_OK when no
+ * document was open. On the other kinds both do nothing and return NVPOS_OK. Either may
+ * return NVPOS_ERR_NO_CONNECTION, NVPOS_ERR_TIMEOUT or NVPOS_ERR_IO.
  */
 NVPOS_API int32_t POS_StartDoc(void);
 NVPOS_API int32_t POS_EndDoc(void);
 
-/* Closes the connection opened last, finishing an open document first. Returns NVPOS_OK or
- * a negative NVPOS_ERR_ value (NVPOS_ERR_NO_CONNECTION when nothing is open). */
+/*
+ * Closes the connection opened last, finishing a document still open first. Returns the job
+ * id of a document it finished (> 0), NVPOS_OK, or a negative NVPOS_ERR_ value
+ * (NVPOS_ERR_NO_CONNECTION when nothing is open). The connection is closed in every case.
+ */
 NVPOS_API int32_t POS_Close(void);
 
 #ifdef __cplusplus

@@ -1,0 +1,161 @@
+// DRIVER connections against the private print server of the build tree (fixture cupsd): each
+// document is one raw job whose bytes the queue's backend stores unchanged.
+#include "peers.h"
+
+#include "nvpos.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTest>
+
+#include <cups/cups.h>
+
+using namespace NvPosTest;
+
+namespace {
+
+constexpr int JobWaitMs = 60000;
+
+QByteArray jobBytes(int job)
+{
+    QFile file(QStringLiteral(NVLOGO_CUPS_JOBDIR "/%1.prn").arg(job));
+    // The backend renames the file into place once complete; reading it at once is safe.
+    if (!QTest::qWaitFor([&] { return file.exists(); }, JobWaitMs))
+        return "(job " + QByteArray::number(job) + " never came out of the queue)";
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+std::int32_t openQueue(const char *queue = NVLOGO_CUPS_QUEUE)
+{
+    return POS_Open(queue, 0, 0, 0, 0, NVPOS_MODE_DRIVER);
+}
+
+} // namespace
+
+class tst_Cups : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+    void jobBytesArriveUnchanged_data();
+    void jobBytesArriveUnchanged();
+    void eachDocumentIsAJob();
+    void missingQueueFails();
+    void silentServerFailsInTime();
+};
+
+void tst_Cups::initTestCase()
+{
+    QVERIFY2(qEnvironmentVariableIsSet("CUPS_SERVER"), "run through ctest, fixture cupsd");
+}
+
+void tst_Cups::cleanup()
+{
+    while (POS_Close() != NVPOS_ERR_NO_CONNECTION) {
+    }
+}
+
+enum class Framing { Document, WriteThenClose, WriteThenEndDoc };
+Q_DECLARE_METATYPE(Framing)
+
+void tst_Cups::jobBytesArriveUnchanged_data()
+{
+    QTest::addColumn<Framing>("framing");
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<int>("writes");
+
+    QTest::newRow("StartDoc, write, EndDoc: every byte value")
+            << Framing::Document << allByteValues() << 1;
+    QTest::newRow("write, Close: every byte value")
+            << Framing::WriteThenClose << allByteValues() << 1;
+    QTest::newRow("write, EndDoc: every byte value")
+            << Framing::WriteThenEndDoc << allByteValues() << 1;
+    QTest::newRow("StartDoc, 5 writes, EndDoc: 300 KB")
+            << Framing::Document << pattern(300 * 1024) << 5;
+}
+
+void tst_Cups::jobBytesArriveUnchanged()
+{
+    QFETCH(Framing, framing);
+    QFETCH(QByteArray, payload);
+    QFETCH(int, writes);
+
+    const std::int32_t handle = openQueue();
+    QVERIFY(handle > 0);
+    std::int32_t job = 0;
+    if (framing == Framing::Document) {
+        job = POS_StartDoc();
+        QVERIFY(job > 0);
+    }
+    const qsizetype step = payload.size() / writes + 1;
+    for (qsizetype offset = 0; offset < payload.size(); offset += step) {
+        const auto count = static_cast<std::int32_t>(qMin(step, payload.size() - offset));
+        QCOMPARE(POS_WriteFile(handle, payload.constData() + offset, count), count);
+    }
+    switch (framing) {
+    case Framing::Document:
+        QCOMPARE(POS_EndDoc(), job);
+        QCOMPARE(POS_Close(), NVPOS_OK);
+        break;
+    case Framing::WriteThenClose:
+        job = POS_Close();
+        break;
+    case Framing::WriteThenEndDoc:
+        job = POS_EndDoc();
+        QCOMPARE(POS_Close(), NVPOS_OK);
+        break;
+    }
+    QVERIFY(job > 0);
+    QCOMPARE(jobBytes(job), payload);
+}
+
+void tst_Cups::eachDocumentIsAJob()
+{
+    QVERIFY(openQueue() > 0);
+    const std::int32_t handle = openQueue(); // the last opened is the one framed
+    const std::int32_t first = POS_StartDoc();
+    QVERIFY(first > 0);
+    QCOMPARE(POS_WriteFile(handle, "first", 5), 5);
+    const std::int32_t second = POS_StartDoc(); // finishes the first
+    QVERIFY(second > first);
+    QCOMPARE(POS_WriteFile(handle, "second", 6), 6);
+    QCOMPARE(POS_EndDoc(), second);
+    QCOMPARE(POS_EndDoc(), NVPOS_OK); // no document open
+    QCOMPARE(POS_Close(), NVPOS_OK);
+    QCOMPARE(POS_Close(), NVPOS_OK); // the first connection, which framed nothing
+
+    QCOMPARE(jobBytes(first), QByteArray("first"));
+    QCOMPARE(jobBytes(second), QByteArray("second"));
+}
+
+void tst_Cups::missingQueueFails()
+{
+    QCOMPARE(openQueue("nvlogo_no_such_queue"), NVPOS_ERR_OPEN);
+    QCOMPARE(POS_Close(), NVPOS_ERR_NO_CONNECTION);
+}
+
+void tst_Cups::silentServerFailsInTime()
+{
+    // A server that takes the connection but never answers.
+    TcpListener silent;
+    const QByteArray server = qgetenv("CUPS_SERVER");
+    qputenv("CUPS_SERVER", silent.address());
+    qputenv("NVPOS_WRITE_TIMEOUT_MS", "500");
+    cupsSetServer(nullptr); // libcups reads CUPS_SERVER again
+
+    QElapsedTimer timer;
+    timer.start();
+    const std::int32_t handle = openQueue();
+    const qint64 elapsed = timer.elapsed();
+
+    qputenv("CUPS_SERVER", server);
+    qunsetenv("NVPOS_WRITE_TIMEOUT_MS");
+    cupsSetServer(nullptr);
+    QCOMPARE(handle, NVPOS_ERR_OPEN);
+    QVERIFY2(elapsed < 30000, QByteArray::number(elapsed).constData()); // a safety net only
+}
+
+QTEST_GUILESS_MAIN(tst_Cups)
+#include "tst_cups.moc"

@@ -1,0 +1,204 @@
+// The printer library, loaded the way the program loads it, against a real peer of each kind:
+// every byte arrives unchanged and in order.
+#include "peers.h"
+
+#include "nvpos.h"
+#include "poslibrary.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace NvPosTest;
+
+namespace {
+
+enum class Kind { Tcp, TcpByName, TcpIPv6, Serial, Fifo, File };
+
+// One peer of a kind: where the library connects, and what arrived.
+class Peer
+{
+public:
+    Peer(Kind kind, const QString &folder)
+        : m_kind(kind)
+        , m_filePath(folder + QStringLiteral("/printer.out"))
+    {
+        switch (kind) {
+        case Kind::Tcp:
+        case Kind::TcpByName:
+            m_tcp = std::make_unique<TcpListener>();
+            break;
+        case Kind::TcpIPv6:
+            m_tcp = std::make_unique<TcpListener>(4, 0, TcpListener::IPv6);
+            break;
+        case Kind::Serial:
+            m_pty = std::make_unique<PtyPair>();
+            break;
+        case Kind::Fifo:
+            m_fifo = std::make_unique<Fifo>(folder + QStringLiteral("/printer.fifo"));
+            m_fifo->openReader();
+            break;
+        case Kind::File: {
+            QFile file(m_filePath);
+            file.open(QIODevice::WriteOnly); // the library appends to an existing file only
+            break;
+        }
+        }
+    }
+
+    QByteArray name() const
+    {
+        switch (m_kind) {
+        case Kind::Tcp:
+        case Kind::TcpIPv6:
+            return m_tcp->address();
+        case Kind::TcpByName:
+            return "localhost:" + QByteArray::number(m_tcp->port());
+        case Kind::Serial:
+            return m_pty->portName();
+        case Kind::Fifo:
+            return m_fifo->portName();
+        case Kind::File:
+            return "LPT:" + QFile::encodeName(m_filePath);
+        }
+        return {};
+    }
+
+    std::int32_t baud() const { return m_kind == Kind::Serial ? 115200 : 0; }
+    std::int32_t dataBits() const { return m_kind == Kind::Serial ? 8 : 0; }
+
+    std::int32_t mode() const
+    {
+        switch (m_kind) {
+        case Kind::Tcp:
+        case Kind::TcpByName:
+        case Kind::TcpIPv6:
+            return NVPOS_MODE_ETHERNET;
+        case Kind::Serial:
+            return NVPOS_MODE_SERIAL;
+        default:
+            return NVPOS_MODE_PARALLEL;
+        }
+    }
+
+    void collect(qsizetype expected)
+    {
+        if (m_tcp)
+            m_tcp->collect(expected);
+        if (m_pty)
+            m_pty->collect(expected);
+        if (m_fifo)
+            m_fifo->collect(expected);
+    }
+
+    QByteArray received()
+    {
+        if (m_tcp)
+            return m_tcp->received();
+        if (m_pty)
+            return m_pty->received();
+        if (m_fifo)
+            return m_fifo->received();
+        QFile file(m_filePath);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+private:
+    Kind m_kind;
+    QString m_filePath;
+    std::unique_ptr<TcpListener> m_tcp;
+    std::unique_ptr<PtyPair> m_pty;
+    std::unique_ptr<Fifo> m_fifo;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Kind)
+
+class tst_Transports : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void bytesArriveUnchanged_data();
+    void bytesArriveUnchanged();
+    void regularFileIsAppendedTo();
+
+private:
+    Printer::PosLibrary m_library{QStringLiteral(NVPOS_LIBRARY)};
+};
+
+void tst_Transports::bytesArriveUnchanged_data()
+{
+    QTest::addColumn<Kind>("kind");
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<int>("writes");
+
+    const struct
+    {
+        const char *name;
+        Kind kind;
+    } kinds[] = {{"tcp", Kind::Tcp},
+                 {"serial pty", Kind::Serial},
+                 {"parallel fifo", Kind::Fifo},
+                 {"parallel file", Kind::File}};
+    for (const auto &kind : kinds) {
+        QTest::addRow("%s, every byte value", kind.name) << kind.kind << allByteValues() << 1;
+        QTest::addRow("%s, 300 KB", kind.name) << kind.kind << pattern(300 * 1024) << 1;
+        QTest::addRow("%s, 300 KB in 7 writes", kind.name)
+                << kind.kind << pattern(300 * 1024 + 3) << 7;
+    }
+    QTest::newRow("tcp by host name, every byte value") << Kind::TcpByName << allByteValues() << 1;
+    QTest::newRow("tcp over IPv6, every byte value") << Kind::TcpIPv6 << allByteValues() << 1;
+}
+
+void tst_Transports::bytesArriveUnchanged()
+{
+    QFETCH(Kind, kind);
+    QFETCH(QByteArray, payload);
+    QFETCH(int, writes);
+    if (kind == Kind::TcpIPv6 && !TcpListener::ipv6Available())
+        QSKIP("This machine has no IPv6 loopback address");
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    Peer peer(kind, folder.path());
+    peer.collect(payload.size());
+
+    const std::int32_t handle
+            = m_library.POS_Open(peer.name(), peer.baud(), peer.dataBits(), 0, 0, peer.mode());
+    QVERIFY2(handle > 0, peer.name().constData());
+    QCOMPARE(m_library.POS_StartDoc(), NVPOS_OK);
+    const qsizetype step = payload.size() / writes + 1;
+    for (qsizetype offset = 0; offset < payload.size(); offset += step) {
+        const auto count = static_cast<std::int32_t>(qMin(step, payload.size() - offset));
+        QCOMPARE(m_library.POS_WriteFile(handle, payload.constData() + offset, count), count);
+    }
+    QCOMPARE(m_library.POS_EndDoc(), NVPOS_OK);
+    QCOMPARE(m_library.POS_Close(), NVPOS_OK);
+
+    const QByteArray received = peer.received();
+    QCOMPARE(received.size(), payload.size());
+    QVERIFY(received == payload);
+}
+
+void tst_Transports::regularFileIsAppendedTo()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    Peer peer(Kind::File, folder.path());
+    const QByteArray first = pattern(1000);
+    const QByteArray second = allByteValues();
+    for (const QByteArray &bytes : {first, second}) {
+        const std::int32_t handle
+                = m_library.POS_Open(peer.name(), 0, 0, 0, 0, NVPOS_MODE_PARALLEL);
+        QVERIFY(handle > 0);
+        QCOMPARE(m_library.POS_WriteFile(handle, bytes.constData(), bytes.size()), bytes.size());
+        QCOMPARE(m_library.POS_Close(), NVPOS_OK);
+    }
+    QCOMPARE(peer.received(), first + second);
+}
+
+QTEST_GUILESS_MAIN(tst_Transports)
+#include "tst_transports.moc"
