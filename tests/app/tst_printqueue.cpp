@@ -1,0 +1,168 @@
+// The window against the private print server: its printer list and both commands over a
+// raw print queue.
+
+#include "recordingdialogs.h"
+
+#include <frmcuttest.h>
+#include <poslibrary.h>
+
+#include <QComboBox>
+#include <QDir>
+#include <QImage>
+#include <QProcess>
+#include <QPushButton>
+#include <QSet>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+using App::FrmCutTest;
+
+namespace {
+
+const QString Server = QStringLiteral(NVLOGO_CUPS_SERVER);
+const QString Queue = QStringLiteral(NVLOGO_CUPS_QUEUE);
+const QString JobDir = QStringLiteral(NVLOGO_CUPS_JOBDIR);
+
+QStringList run(const QString &program, const QStringList &arguments)
+{
+    // lpadmin lives in sbin, which an ordinary user's PATH may leave out.
+    QString path = QStandardPaths::findExecutable(program);
+    if (path.isEmpty())
+        path = QStandardPaths::findExecutable(
+                program, {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
+    QProcess process;
+    process.start(path, arguments);
+    if (!process.waitForFinished(30000) || process.exitCode() != 0)
+        qWarning("%s failed: %s", qPrintable(program), process.readAllStandardError().constData());
+    return QString::fromUtf8(process.readAllStandardOutput())
+            .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QSet<QString> jobFiles()
+{
+    const QStringList names = QDir(JobDir).entryList({QStringLiteral("*.prn")}, QDir::Files);
+    return QSet<QString>(names.begin(), names.end());
+}
+
+// The bytes of the one job that appears after `before`, waiting for the print server.
+QByteArray newJob(const QSet<QString> &before)
+{
+    for (int waited = 0; waited < 30000; waited += 50) {
+        const QSet<QString> added = jobFiles() - before;
+        if (added.size() == 1) {
+            QFile file(QDir(JobDir).filePath(*added.begin()));
+            if (file.open(QIODevice::ReadOnly))
+                return file.readAll();
+        }
+        QTest::qWait(50);
+    }
+    return QByteArray("no job arrived");
+}
+
+} // namespace
+
+class tst_PrintQueue : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void listsTheInstalledQueuesInTheServersOrder();
+    void printsOverTheQueue();
+    void downloadsOverTheQueue();
+
+private:
+    std::unique_ptr<FrmCutTest> driverWindow();
+
+    Printer::PosLibrary m_nvpos{QStringLiteral(NVPOS_LIBRARY)};
+    RecordingDialogs m_dialogs;
+    QStringList m_addedQueues{QStringLiteral("Bar_Counter"), QStringLiteral("kitchen")};
+};
+
+void tst_PrintQueue::initTestCase()
+{
+    QCOMPARE(qEnvironmentVariable("CUPS_SERVER"), Server);
+    for (const QString &queue : m_addedQueues) {
+        run(QStringLiteral("lpadmin"),
+            {QStringLiteral("-h"),
+             Server,
+             QStringLiteral("-p"),
+             queue,
+             QStringLiteral("-E"),
+             QStringLiteral("-v"),
+             QStringLiteral("capture:") + JobDir,
+             QStringLiteral("-m"),
+             QStringLiteral("raw")});
+    }
+}
+
+void tst_PrintQueue::cleanupTestCase()
+{
+    for (const QString &queue : m_addedQueues)
+        run(QStringLiteral("lpadmin"), {QStringLiteral("-h"), Server, QStringLiteral("-x"), queue});
+}
+
+std::unique_ptr<FrmCutTest> tst_PrintQueue::driverWindow()
+{
+    auto window = std::make_unique<FrmCutTest>(m_nvpos, &m_dialogs);
+    window->Combo1->setCurrentIndex(window->Combo1->findText(QStringLiteral("DRIVER")));
+    window->Combo2->setCurrentIndex(window->Combo2->findText(Queue));
+    return window;
+}
+
+void tst_PrintQueue::listsTheInstalledQueuesInTheServersOrder()
+{
+    // lpstat asks the same server; its order is the server's.
+    QStringList expected;
+    for (const QString &line :
+         run(QStringLiteral("lpstat"), {QStringLiteral("-h"), Server, QStringLiteral("-e")}))
+        expected.append(line.trimmed());
+    QVERIFY2(expected.size() >= 3, qPrintable(expected.join(QLatin1Char(' '))));
+    QVERIFY(expected.contains(Queue));
+
+    FrmCutTest window(m_nvpos, &m_dialogs);
+    QStringList listed;
+    for (int i = 0; i < window.Combo2->count(); ++i)
+        listed.append(window.Combo2->itemText(i));
+    QCOMPARE(listed, expected);
+    QCOMPARE(window.Combo2->currentIndex(), 0);
+}
+
+void tst_PrintQueue::printsOverTheQueue()
+{
+    auto window = driverWindow();
+    window->Combo4->setCurrentIndex(4);
+    window->Combo5->setCurrentIndex(2);
+    const QSet<QString> before = jobFiles();
+    QTest::mouseClick(window->CmdPrintOut, Qt::LeftButton);
+    QCOMPARE(m_dialogs.messages.size(), 0);
+    QCOMPARE(newJob(before).toHex(), QByteArray("1c7005021d564200"));
+}
+
+void tst_PrintQueue::downloadsOverTheQueue()
+{
+    QTemporaryDir dir;
+    QImage picture(100, 50, QImage::Format_RGB32);
+    picture.fill(Qt::white);
+    picture.setPixel(0, 0, qRgb(0, 0, 0));
+    const QString path = dir.filePath(QStringLiteral("logo.bmp"));
+    QVERIFY(picture.save(path, "BMP"));
+
+    auto window = driverWindow();
+    m_dialogs = RecordingDialogs();
+    m_dialogs.answers.append({path});
+    const QSet<QString> before = jobFiles();
+    QTest::mouseClick(window->CmdDownload, Qt::LeftButton);
+    QCOMPARE(m_dialogs.messages.size(), 1);
+    QCOMPARE(m_dialogs.messages[0].text, QStringLiteral("Wait until printer reset."));
+
+    const QByteArray job = newJob(before);
+    QCOMPARE(job.size(), 737);
+    QCOMPARE(job.left(10).toHex(), QByteArray("1b401c71010d00070080"));
+    QCOMPARE(job.mid(10), QByteArray(727, '\0'));
+}
+
+QTEST_MAIN(tst_PrintQueue)
+#include "tst_printqueue.moc"
