@@ -1,5 +1,6 @@
 #include "recordingdialogs.h"
 #include "recordinglibrary.h"
+#include "tcpsink.h"
 
 #include <frmcuttest.h>
 
@@ -56,6 +57,7 @@ private Q_SLOTS:
     void typingAKindEnablesItsSettings();
     void printOutReadsTheControls();
     void printOutFailureToOpenIsShown();
+    void printOutReachesAPrinterOverTcp();
     void errorsReachTheApplicationHandlerAndTheWindowGoesOn();
     void iconHoldsEightImages();
 
@@ -295,6 +297,24 @@ void tst_FrmCutTest::printOutFailureToOpenIsShown()
     QCOMPARE(m_dialogs.messages[0].text, QStringLiteral("Fail to open port,please check!"));
     QCOMPARE(m_rec.calls().size(), 1);
     QCOMPARE(m_window->commandState().PortHandle, -1);
+}
+
+void tst_FrmCutTest::printOutReachesAPrinterOverTcp()
+{
+    Printer::PosLibrary nvpos(QStringLiteral(NVPOS_LIBRARY));
+    RecordingDialogs dialogs;
+    FrmCutTest window(nvpos, &dialogs);
+    TcpSink printer;
+    window.Text1->setText(QStringLiteral("127.0.0.1:%1").arg(printer.port()));
+    QTest::mouseClick(window.CmdPrintOut, Qt::LeftButton);
+    QCOMPARE(printer.waitForClosedConnection().toHex(), QByteArray("1c7001001d564200"));
+    QCOMPARE(dialogs.messages.size(), 0);
+
+    // Nothing listens on port 1: the open fails and says so.
+    window.Text1->setText(QStringLiteral("127.0.0.1:1"));
+    QTest::mouseClick(window.CmdPrintOut, Qt::LeftButton);
+    QCOMPARE(dialogs.messages.size(), 1);
+    QCOMPARE(dialogs.messages[0].text, QStringLiteral("Fail to open port,please check!"));
 }
 
 void tst_FrmCutTest::errorsReachTheApplicationHandlerAndTheWindowGoesOn()
