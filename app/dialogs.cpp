@@ -37,13 +37,7 @@ void QtDialogs::showMessage(MessageIcon icon,
     if (!details.isEmpty())
         box.setDetailedText(details);
     box.setStandardButtons(QMessageBox::Ok);
-    // A command may be showing the wait cursor; the box wants the user's attention.
-    const bool busy = QGuiApplication::overrideCursor() != nullptr;
-    if (busy)
-        QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
     box.exec();
-    if (busy)
-        QGuiApplication::restoreOverrideCursor();
 }
 
 QStringList QtDialogs::getOpenFileNames(const QStringList &nameFilters)
@@ -51,6 +45,8 @@ QStringList QtDialogs::getOpenFileNames(const QStringList &nameFilters)
     QFileDialog dialog(m_parent);
     dialog.setFileMode(QFileDialog::ExistingFiles);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    // Each filter shows its description alone, not the patterns behind it.
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
     dialog.setNameFilters(nameFilters);
     if (dialog.exec() != QDialog::Accepted)
         return {};

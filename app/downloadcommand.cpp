@@ -35,19 +35,26 @@ private:
     DownloadHost &m_host;
 };
 
-void send(Printer::PosLibrary &library,
-          const Printer::PortSettings &port,
-          Dialogs &dialogs,
-          DownloadHost &host,
-          NvImage::ScratchFile &scratch,
-          CommandState &state,
-          const QByteArray &buffer)
+// What the user is told at the end, once the window is usable again.
+struct Outcome
+{
+    MessageIcon icon = MessageIcon::None;
+    QString caption;
+    QString text;
+    QString details;
+};
+
+Outcome send(Printer::PosLibrary &library,
+             const Printer::PortSettings &port,
+             DownloadHost &host,
+             NvImage::ScratchFile &scratch,
+             CommandState &state,
+             const QByteArray &buffer)
 {
     PortSession session(library, port, state);
-    if (!session.isOpen()) {
-        dialogs.showMessage(MessageIcon::Critical, errorCaption(), failToOpenPortText());
-        return;
-    }
+    if (!session.isOpen())
+        return {MessageIcon::Critical, errorCaption(), failToOpenPortText(), {}};
+
     // Only a print queue needs the stream framed as a job.
     const bool driver = Printer::portKindOf(port.portText) == Printer::PortKind::Driver;
     if (driver)
@@ -64,13 +71,42 @@ void send(Printer::PosLibrary &library,
     state.CallResult = session.close();
     scratch.remove();
 
-    if (sent) {
-        dialogs.showMessage(MessageIcon::Information,
-                            infoCaption(),
-                            QStringLiteral("Wait until printer reset."));
-    } else {
-        dialogs.showMessage(MessageIcon::Critical, errorCaption(), failToSendText());
+    if (!sent)
+        return {MessageIcon::Critical, errorCaption(), failToSendText(), {}};
+    return {MessageIcon::Information,
+            infoCaption(),
+            QStringLiteral("Wait until printer reset."),
+            {}};
+}
+
+Outcome downloadPictures(Printer::PosLibrary &library,
+                         const Printer::PortSettings &port,
+                         const QStringList &paths,
+                         DownloadHost &host,
+                         NvImage::PictureSurface &Picture1,
+                         CommandState &state)
+{
+    CommandsDisabled busy(host);
+    host.setImageNumbers(int(paths.size()));
+
+    if (!NvImage::totalFileSizeAccepted(NvImage::totalFileSize(paths)))
+        return {MessageIcon::Warning,
+                errorCaption(),
+                QStringLiteral("Graph size out of range!"),
+                {}};
+
+    NvImage::ScratchFile scratch;
+    NvImage::ImageSize size{state.ImageWidth, state.ImageHeight};
+    {
+        // The window keeps the size of the last picture written, also after a failure.
+        const auto keepSize = qScopeGuard([&] {
+            state.ImageWidth = size.ImageWidth;
+            state.ImageHeight = size.ImageHeight;
+        });
+        NvImage::WriteNvImageFile(scratch, paths, Picture1, size);
     }
+    const QByteArray buffer = NvImage::ReadNvImageFile(scratch);
+    return send(library, port, host, scratch, state, buffer);
 }
 
 } // namespace
@@ -92,45 +128,24 @@ void Download(Printer::PosLibrary &library,
               NvImage::PictureSurface &Picture1,
               CommandState &state)
 {
+    Outcome outcome;
     try {
         const QStringList paths = dialogs.getOpenFileNames(downloadNameFilters());
         if (paths.isEmpty())
             return;
-
-        CommandsDisabled busy(host);
-        host.setImageNumbers(int(paths.size()));
-
-        if (!NvImage::totalFileSizeAccepted(NvImage::totalFileSize(paths))) {
-            dialogs.showMessage(MessageIcon::Warning,
-                                errorCaption(),
-                                QStringLiteral("Graph size out of range!"));
-            return;
-        }
-
-        NvImage::ScratchFile scratch;
-        NvImage::ImageSize size{state.ImageWidth, state.ImageHeight};
-        {
-            // The window keeps the size of the last picture written, also after a failure.
-            const auto keepSize = qScopeGuard([&] {
-                state.ImageWidth = size.ImageWidth;
-                state.ImageHeight = size.ImageHeight;
-            });
-            NvImage::WriteNvImageFile(scratch, paths, Picture1, size);
-        }
-
-        const QByteArray buffer = NvImage::ReadNvImageFile(scratch);
-        send(library, port, dialogs, host, scratch, state, buffer);
+        outcome = downloadPictures(library, port, paths, host, Picture1, state);
     } catch (const NvImage::PictureTooLargeError &error) {
         // The printer would void such a definition; say which picture and what fits.
-        dialogs.showMessage(MessageIcon::Warning, errorCaption(), error.message());
+        outcome = {MessageIcon::Warning, errorCaption(), error.message(), {}};
     } catch (const std::exception &error) {
-        dialogs.showMessage(MessageIcon::None,
-                            QString(),
-                            QStringLiteral("Unexpect error!"),
-                            QString::fromUtf8(error.what()));
+        outcome = {MessageIcon::None,
+                   QString(),
+                   QStringLiteral("Unexpect error!"),
+                   QString::fromUtf8(error.what())};
     } catch (...) {
-        dialogs.showMessage(MessageIcon::None, QString(), QStringLiteral("Unexpect error!"));
+        outcome = {MessageIcon::None, QString(), QStringLiteral("Unexpect error!"), {}};
     }
+    dialogs.showMessage(outcome.icon, outcome.caption, outcome.text, outcome.details);
 }
 
 } // namespace App

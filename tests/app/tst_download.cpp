@@ -128,6 +128,9 @@ void tst_Download::init()
     m_dialogs = RecordingDialogs();
     m_window = std::make_unique<FrmCutTest>(m_rec->library, &m_dialogs);
     m_window->show();
+    m_dialogs.probe = [this] {
+        return m_window->CmdDownload->isEnabled() && m_window->CmdPrintOut->isEnabled();
+    };
 }
 
 void tst_Download::cleanup()
@@ -342,6 +345,8 @@ void tst_Download::everyWayOutCleansUp()
 
     QCOMPARE(m_dialogs.messages.size(), 1);
     QVERIFY2(m_dialogs.messages[0].text.contains(text), qPrintable(m_dialogs.messages[0].text));
+    // The window is usable again by the time the user reads the outcome.
+    QVERIFY(m_dialogs.messages[0].probed);
     if (!detailsContain.isEmpty()) {
         QVERIFY2(m_dialogs.messages[0].details.contains(detailsContain),
                  qPrintable(m_dialogs.messages[0].details));

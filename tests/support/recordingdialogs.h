@@ -5,6 +5,8 @@
 #include <QList>
 #include <QStringList>
 
+#include <functional>
+
 // Stands in for the modal boxes and the file dialog: remembers every message and answers
 // the file dialog from a queue (an empty answer is a cancel).
 class RecordingDialogs final : public App::Dialogs
@@ -16,6 +18,7 @@ public:
         QString caption;
         QString text;
         QString details;
+        bool probed = false; // what probe() answered while the box was up
     };
 
     void showMessage(App::MessageIcon icon,
@@ -23,7 +26,7 @@ public:
                      const QString &text,
                      const QString &details) override
     {
-        messages.append({icon, caption, text, details});
+        messages.append({icon, caption, text, details, probe && probe()});
     }
 
     QStringList getOpenFileNames(const QStringList &nameFilters) override
@@ -33,6 +36,8 @@ public:
         return answers.isEmpty() ? QStringList() : answers.takeFirst();
     }
 
+    // Asked while each box is shown, to see the state the user sees behind it.
+    std::function<bool()> probe;
     QList<Message> messages;
     QList<QStringList> answers;
     QStringList lastNameFilters;
