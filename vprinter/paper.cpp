@@ -45,10 +45,15 @@ QImage Paper::take()
             std::memcpy(strip.scanLine(y + row), band.image.constScanLine(row), bytes);
         y += band.image.height();
     }
+    clear();
+    return strip;
+}
+
+void Paper::clear()
+{
     m_bands.clear();
     m_length = 0;
     m_hasPrint = false;
-    return strip;
 }
 
 } // namespace VirtualPrinter

@@ -23,6 +23,8 @@ public:
 
     // The whole strip as one black-on-white image; the paper starts afresh.
     QImage take();
+    // Throws the strip away unprinted.
+    void clear();
 
 private:
     struct Band

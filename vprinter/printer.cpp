@@ -167,7 +167,7 @@ void Printer::printLine(bool wrapped, int minimumFeed)
         x = std::max(0, m_settings.paperWidth - m_lineWidth);
     for (const Glyph &glyph : std::as_const(m_line)) {
         const Style &style = glyph.style;
-        const QImage &cell = m_renderer.glyph(glyph.byte, style.bold);
+        const QImage cell = m_renderer.glyph(glyph.byte, style.bold);
         const int top = lineHeight - TextRenderer::CellHeight * style.heightScale;
         for (int cy = 0; cy < TextRenderer::CellHeight; ++cy) {
             for (int cx = 0; cx < TextRenderer::CellWidth; ++cx) {
@@ -194,10 +194,18 @@ void Printer::printLine(bool wrapped, int minimumFeed)
 
 void Printer::printBand(const QImage &band)
 {
-    if (m_paper.hasPrint() && m_paper.length() + band.height() > m_settings.maxStripLength) {
-        log(QStringLiteral("paper: %1 dots without a cut -> %2")
-                    .arg(m_paper.length())
-                    .arg(writeStrip()));
+    if (m_paper.length() + band.height() > m_settings.maxStripLength) {
+        if (m_paper.hasPrint()) {
+            log(QStringLiteral("paper: %1 dots without a cut -> %2")
+                        .arg(m_paper.length())
+                        .arg(writeStrip()));
+        } else {
+            // Only blank paper so far: keep as much of it as still fits with the band.
+            const int blank = std::min(m_paper.length(),
+                                       std::max(0, m_settings.maxStripLength - band.height()));
+            m_paper.clear();
+            m_paper.feed(blank);
+        }
     }
     m_paper.print(band);
 }
@@ -211,7 +219,7 @@ void Printer::feed(int dots)
                         .arg(writeStrip()));
         } else {
             // Blank paper ahead of any print: what lies beyond the limit is never written.
-            m_paper.take();
+            m_paper.clear();
         }
         dots = std::min(dots, m_settings.maxStripLength);
     }
@@ -307,7 +315,7 @@ void Printer::cut(const Command &command)
         feed(command.b);
     }
     if (!m_paper.hasPrint()) {
-        m_paper.take();
+        m_paper.clear();
         log(what + QStringLiteral(": nothing printed since the last cut, no strip"));
         return;
     }

@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QFont>
 #include <QGuiApplication>
+#include <QHash>
+#include <QMutex>
 #include <QPainter>
 
 namespace VirtualPrinter {
@@ -39,16 +41,19 @@ QString TextRenderer::decode(const QByteArray &bytes)
     return text;
 }
 
-const QImage &TextRenderer::glyph(uchar byte, bool bold)
+QImage TextRenderer::glyph(uchar byte, bool bold) const
 {
+    static QMutex mutex;
+    static QHash<int, QImage> cache;
     const int key = byte | (bold ? 0x100 : 0);
-    auto it = m_cache.find(key);
-    if (it == m_cache.end())
-        it = m_cache.insert(key, render(byte, bold));
+    QMutexLocker locker(&mutex);
+    auto it = cache.find(key);
+    if (it == cache.end())
+        it = cache.insert(key, render(byte, bold));
     return it.value();
 }
 
-QImage TextRenderer::render(uchar byte, bool bold) const
+QImage TextRenderer::render(uchar byte, bool bold)
 {
     QImage cell = makePaperImage(CellWidth, CellHeight);
     const QChar character = unicodeOf(byte);

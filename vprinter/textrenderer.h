@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QHash>
 #include <QImage>
 #include <QString>
 
@@ -17,15 +16,14 @@ public:
     static constexpr int CellHeight = 24;
 
     // The cell for one byte of the printer's code page (PC437), black dots set.
-    const QImage &glyph(uchar byte, bool bold);
+    // Glyphs are drawn once per process and shared by every renderer.
+    QImage glyph(uchar byte, bool bold) const;
 
     static QChar unicodeOf(uchar byte);
     static QString decode(const QByteArray &bytes);
 
 private:
-    QImage render(uchar byte, bool bold) const;
-
-    QHash<int, QImage> m_cache;
+    static QImage render(uchar byte, bool bold);
 };
 
 } // namespace VirtualPrinter

@@ -138,6 +138,7 @@ class tst_NvlogoPrinter : public QObject
 
 private slots:
     void tcp();
+    void silentConnectionIsClosed();
     void serial();
     void inputFileAndExport();
     void badOptions_data();
@@ -198,6 +199,50 @@ void tst_NvlogoPrinter::tcp()
 
     QVERIFY2(printer.stop(), qPrintable(printer.transcript()));
     QVERIFY(QFile::exists(QDir(printer.state()).filePath(QStringLiteral("nv-images.bin"))));
+}
+
+void tst_NvlogoPrinter::silentConnectionIsClosed()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    PrinterProcess printer(folder.path());
+    printer.start({QStringLiteral("--listen"),
+                   QStringLiteral("127.0.0.1:0"),
+                   QStringLiteral("--idle-timeout"),
+                   QStringLiteral("1")});
+    const auto listening = printer.waitFor(
+            QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)$"), 1, StartTimeoutMs);
+    QVERIFY2(listening.hasMatch(), qPrintable(printer.transcript()));
+    const auto port = quint16(listening.captured(1).toUInt());
+
+    // A sender that stops in the middle of a definition and keeps the connection open...
+    QTcpSocket silent;
+    silent.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(silent.waitForConnected(WaitTimeoutMs));
+    silent.write(HandMade::bytes({0x1C, 'q', 1, 2, 0}));
+    QVERIFY(silent.waitForBytesWritten(WaitTimeoutMs));
+    QVERIFY2(printer.waitFor(QStringLiteral("^nvlogo-printer: connection from")).hasMatch(),
+             qPrintable(printer.transcript()));
+    // ...and one that waits for its turn meanwhile.
+    QTcpSocket next;
+    next.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(next.waitForConnected(WaitTimeoutMs));
+    next.write("Queued\n" + HandMade::bytes({0x1D, 'V', 0}));
+    QVERIFY(next.waitForBytesWritten(WaitTimeoutMs));
+    next.disconnectFromHost();
+
+    QVERIFY2(printer.waitFor(QStringLiteral("^GS V: full cut -> strip-0001\\.png$")).hasMatch(),
+             qPrintable(printer.transcript()));
+    const QString transcript = printer.transcript();
+    const qsizetype truncated = transcript.indexOf(
+            QLatin1String("truncated: FS q: header of image 1 of 1, 2 of 4 bytes"));
+    const qsizetype closed = transcript.indexOf(
+            QLatin1String("connection closed after 1 s without data (5 bytes)"));
+    const qsizetype queued = transcript.indexOf(QLatin1String("text: \"Queued\""));
+    QVERIFY2(truncated >= 0 && closed > truncated && queued > closed, qPrintable(transcript));
+    if (silent.state() != QAbstractSocket::UnconnectedState)
+        QVERIFY(silent.waitForDisconnected(WaitTimeoutMs));
+    QVERIFY2(printer.stop(), qPrintable(printer.transcript()));
 }
 
 void tst_NvlogoPrinter::serial()

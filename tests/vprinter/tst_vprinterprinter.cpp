@@ -542,6 +542,12 @@ void tst_VPrinterPrinter::longPaperIsWrittenWithoutCut()
     // Lines 4 and 5, then a feed longer than what one strip may hold.
     QCOMPARE(run.strips[1].height(), 60);
     QVERIFY(run.logged(QStringLiteral("ESC i: partial cut")));
+
+    // Blank paper fed beyond the limit before anything is printed: the strip still keeps to
+    // it (found by the fuzzer).
+    run.send(HandMade::bytes({0x1B, 'd', 231}) + "x\n" + HandMade::bytes({0x1D, 'V', 0}));
+    QCOMPARE(run.strips.size(), 3);
+    QCOMPARE(run.strips[2].height(), 100);
 }
 
 QTEST_MAIN(tst_VPrinterPrinter)
