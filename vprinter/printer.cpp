@@ -170,9 +170,13 @@ void Printer::printLine(bool wrapped, int minimumFeed)
         const QImage cell = m_renderer.glyph(glyph.byte, style.bold);
         const int top = lineHeight - TextRenderer::CellHeight * style.heightScale;
         for (int cy = 0; cy < TextRenderer::CellHeight; ++cy) {
+            const bool underline
+                    = style.underline > 0 && cy >= TextRenderer::CellHeight - style.underline;
+            // A 12-dot cell row is two bytes; most rows of most glyphs are blank.
+            const uchar *row = cell.constScanLine(cy);
+            if (!underline && row[0] == 0 && row[1] == 0)
+                continue;
             for (int cx = 0; cx < TextRenderer::CellWidth; ++cx) {
-                const bool underline
-                        = style.underline > 0 && cy >= TextRenderer::CellHeight - style.underline;
                 if (!underline && !dotAt(cell, cx, cy))
                     continue;
                 for (int dy = 0; dy < style.heightScale; ++dy) {

@@ -36,9 +36,11 @@ bool PrinterService::listen(const QHostAddress &address, quint16 port, QString *
             m_socket->write(bytes);
     };
     connect(m_server, &QTcpServer::newConnection, this, &PrinterService::serveNextConnection);
-    emit message(QStringLiteral("listening on %1:%2")
-                         .arg(m_server->serverAddress().toString())
-                         .arg(m_server->serverPort()));
+    const QHostAddress bound = m_server->serverAddress();
+    const QString host = bound.protocol() == QAbstractSocket::IPv6Protocol
+                                 ? QStringLiteral("[%1]").arg(bound.toString())
+                                 : bound.toString();
+    emit message(QStringLiteral("listening on %1:%2").arg(host).arg(m_server->serverPort()));
     return true;
 }
 
