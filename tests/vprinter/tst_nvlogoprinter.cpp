@@ -1,0 +1,402 @@
+// The nvlogo-printer program end to end: streams built here go in over TCP, a pseudo-terminal
+// or a file, and the PNGs it writes are checked dot by dot.
+#include "handmade.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+constexpr int StartTimeoutMs = 20000;
+constexpr int WaitTimeoutMs = 20000;
+
+bool black(const QImage &image, int x, int y)
+{
+    return qGray(image.pixel(x, y)) < 128;
+}
+
+// An image whose data bytes are 0 to 255, so that every byte value must arrive unchanged.
+QByteArray everyByteRecord()
+{
+    QByteArray data;
+    for (int value = 0; value < 256; ++value)
+        data.append(char(value));
+    return HandMade::record(1, 32, data);
+}
+
+bool everyByteDot(int column, int row)
+{
+    const int value = column * 32 + row / 8;
+    return value & (0x80 >> (row % 8));
+}
+
+// One run of the program, with its output read line by line.
+class PrinterProcess
+{
+public:
+    explicit PrinterProcess(const QString &folder)
+        : m_folder(folder)
+    {
+        m_process.setProgram(QStringLiteral(NVLOGO_PRINTER_PATH));
+    }
+    ~PrinterProcess()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(WaitTimeoutMs);
+        }
+    }
+
+    QString out() const { return QDir(m_folder).filePath(QStringLiteral("out")); }
+    QString state() const { return QDir(m_folder).filePath(QStringLiteral("state")); }
+
+    void start(const QStringList &arguments)
+    {
+        m_process.setArguments(
+                arguments
+                + QStringList{QStringLiteral("--out"), out(), QStringLiteral("--state"), state()});
+        m_process.start();
+    }
+
+    // Waits until the given number of lines of standard output match; returns the match of the
+    // last of them (no match on timeout).
+    QRegularExpressionMatch
+    waitFor(const QString &pattern, int occurrence = 1, int timeoutMs = WaitTimeoutMs)
+    {
+        const QRegularExpression expression(pattern);
+        QElapsedTimer timer;
+        timer.start();
+        for (;;) {
+            readLines();
+            int found = 0;
+            for (const QString &line : std::as_const(m_lines)) {
+                const QRegularExpressionMatch match = expression.match(line);
+                if (match.hasMatch() && ++found == occurrence)
+                    return match;
+            }
+            if (timer.elapsed() > timeoutMs)
+                return {};
+            if (!m_process.waitForReadyRead(100) && m_process.state() == QProcess::NotRunning
+                && m_process.bytesAvailable() == 0) {
+                readLines();
+                timeoutMs = 0; // nothing more will come
+            }
+        }
+    }
+
+    bool stop()
+    {
+        m_process.terminate();
+        const bool finished = m_process.waitForFinished(WaitTimeoutMs);
+        readLines();
+        return finished && m_process.exitStatus() == QProcess::NormalExit
+               && m_process.exitCode() == 0;
+    }
+
+    QString transcript()
+    {
+        readLines();
+        m_errors += m_process.readAllStandardError();
+        return m_lines.join(QLatin1Char('\n')) + QLatin1Char('\n') + QString::fromUtf8(m_errors);
+    }
+
+private:
+    void readLines()
+    {
+        m_buffer += m_process.readAllStandardOutput();
+        for (int end = m_buffer.indexOf('\n'); end >= 0; end = m_buffer.indexOf('\n')) {
+            m_lines << QString::fromUtf8(m_buffer.left(end));
+            m_buffer.remove(0, end + 1);
+        }
+    }
+
+    QString m_folder;
+    QProcess m_process;
+    QByteArray m_buffer;
+    QByteArray m_errors;
+    QStringList m_lines;
+};
+
+} // namespace
+
+class tst_NvlogoPrinter : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void tcp();
+    void silentConnectionIsClosed();
+    void serial();
+    void inputFileAndExport();
+    void badOptions_data();
+    void badOptions();
+};
+
+void tst_NvlogoPrinter::tcp()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    PrinterProcess printer(folder.path());
+    printer.start({QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")});
+    const auto listening = printer.waitFor(
+            QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)$"), 1, StartTimeoutMs);
+    QVERIFY2(listening.hasMatch(), qPrintable(printer.transcript()));
+    const auto port = quint16(listening.captured(1).toUInt());
+    QVERIFY(port != 0);
+
+    // The download: ESC @ and two images; then a print-out in double mode.
+    const QByteArray download
+            = HandMade::initialize()
+              + HandMade::defineImages({HandMade::record(2, 1, [](int, int) { return true; }),
+                                        HandMade::record(3, 2, HandMade::pattern)});
+    int connections = 0;
+    for (const QByteArray &stream : {download, HandMade::printImage(2, 3) + HandMade::cutB(0)}) {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(socket.waitForConnected(WaitTimeoutMs));
+        socket.write(stream);
+        QVERIFY(socket.waitForBytesWritten(WaitTimeoutMs));
+        socket.disconnectFromHost();
+        if (socket.state() != QAbstractSocket::UnconnectedState)
+            QVERIFY(socket.waitForDisconnected(WaitTimeoutMs));
+        QVERIFY2(
+                printer.waitFor(QStringLiteral("^nvlogo-printer: connection closed"), ++connections)
+                        .hasMatch(),
+                qPrintable(printer.transcript()));
+    }
+    QVERIFY2(printer.waitFor(QStringLiteral("^GS V: partial cut \\(feed 0\\) -> strip-0001\\.png$"))
+                     .hasMatch(),
+             qPrintable(printer.transcript()));
+
+    const QImage strip(QDir(printer.out()).filePath(QStringLiteral("strip-0001.png")));
+    QCOMPARE(strip.size(), QSize(576, 32));
+    for (int y = 0; y < 32; ++y) {
+        for (int x = 0; x < 576; ++x)
+            QCOMPARE(black(strip, x, y), x < 48 && HandMade::pattern(x / 2, y / 2));
+    }
+
+    // A status request is answered on the same connection.
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(socket.waitForConnected(WaitTimeoutMs));
+    socket.write(HandMade::bytes({0x10, 0x04, 1}));
+    QVERIFY(socket.waitForReadyRead(WaitTimeoutMs));
+    QCOMPARE(socket.readAll(), QByteArray("\x12"));
+    socket.abort();
+
+    QVERIFY2(printer.stop(), qPrintable(printer.transcript()));
+    QVERIFY(QFile::exists(QDir(printer.state()).filePath(QStringLiteral("nv-images.bin"))));
+}
+
+void tst_NvlogoPrinter::silentConnectionIsClosed()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    PrinterProcess printer(folder.path());
+    printer.start({QStringLiteral("--listen"),
+                   QStringLiteral("127.0.0.1:0"),
+                   QStringLiteral("--idle-timeout"),
+                   QStringLiteral("1")});
+    const auto listening = printer.waitFor(
+            QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)$"), 1, StartTimeoutMs);
+    QVERIFY2(listening.hasMatch(), qPrintable(printer.transcript()));
+    const auto port = quint16(listening.captured(1).toUInt());
+
+    // A sender that stops in the middle of a definition and keeps the connection open...
+    QTcpSocket silent;
+    silent.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(silent.waitForConnected(WaitTimeoutMs));
+    silent.write(HandMade::bytes({0x1C, 'q', 1, 2, 0}));
+    QVERIFY(silent.waitForBytesWritten(WaitTimeoutMs));
+    QVERIFY2(printer.waitFor(QStringLiteral("^nvlogo-printer: connection from")).hasMatch(),
+             qPrintable(printer.transcript()));
+    // ...and one that waits for its turn meanwhile.
+    QTcpSocket next;
+    next.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(next.waitForConnected(WaitTimeoutMs));
+    next.write("Queued\n" + HandMade::bytes({0x1D, 'V', 0}));
+    QVERIFY(next.waitForBytesWritten(WaitTimeoutMs));
+    next.disconnectFromHost();
+
+    QVERIFY2(printer.waitFor(QStringLiteral("^GS V: full cut -> strip-0001\\.png$")).hasMatch(),
+             qPrintable(printer.transcript()));
+    const QString transcript = printer.transcript();
+    const qsizetype truncated = transcript.indexOf(
+            QLatin1String("truncated: FS q: header of image 1 of 1, 2 of 4 bytes"));
+    const qsizetype closed = transcript.indexOf(
+            QLatin1String("connection closed after 1 s without data (5 bytes)"));
+    const qsizetype queued = transcript.indexOf(QLatin1String("text: \"Queued\""));
+    QVERIFY2(truncated >= 0 && closed > truncated && queued > closed, qPrintable(transcript));
+    if (silent.state() != QAbstractSocket::UnconnectedState)
+        QVERIFY(silent.waitForDisconnected(WaitTimeoutMs));
+    QVERIFY2(printer.stop(), qPrintable(printer.transcript()));
+}
+
+void tst_NvlogoPrinter::serial()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("pseudo-terminals exist on Unix only");
+#else
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    PrinterProcess printer(folder.path());
+    printer.start({QStringLiteral("--serial")});
+    const auto announced = printer.waitFor(
+            QStringLiteral("serial port (/dev/\\S+) \\(port text COM:(/dev/\\S+)\\)$"),
+            1,
+            StartTimeoutMs);
+    QVERIFY2(announced.hasMatch(), qPrintable(printer.transcript()));
+    QCOMPARE(announced.captured(2), announced.captured(1));
+    const QByteArray slave = announced.captured(1).toLocal8Bit();
+
+    // Two separate opens of the slave, as two commands of the program would do.
+    const QByteArray streams[] = {
+            HandMade::initialize() + HandMade::defineImages({everyByteRecord()}),
+            HandMade::printImage(1, 0) + HandMade::cutB(0),
+    };
+    int sessions = 0;
+    for (const QByteArray &stream : streams) {
+        const int fd = ::open(slave.constData(), O_RDWR | O_NOCTTY);
+        QVERIFY2(fd >= 0, slave.constData());
+        QCOMPARE(::write(fd, stream.constData(), size_t(stream.size())), ssize_t(stream.size()));
+        ::close(fd);
+        QVERIFY2(printer.waitFor(QStringLiteral("serial port closed by the sender"), ++sessions)
+                         .hasMatch(),
+                 qPrintable(printer.transcript()));
+    }
+    QVERIFY2(printer.waitFor(QStringLiteral("-> strip-0001\\.png$")).hasMatch(),
+             qPrintable(printer.transcript()));
+    QVERIFY(printer.transcript().contains(QLatin1String("FS q: 1 image 8x256")));
+
+    const QImage strip(QDir(printer.out()).filePath(QStringLiteral("strip-0001.png")));
+    QCOMPARE(strip.size(), QSize(576, 256));
+    for (int y = 0; y < 256; ++y) {
+        for (int x = 0; x < 9; ++x)
+            QCOMPARE(black(strip, x, y), x < 8 && everyByteDot(x, y));
+    }
+    QVERIFY2(printer.stop(), qPrintable(printer.transcript()));
+#endif
+}
+
+void tst_NvlogoPrinter::inputFileAndExport()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QString input = folder.filePath(QStringLiteral("captured.bin"));
+    QFile file(input);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(HandMade::initialize()
+               + HandMade::defineImages({HandMade::record(3, 2, HandMade::pattern),
+                                         HandMade::record(1, 1, [](int, int) { return true; })})
+               + "Receipt\n"
+               + HandMade::defineImages({HandMade::record(1, 1, HandMade::pattern)}).chopped(3));
+    file.close();
+
+    {
+        PrinterProcess printer(folder.path());
+        printer.start({QStringLiteral("--input"), input});
+        QVERIFY2(printer.waitFor(QStringLiteral("^truncated: FS q: image 1 of 1")).hasMatch(),
+                 qPrintable(printer.transcript()));
+        QVERIFY2(printer.waitFor(QStringLiteral(
+                                         "^paper: torn off without a cut -> strip-0001\\.png$"))
+                         .hasMatch(),
+                 qPrintable(printer.transcript()));
+        QVERIFY(printer.waitFor(QStringLiteral("captured\\.bin: \\d+ bytes processed")).hasMatch());
+        QVERIFY(QImage(QDir(printer.out()).filePath(QStringLiteral("strip-0001.png"))).height()
+                == 30);
+    }
+
+    PrinterProcess exporter(folder.path());
+    const QString exportFolder = folder.filePath(QStringLiteral("export"));
+    exporter.start({QStringLiteral("--export"), exportFolder});
+    QVERIFY2(exporter.waitFor(QStringLiteral("exported 2 NV images")).hasMatch(),
+             qPrintable(exporter.transcript()));
+    const QImage first(QDir(exportFolder).filePath(QStringLiteral("nv-1.png")));
+    QCOMPARE(first.size(), QSize(24, 16));
+    for (int y = 0; y < 16; ++y) {
+        for (int x = 0; x < 24; ++x)
+            QCOMPARE(black(first, x, y), HandMade::pattern(x, y));
+    }
+    QCOMPARE(QImage(QDir(exportFolder).filePath(QStringLiteral("nv-2.png"))).size(), QSize(8, 8));
+    // Export alone prints nothing.
+    QVERIFY(!QFile::exists(QDir(exporter.out()).filePath(QStringLiteral("strip-0002.png"))));
+}
+
+void tst_NvlogoPrinter::badOptions_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("port in use") << QStringList{QStringLiteral("--listen"),
+                                                QStringLiteral("127.0.0.1:@PORT@")}
+                                 << 1 << "cannot listen on 127.0.0.1:@PORT@";
+    QTest::newRow("no port") << QStringList{QStringLiteral("--listen"), QStringLiteral("localhost")}
+                             << 2 << "--listen wants HOST:PORT";
+    QTest::newRow("two sources") << QStringList{QStringLiteral("--serial"),
+                                                QStringLiteral("--input"),
+                                                QStringLiteral("x")}
+                                 << 2 << "choose one of --listen, --serial and --input";
+    QTest::newRow("narrow paper") << QStringList{QStringLiteral("--paper-width"),
+                                                 QStringLiteral("10")}
+                                  << 2 << "--paper-width wants a number of dots from 48 to 4096";
+    QTest::newRow("missing input")
+            << QStringList{QStringLiteral("--input"), QStringLiteral("@FOLDER@/none.bin")} << 1
+            << "cannot read @FOLDER@/none.bin";
+    QTest::newRow("out folder under a file")
+            << QStringList{QStringLiteral("--input"),
+                           QStringLiteral("@FOLDER@/blocker"),
+                           QStringLiteral("--out"),
+                           QStringLiteral("@FOLDER@/blocker/out")}
+            << 1 << "cannot create the folder @FOLDER@/blocker/out";
+}
+
+void tst_NvlogoPrinter::badOptions()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    QFile blocker(folder.filePath(QStringLiteral("blocker")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    QTcpServer taken;
+    QVERIFY(taken.listen(QHostAddress::LocalHost, 0));
+    for (QString *text : {&message}) {
+        text->replace(QLatin1String("@PORT@"), QString::number(taken.serverPort()));
+        text->replace(QLatin1String("@FOLDER@"), folder.path());
+    }
+    for (QString &argument : arguments) {
+        argument.replace(QLatin1String("@PORT@"), QString::number(taken.serverPort()));
+        argument.replace(QLatin1String("@FOLDER@"), folder.path());
+    }
+    if (!arguments.contains(QLatin1String("--out")))
+        arguments << QStringLiteral("--out") << folder.filePath(QStringLiteral("out"));
+    arguments << QStringLiteral("--state") << folder.filePath(QStringLiteral("state"));
+
+    QProcess process;
+    process.start(QStringLiteral(NVLOGO_PRINTER_PATH), arguments);
+    QVERIFY(process.waitForFinished(StartTimeoutMs));
+    const QString errors = QString::fromUtf8(process.readAllStandardError());
+    QCOMPARE(process.exitCode(), exitCode);
+    QVERIFY2(errors.contains(QStringLiteral("nvlogo-printer: error: ") + message),
+             qPrintable(errors));
+}
+
+QTEST_GUILESS_MAIN(tst_NvlogoPrinter)
+#include "tst_nvlogoprinter.moc"

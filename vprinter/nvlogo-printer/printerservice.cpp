@@ -1,0 +1,174 @@
+#include "printerservice.h"
+
+#include <pseudoterminal.h>
+
+#include <QFile>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+using VirtualPrinter::Printer;
+using VirtualPrinter::PseudoTerminal;
+
+namespace {
+constexpr qint64 FileChunk = 65536;
+}
+
+PrinterService::PrinterService(Printer *printer, QObject *parent)
+    : QObject(parent)
+    , m_printer(printer)
+{
+    m_idleTimer.setSingleShot(true);
+    connect(&m_idleTimer, &QTimer::timeout, this, &PrinterService::onIdle);
+}
+
+bool PrinterService::listen(const QHostAddress &address, quint16 port, QString *error)
+{
+    m_server = new QTcpServer(this);
+    if (!m_server->listen(address, port)) {
+        *error = QStringLiteral("cannot listen on %1:%2: %3")
+                         .arg(address.toString())
+                         .arg(port)
+                         .arg(m_server->errorString());
+        return false;
+    }
+    m_printer->onReply = [this](const QByteArray &bytes) {
+        if (m_socket)
+            m_socket->write(bytes);
+    };
+    connect(m_server, &QTcpServer::newConnection, this, &PrinterService::serveNextConnection);
+    const QHostAddress bound = m_server->serverAddress();
+    const QString host = bound.protocol() == QAbstractSocket::IPv6Protocol
+                                 ? QStringLiteral("[%1]").arg(bound.toString())
+                                 : bound.toString();
+    emit message(QStringLiteral("listening on %1:%2").arg(host).arg(m_server->serverPort()));
+    return true;
+}
+
+// One connection at a time, as a printer takes them; others wait their turn.
+void PrinterService::serveNextConnection()
+{
+    if (m_socket || !m_server->hasPendingConnections())
+        return;
+    m_server->pauseAccepting();
+    m_socket = m_server->nextPendingConnection();
+    m_connectionBytes = 0;
+    emit message(QStringLiteral("connection from %1:%2")
+                         .arg(m_socket->peerAddress().toString())
+                         .arg(m_socket->peerPort()));
+    connect(m_socket, &QTcpSocket::readyRead, this, &PrinterService::readSocket);
+    connect(m_socket, &QTcpSocket::disconnected, this, [this] {
+        endConnection(QStringLiteral("closed by the sender"));
+    });
+    readSocket();
+    if (m_socket && m_socket->state() != QAbstractSocket::ConnectedState)
+        endConnection(QStringLiteral("closed by the sender"));
+    else
+        restartIdleTimer();
+}
+
+void PrinterService::readSocket()
+{
+    if (!m_socket)
+        return;
+    const QByteArray bytes = m_socket->readAll();
+    if (bytes.isEmpty())
+        return;
+    m_connectionBytes += bytes.size();
+    m_printer->receive(bytes);
+    restartIdleTimer();
+}
+
+void PrinterService::endConnection(const QString &why)
+{
+    if (!m_socket)
+        return;
+    readSocket();
+    QTcpSocket *socket = m_socket;
+    m_socket = nullptr;
+    m_idleTimer.stop();
+    socket->disconnect(this);
+    socket->abort();
+    socket->deleteLater();
+    m_printer->endOfStream();
+    emit message(QStringLiteral("connection %1 (%2 bytes)").arg(why).arg(m_connectionBytes));
+    m_server->resumeAccepting();
+    // Connections that arrived meanwhile may already wait in the server's queue.
+    QTimer::singleShot(0, this, &PrinterService::serveNextConnection);
+}
+
+bool PrinterService::openSerial(QString *error)
+{
+    m_terminal = new PseudoTerminal(this);
+    if (!m_terminal->open(error))
+        return false;
+    m_printer->onReply = [this](const QByteArray &bytes) {
+        m_terminal->write(bytes);
+    };
+    connect(m_terminal, &PseudoTerminal::received, this, [this](const QByteArray &bytes) {
+        m_printer->receive(bytes);
+        restartIdleTimer();
+    });
+    connect(m_terminal, &PseudoTerminal::hungUp, this, [this] {
+        m_idleTimer.stop();
+        m_printer->endOfStream();
+        emit message(QStringLiteral("serial port closed by the sender"));
+    });
+    emit message(QStringLiteral("serial port %1 (port text COM:%1)").arg(m_terminal->slaveName()));
+    return true;
+}
+
+bool PrinterService::processFile(const QString &path, QString *error)
+{
+    QFile file(path);
+    const bool opened = path == QLatin1String("-") ? file.open(stdin, QIODevice::ReadOnly)
+                                                   : file.open(QIODevice::ReadOnly);
+    if (!opened) {
+        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    qint64 total = 0;
+    for (;;) {
+        const QByteArray bytes = file.read(FileChunk);
+        if (bytes.isEmpty())
+            break;
+        total += bytes.size();
+        m_printer->receive(bytes);
+    }
+    if (file.error() != QFileDevice::NoError) {
+        m_printer->endOfStream();
+        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    m_printer->endOfStream();
+    emit message(QStringLiteral("%1: %2 bytes processed").arg(path).arg(total));
+    return true;
+}
+
+void PrinterService::restartIdleTimer()
+{
+    if (m_idleTimeoutSeconds > 0)
+        m_idleTimer.start(m_idleTimeoutSeconds * 1000);
+}
+
+void PrinterService::onIdle()
+{
+    if (m_socket) {
+        endConnection(QStringLiteral("closed after %1 s without data").arg(m_idleTimeoutSeconds));
+        return;
+    }
+    // A serial line has no end: a command left unfinished for this long is given up.
+    if (m_terminal && !m_printer->isIdle()) {
+        emit message(QStringLiteral("serial port silent for %1 s in the middle of a command")
+                             .arg(m_idleTimeoutSeconds));
+        m_printer->endOfStream();
+    }
+}
+
+void PrinterService::shutDown()
+{
+    if (m_socket)
+        endConnection(QStringLiteral("closed at shutdown"));
+    else
+        m_printer->endOfStream();
+    m_printer->tearOff();
+}

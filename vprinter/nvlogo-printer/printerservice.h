@@ -1,0 +1,52 @@
+#pragma once
+
+#include <printer.h>
+
+#include <QHostAddress>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+class QTcpServer;
+class QTcpSocket;
+
+namespace VirtualPrinter {
+class PseudoTerminal;
+}
+
+// Feeds the virtual printer from one source: a TCP port, a pseudo-terminal or a file.
+class PrinterService : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit PrinterService(VirtualPrinter::Printer *printer, QObject *parent = nullptr);
+
+    // How long a connection may stay silent before it is closed; 0: no limit.
+    void setIdleTimeout(int seconds) { m_idleTimeoutSeconds = seconds; }
+
+    bool listen(const QHostAddress &address, quint16 port, QString *error);
+    bool openSerial(QString *error);
+    bool processFile(const QString &path, QString *error);
+
+    // Ends the current connection, and writes a strip that was not cut.
+    void shutDown();
+
+signals:
+    void message(const QString &line);
+
+private:
+    void serveNextConnection();
+    void readSocket();
+    void endConnection(const QString &why);
+    void restartIdleTimer();
+    void onIdle();
+
+    VirtualPrinter::Printer *m_printer;
+    QTcpServer *m_server = nullptr;
+    QPointer<QTcpSocket> m_socket;
+    VirtualPrinter::PseudoTerminal *m_terminal = nullptr;
+    QTimer m_idleTimer;
+    int m_idleTimeoutSeconds = 0;
+    qint64 m_connectionBytes = 0;
+};

@@ -1,0 +1,10 @@
+#include "terminationsignals.h"
+
+TerminationSignals::TerminationSignals(QObject *parent)
+    : QObject(parent)
+{}
+
+bool TerminationSignals::install()
+{
+    return true; // the system ends the program on Ctrl+C by itself
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "nvbitimage.h"
+
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+namespace VirtualPrinter {
+
+// The printer's NV memory for FS q images. It can be kept in a state folder, so that the
+// images survive a restart as they survive power-off on a printer. The state file holds the
+// FS q command that defined the images, byte for byte.
+class NvStore
+{
+public:
+    static QString stateFileName() { return QStringLiteral("nv-images.bin"); }
+    // nv-1.png for image 1, and so on.
+    static QString exportFileName(int number);
+
+    int count() const { return m_images.size(); }
+    const QVector<NvBitImage> &images() const { return m_images; }
+    // Image 1 is the first; nullptr when the number is not defined.
+    const NvBitImage *image(int number) const;
+
+    // A definition replaces every stored image, as on a printer.
+    void replaceAll(const QVector<NvBitImage> &images) { m_images = images; }
+
+    static QByteArray serialize(const QVector<NvBitImage> &images);
+    static bool deserialize(const QByteArray &bytes, QVector<NvBitImage> *images, QString *error);
+
+    // Reads the state folder; a folder without a state file holds no images.
+    bool load(const QString &folder, QString *error);
+    // Writes the state file atomically: either the old or the new file is there, never half.
+    bool save(const QString &folder, QString *error) const;
+    // Writes nv-1.png to nv-N.png, removing nv-K.png files for numbers no longer defined.
+    bool exportPngs(const QString &folder, QStringList *written, QString *error) const;
+
+private:
+    QVector<NvBitImage> m_images;
+};
+
+// Creates the folder when needed and checks that files can be written in it.
+bool prepareWritableFolder(const QString &folder, QString *error);
+
+// Writes a PNG atomically (temporary file, then rename).
+bool savePng(const QImage &image, const QString &path, QString *error);
+
+} // namespace VirtualPrinter

@@ -1,0 +1,862 @@
+#include "parser.h"
+
+#include <QHash>
+#include <QStringList>
+
+#include <algorithm>
+
+namespace VirtualPrinter {
+
+namespace {
+
+constexpr uchar NUL = 0x00;
+constexpr uchar EOT = 0x04;
+constexpr uchar ENQ = 0x05;
+constexpr uchar HT = 0x09;
+constexpr uchar LF = 0x0A;
+constexpr uchar CR = 0x0D;
+constexpr uchar DLE = 0x10;
+constexpr uchar DC4 = 0x14;
+constexpr uchar ESC = 0x1B;
+constexpr uchar FS = 0x1C;
+constexpr uchar GS = 0x1D;
+
+// Text and stray control bytes are handed on in runs; the runs are cut at fixed lengths so
+// that the calls do not depend on how the stream was chunked.
+constexpr int MaxTextRun = 4096;
+constexpr int MaxControlRun = 64;
+constexpr int MaxListedControls = 8;
+
+// ESC D takes at most 32 tab positions; bar code data ends with NUL within 255 bytes.
+constexpr int MaxTabPositions = 32;
+constexpr int MaxBarCodeData = 255;
+
+bool isPrintable(uchar byte)
+{
+    return byte >= 0x20 && byte != 0x7F;
+}
+
+bool isPrefix(uchar byte)
+{
+    return byte == ESC || byte == GS || byte == FS || byte == DLE;
+}
+
+// Commands of a fixed length that the virtual printer passes over, with what they do.
+struct FixedCommand
+{
+    uchar prefix;
+    uchar code;
+    uchar length;
+    const char *name;
+};
+
+constexpr FixedCommand fixedCommands[] = {
+        {ESC, 0x0C, 2, "print data in page mode"},
+        {ESC, ' ', 3, "character right spacing"},
+        {ESC, '$', 4, "absolute print position"},
+        {ESC, '%', 3, "user-defined character set"},
+        {ESC, '<', 2, "return home"},
+        {ESC, '=', 3, "select peripheral device"},
+        {ESC, '?', 3, "cancel user-defined character"},
+        {ESC, 'G', 3, "double-strike"},
+        {ESC, 'L', 2, "select page mode"},
+        {ESC, 'M', 3, "character font"},
+        {ESC, 'R', 3, "international character set"},
+        {ESC, 'S', 2, "select standard mode"},
+        {ESC, 'T', 3, "print direction in page mode"},
+        {ESC, 'V', 3, "90-degree rotation"},
+        {ESC, 'W', 10, "print area in page mode"},
+        {ESC, '\\', 4, "relative print position"},
+        {ESC, 'c', 4, "paper sensor and panel settings"},
+        {ESC, 'e', 3, "print and reverse feed"},
+        {ESC, 'p', 5, "drawer kick-out pulse"},
+        {ESC, 'r', 3, "print colour"},
+        {ESC, 't', 3, "character code table"},
+        {ESC, 'u', 3, "peripheral device status"},
+        {ESC, 'v', 2, "paper sensor status"},
+        {ESC, '{', 3, "upside-down printing"},
+        {GS, '$', 4, "absolute vertical position in page mode"},
+        {GS, '/', 3, "print downloaded bit image"},
+        {GS, ':', 2, "start or end of macro definition"},
+        {GS, 'B', 3, "white/black reverse printing"},
+        {GS, 'E', 3, "head control"},
+        {GS, 'H', 3, "HRI character position"},
+        {GS, 'I', 3, "transmit printer ID"},
+        {GS, 'L', 4, "left margin"},
+        {GS, 'P', 4, "motion units"},
+        {GS, 'T', 3, "print position to start of line"},
+        {GS, 'W', 4, "print area width"},
+        {GS, '\\', 4, "relative vertical position in page mode"},
+        {GS, '^', 5, "execute macro"},
+        {GS, 'a', 3, "automatic status back"},
+        {GS, 'b', 3, "smoothing"},
+        {GS, 'c', 2, "print counter"},
+        {GS, 'f', 3, "HRI font"},
+        {GS, 'h', 3, "bar code height"},
+        {GS, 'r', 3, "transmit status"},
+        {GS, 'w', 3, "bar code width"},
+        {FS, '!', 3, "Kanji print modes"},
+        {FS, '&', 2, "Kanji character mode"},
+        {FS, '-', 3, "Kanji underline"},
+        {FS, '.', 2, "cancel Kanji character mode"},
+        {FS, 'C', 3, "Kanji code system"},
+        {FS, 'S', 4, "Kanji character spacing"},
+        {FS, 'W', 3, "quadruple-size Kanji"},
+        {DLE, ENQ, 3, "real-time request"},
+        {DLE, DC4, 5, "real-time command"},
+};
+
+const FixedCommand *findFixed(uchar prefix, uchar code)
+{
+    for (const FixedCommand &command : fixedCommands) {
+        if (command.prefix == prefix && command.code == code)
+            return &command;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+QString prefixName(int byte)
+{
+    switch (byte) {
+    case ESC:
+        return QStringLiteral("ESC");
+    case GS:
+        return QStringLiteral("GS");
+    case FS:
+        return QStringLiteral("FS");
+    case DLE:
+        return QStringLiteral("DLE");
+    default:
+        return QStringLiteral("0x%1").arg(byte, 2, 16, QLatin1Char('0'));
+    }
+}
+
+QString codeName(int byte)
+{
+    if (byte > 0x20 && byte < 0x7F)
+        return QString(QLatin1Char(char(byte)));
+    if (byte == EOT)
+        return QStringLiteral("EOT");
+    if (byte == ENQ)
+        return QStringLiteral("ENQ");
+    if (byte == DC4)
+        return QStringLiteral("DC4");
+    return QStringLiteral("0x%1").arg(byte, 2, 16, QLatin1Char('0'));
+}
+
+Parser::Parser(ParserHandler *handler)
+    : m_handler(handler)
+{}
+
+bool Parser::isIdle() const
+{
+    return m_state == State::Ground && m_text.isEmpty() && m_controls.isEmpty();
+}
+
+void Parser::feed(const char *data, qsizetype size)
+{
+    const auto *bytes = reinterpret_cast<const uchar *>(data);
+    qsizetype i = 0;
+    while (i < size) {
+        switch (m_state) {
+        case State::Ground:
+            i += consumeGround(bytes + i, size - i);
+            break;
+        case State::Head:
+            // A byte the command turns out not to include is read again from the ground.
+            if (acceptHeadByte(bytes[i]))
+                ++i;
+            break;
+        case State::Skip: {
+            const qint64 n = std::min<qint64>(m_remaining, size - i);
+            i += n;
+            m_remaining -= n;
+            if (m_remaining == 0)
+                endSkip();
+            break;
+        }
+        case State::UntilNul:
+            if (acceptUntilNulByte(bytes[i]))
+                ++i;
+            break;
+        case State::UserCharWidth:
+            acceptUserCharWidth(bytes[i++]);
+            break;
+        case State::FsqRecordHead:
+            m_head[std::size_t(m_headSize++)] = bytes[i++];
+            if (m_headSize == NvImageHeaderSize)
+                acceptFsqRecordHead();
+            break;
+        case State::FsqData: {
+            const qint64 n = std::min<qint64>(m_remaining, size - i);
+            m_fsqCurrent.data.append(data + i, qsizetype(n));
+            i += n;
+            m_remaining -= n;
+            if (m_remaining == 0)
+                finishFsqRecord();
+            break;
+        }
+        }
+    }
+}
+
+qsizetype Parser::consumeGround(const uchar *data, qsizetype size)
+{
+    const uchar byte = data[0];
+    if (isPrintable(byte)) {
+        if (!m_controls.isEmpty())
+            flushPending();
+        qsizetype n = 1;
+        while (n < size && isPrintable(data[n]) && m_text.size() + n < MaxTextRun)
+            ++n;
+        m_text.append(reinterpret_cast<const char *>(data), n);
+        if (m_text.size() >= MaxTextRun)
+            flushPending();
+        return n;
+    }
+    switch (byte) {
+    case LF:
+        emitCommand(Command::Kind::LineFeed, QStringLiteral("LF"));
+        return 1;
+    case CR:
+        emitCommand(Command::Kind::CarriageReturn, QStringLiteral("CR"));
+        return 1;
+    case HT:
+        emitCommand(Command::Kind::HorizontalTab, QStringLiteral("HT"));
+        return 1;
+    case ESC:
+    case GS:
+    case FS:
+    case DLE:
+        flushPending();
+        m_head[0] = byte;
+        m_headSize = 1;
+        m_state = State::Head;
+        return 1;
+    default:
+        if (!m_text.isEmpty())
+            flushPending();
+        m_controls.append(char(byte));
+        if (m_controls.size() >= MaxControlRun)
+            flushPending();
+        return 1;
+    }
+}
+
+bool Parser::acceptHeadByte(uchar byte)
+{
+    if (m_headSize == 1) {
+        // DLE starts a command only before EOT, ENQ or DC4; otherwise it is a stray byte.
+        if (m_head[0] == DLE && byte != EOT && byte != ENQ && byte != DC4) {
+            m_state = State::Ground;
+            m_controls.append(char(DLE));
+            return false;
+        }
+        // A prefix followed by another prefix: the first lost its command, the second
+        // starts one.
+        if (isPrefix(byte)) {
+            m_state = State::Ground;
+            skipped(QStringLiteral("lone %1").arg(prefixName(m_head[0])));
+            return false;
+        }
+    }
+    m_head[std::size_t(m_headSize++)] = byte;
+    const bool reread = decodeHead();
+    if (m_state == State::Head && m_headSize >= int(m_head.size())) {
+        // Cannot happen with the commands above; a guard against an endless header.
+        m_state = State::Ground;
+        skipped(QStringLiteral("overlong %1 command").arg(prefixName(m_head[0])));
+    }
+    return !reread;
+}
+
+// Returns true when the last byte of the header does not belong to the command and has to
+// be read again; the state says whether the command is complete.
+bool Parser::decodeHead()
+{
+    switch (m_head[0]) {
+    case ESC:
+        return decodeEsc();
+    case GS:
+        return decodeGs();
+    case FS:
+        return decodeFs();
+    default:
+        return decodeDle();
+    }
+}
+
+void Parser::emitCommand(Command::Kind kind, const QString &text, int a, int b)
+{
+    flushPending();
+    if (m_state == State::Head)
+        m_state = State::Ground;
+    Command command;
+    command.kind = kind;
+    command.text = text;
+    command.a = a;
+    command.b = b;
+    m_handler->command(command);
+}
+
+bool Parser::decodeEsc()
+{
+    const int code = headByte(1);
+    const auto name = QStringLiteral("ESC %1").arg(codeName(code));
+    switch (code) {
+    case '@':
+        emitCommand(Command::Kind::Initialize, name);
+        return false;
+    case '2':
+        emitCommand(Command::Kind::LineSpacing, name, -1);
+        return false;
+    case 'i':
+    case 'm':
+        emitCommand(Command::Kind::Cut, name, 1);
+        return false;
+    case '!':
+    case '-':
+    case '3':
+    case 'E':
+    case 'J':
+    case 'a':
+    case 'd': {
+        if (m_headSize < 3)
+            return false;
+        static const QHash<int, Command::Kind> kinds = {
+                {'!', Command::Kind::PrintModes},
+                {'-', Command::Kind::Underline},
+                {'3', Command::Kind::LineSpacing},
+                {'E', Command::Kind::Emphasis},
+                {'J', Command::Kind::FeedDots},
+                {'a', Command::Kind::Justification},
+                {'d', Command::Kind::FeedLines},
+        };
+        emitCommand(kinds.value(code), name, headByte(2));
+        return false;
+    }
+    case '*': {
+        if (m_headSize < 5)
+            return false;
+        const int mode = headByte(2);
+        const int columns = headWord(3);
+        if (mode == 0 || mode == 1 || mode == 32 || mode == 33) {
+            const int bytesPerColumn = mode < 32 ? 1 : 3;
+            startSkip(qint64(columns) * bytesPerColumn,
+                      QStringLiteral("ESC * %1 (bit image, %2 columns of %3 dots)")
+                              .arg(mode)
+                              .arg(columns)
+                              .arg(bytesPerColumn * 8));
+        } else {
+            m_state = State::Ground;
+            skipped(QStringLiteral("ESC * %1 (bit image in an undefined mode)").arg(mode));
+        }
+        return false;
+    }
+    case '&': {
+        if (m_headSize < 5)
+            return false;
+        const int height = headByte(2);
+        const int first = headByte(3);
+        const int last = headByte(4);
+        m_what = QStringLiteral("ESC & (user-defined characters %1 to %2)").arg(first).arg(last);
+        if (height == 0 || last < first) {
+            m_state = State::Ground;
+            skipped(m_what);
+            return false;
+        }
+        m_userCharHeight = height;
+        m_userCharsLeft = last - first + 1;
+        m_state = State::UserCharWidth;
+        return false;
+    }
+    case '(': {
+        if (m_headSize < 5)
+            return false;
+        startSkip(headWord(3),
+                  QStringLiteral("ESC ( %1 (%2 parameter bytes)")
+                          .arg(codeName(headByte(2)))
+                          .arg(headWord(3)));
+        return false;
+    }
+    case 'D':
+        startUntilNul(MaxTabPositions, QStringLiteral("ESC D (horizontal tab positions)"));
+        return false;
+    default:
+        return decodeFixed();
+    }
+}
+
+bool Parser::decodeGs()
+{
+    const int code = headByte(1);
+    switch (code) {
+    case '!':
+        if (m_headSize < 3)
+            return false;
+        emitCommand(Command::Kind::CharacterSize, QStringLiteral("GS !"), headByte(2));
+        return false;
+    case 'V': {
+        if (m_headSize < 3)
+            return false;
+        const int function = headByte(2);
+        switch (function) {
+        case 0:
+        case 48:
+        case 1:
+        case 49:
+            emitCommand(Command::Kind::Cut, QStringLiteral("GS V"), function);
+            return false;
+        case 65:
+        case 66:
+        case 97:
+        case 98:
+        case 103:
+        case 104:
+            if (m_headSize < 4)
+                return false;
+            emitCommand(Command::Kind::Cut, QStringLiteral("GS V"), function, headByte(3));
+            return false;
+        default:
+            m_state = State::Ground;
+            skipped(QStringLiteral("GS V %1 (undefined cut function)").arg(function));
+            return false;
+        }
+    }
+    case '(': {
+        if (m_headSize < 5)
+            return false;
+        startSkip(headWord(3),
+                  QStringLiteral("GS ( %1 (%2 parameter bytes)")
+                          .arg(codeName(headByte(2)))
+                          .arg(headWord(3)));
+        return false;
+    }
+    case '8': {
+        if (m_headSize < 3)
+            return false;
+        if (headByte(2) != 'L') {
+            m_state = State::Ground;
+            skipped(QStringLiteral("unknown GS 8"));
+            return true;
+        }
+        if (m_headSize < 7)
+            return false;
+        const qint64 length = qint64(headByte(3)) | qint64(headByte(4)) << 8
+                              | qint64(headByte(5)) << 16 | qint64(headByte(6)) << 24;
+        startSkip(length, QStringLiteral("GS 8 L (graphics, %1 parameter bytes)").arg(length));
+        return false;
+    }
+    case '*': {
+        if (m_headSize < 4)
+            return false;
+        const int x = headByte(2);
+        const int y = headByte(3);
+        startSkip(qint64(x) * y * 8,
+                  QStringLiteral("GS * (downloaded bit image %1x%2 dots)").arg(x * 8).arg(y * 8));
+        return false;
+    }
+    case 'v': {
+        if (m_headSize < 3)
+            return false;
+        if (headByte(2) != '0') {
+            m_state = State::Ground;
+            skipped(QStringLiteral("unknown GS v"));
+            return true;
+        }
+        if (m_headSize < 8)
+            return false;
+        const int widthBytes = headWord(4);
+        const int height = headWord(6);
+        startSkip(qint64(widthBytes) * height,
+                  QStringLiteral("GS v 0 (raster bit image %1x%2 dots)")
+                          .arg(qint64(widthBytes) * 8)
+                          .arg(height));
+        return false;
+    }
+    case 'k': {
+        if (m_headSize < 3)
+            return false;
+        const int system = headByte(2);
+        if (system <= 6) {
+            startUntilNul(MaxBarCodeData, QStringLiteral("GS k %1 (bar code)").arg(system));
+        } else if (system >= 65 && system <= 79) {
+            if (m_headSize < 4)
+                return false;
+            startSkip(headByte(3), QStringLiteral("GS k %1 (bar code)").arg(system));
+        } else {
+            m_state = State::Ground;
+            skipped(QStringLiteral("GS k %1 (undefined bar code system)").arg(system));
+        }
+        return false;
+    }
+    case 'g': {
+        if (m_headSize < 3)
+            return false;
+        if (headByte(2) != '0' && headByte(2) != '2') {
+            m_state = State::Ground;
+            skipped(QStringLiteral("unknown GS g"));
+            return true;
+        }
+        if (m_headSize < 6)
+            return false;
+        m_state = State::Ground;
+        skipped(QStringLiteral("GS g %1 (maintenance counter)").arg(codeName(headByte(2))));
+        return false;
+    }
+    case 'C': {
+        if (m_headSize < 3)
+            return false;
+        const int function = headByte(2);
+        const int length = function == '0' ? 5 : function == '1' ? 9 : function == '2' ? 5 : 0;
+        if (length == 0) {
+            m_state = State::Ground;
+            skipped(QStringLiteral("unknown GS C"));
+            return true;
+        }
+        if (m_headSize < length)
+            return false;
+        m_state = State::Ground;
+        skipped(QStringLiteral("GS C %1 (counter printing)").arg(codeName(function)));
+        return false;
+    }
+    default:
+        return decodeFixed();
+    }
+}
+
+bool Parser::decodeFs()
+{
+    const int code = headByte(1);
+    switch (code) {
+    case 'p':
+        if (m_headSize < 4)
+            return false;
+        emitCommand(Command::Kind::PrintNvImage, QStringLiteral("FS p"), headByte(2), headByte(3));
+        return false;
+    case 'q': {
+        if (m_headSize < 3)
+            return false;
+        const int count = headByte(2);
+        if (count == 0) {
+            emitCommand(Command::Kind::DefinitionRejected,
+                        QStringLiteral("FS q 0: the number of images must be 1 to %1; "
+                                       "definition ignored, stored images kept")
+                                .arg(MaxImageCount));
+            return false;
+        }
+        m_fsqCount = count;
+        m_fsqUsed = 0;
+        m_fsqImages.clear();
+        m_headSize = 0;
+        m_state = State::FsqRecordHead;
+        return false;
+    }
+    case '(': {
+        if (m_headSize < 5)
+            return false;
+        startSkip(headWord(3),
+                  QStringLiteral("FS ( %1 (%2 parameter bytes)")
+                          .arg(codeName(headByte(2)))
+                          .arg(headWord(3)));
+        return false;
+    }
+    case '2':
+        if (m_headSize < 4)
+            return false;
+        startSkip(72, QStringLiteral("FS 2 (user-defined Kanji character)"));
+        return false;
+    case 'g': {
+        if (m_headSize < 3)
+            return false;
+        const int function = headByte(2);
+        if (function != '1' && function != '2') {
+            m_state = State::Ground;
+            skipped(QStringLiteral("unknown FS g"));
+            return true;
+        }
+        if (m_headSize < 10)
+            return false;
+        if (function == '1') {
+            startSkip(headWord(8), QStringLiteral("FS g 1 (write NV user memory)"));
+        } else {
+            m_state = State::Ground;
+            skipped(QStringLiteral("FS g 2 (read NV user memory)"));
+        }
+        return false;
+    }
+    default:
+        return decodeFixed();
+    }
+}
+
+bool Parser::decodeDle()
+{
+    if (headByte(1) != EOT)
+        return decodeFixed();
+    if (m_headSize < 3)
+        return false;
+    const int request = headByte(2);
+    if (request == 7 || request == 8) {
+        if (m_headSize < 4)
+            return false;
+        m_state = State::Ground;
+        skipped(QStringLiteral("DLE EOT %1 %2 (real-time status)").arg(request).arg(headByte(3)));
+        return false;
+    }
+    emitCommand(Command::Kind::StatusRequest, QStringLiteral("DLE EOT"), request);
+    return false;
+}
+
+bool Parser::decodeFixed()
+{
+    const FixedCommand *fixed = findFixed(m_head[0], m_head[1]);
+    if (!fixed) {
+        m_state = State::Ground;
+        skipped(QStringLiteral("unknown %1 0x%2")
+                        .arg(prefixName(m_head[0]))
+                        .arg(headByte(1), 2, 16, QLatin1Char('0')));
+        return false;
+    }
+    if (m_headSize < fixed->length)
+        return false;
+    m_state = State::Ground;
+    skipped(QStringLiteral("%1 (%2)").arg(headText(fixed->length), QLatin1String(fixed->name)));
+    return false;
+}
+
+QString Parser::headText(int count) const
+{
+    QString text = prefixName(m_head[0]) + QLatin1Char(' ') + codeName(m_head[1]);
+    for (int i = 2; i < count; ++i)
+        text += QLatin1Char(' ') + QString::number(headByte(i));
+    return text;
+}
+
+void Parser::startSkip(qint64 count, const QString &what)
+{
+    m_what = what;
+    if (count <= 0) {
+        m_state = State::Ground;
+        skipped(what);
+        return;
+    }
+    m_total = count;
+    m_remaining = count;
+    m_state = State::Skip;
+}
+
+void Parser::endSkip()
+{
+    if (m_resumeUserChars && m_userCharsLeft > 0) {
+        m_state = State::UserCharWidth;
+        return;
+    }
+    m_resumeUserChars = false;
+    m_state = State::Ground;
+    skipped(m_what);
+}
+
+void Parser::startUntilNul(int limit, const QString &what)
+{
+    m_what = what;
+    m_limit = limit;
+    m_total = 0;
+    m_state = State::UntilNul;
+}
+
+bool Parser::acceptUntilNulByte(uchar byte)
+{
+    if (byte == NUL) {
+        m_state = State::Ground;
+        skipped(m_what);
+        return true;
+    }
+    if (m_total >= m_limit) {
+        // The printer gives up on the command here and reads this byte as new data.
+        m_state = State::Ground;
+        skipped(QStringLiteral("%1: no closing NUL within %2 bytes").arg(m_what).arg(m_limit));
+        return false;
+    }
+    ++m_total;
+    return true;
+}
+
+void Parser::acceptUserCharWidth(uchar width)
+{
+    --m_userCharsLeft;
+    const qint64 size = qint64(m_userCharHeight) * width;
+    if (size > 0) {
+        m_resumeUserChars = true;
+        m_total = size;
+        m_remaining = size;
+        m_state = State::Skip;
+        return;
+    }
+    if (m_userCharsLeft == 0) {
+        m_resumeUserChars = false;
+        m_state = State::Ground;
+        skipped(m_what);
+    }
+}
+
+void Parser::acceptFsqRecordHead()
+{
+    const int index = m_fsqImages.size();
+    const int width = headWord(0);
+    const int height = headWord(2);
+    const qint64 size = qint64(width) * height * 8;
+    QString problem;
+    if (width < 1 || width > MaxImageWidthUnits) {
+        problem = QStringLiteral("its width of %1 units is outside 1 to %2")
+                          .arg(width)
+                          .arg(MaxImageWidthUnits);
+    } else if (height < 1 || height > MaxImageHeightUnits) {
+        problem = QStringLiteral("its height of %1 units is outside 1 to %2")
+                          .arg(height)
+                          .arg(MaxImageHeightUnits);
+    } else if (m_fsqUsed + NvImageHeaderSize + size > m_capacity) {
+        problem = QStringLiteral("its %1 bytes do not fit in the %2 bytes of NV memory left")
+                          .arg(NvImageHeaderSize + size)
+                          .arg(std::max<qint64>(0, m_capacity - m_fsqUsed));
+    }
+    m_headSize = 0;
+    if (!problem.isEmpty()) {
+        // As on a printer: a bad first record voids the command; a bad later one ends it and
+        // keeps the records before it. Either way the bytes after this header are new data.
+        const QString where = QStringLiteral("image %1 of %2 (%3x%4 units)")
+                                      .arg(index + 1)
+                                      .arg(m_fsqCount)
+                                      .arg(width)
+                                      .arg(height);
+        m_state = State::Ground;
+        if (index == 0) {
+            emitCommand(Command::Kind::DefinitionRejected,
+                        QStringLiteral("%1: %2; definition ignored, stored images kept")
+                                .arg(where, problem));
+        } else {
+            QVector<NvBitImage> images;
+            images.swap(m_fsqImages);
+            m_handler->defineNvImages(images,
+                                      m_fsqCount,
+                                      QStringLiteral("%1: %2; images %3 to %4 are undefined")
+                                              .arg(where, problem)
+                                              .arg(index + 1)
+                                              .arg(m_fsqCount));
+        }
+        return;
+    }
+    m_fsqUsed += NvImageHeaderSize + size;
+    m_fsqCurrent = NvBitImage();
+    m_fsqCurrent.widthUnits = width;
+    m_fsqCurrent.heightUnits = height;
+    m_fsqCurrent.data.reserve(qsizetype(size));
+    m_total = size;
+    m_remaining = size;
+    m_state = State::FsqData;
+}
+
+void Parser::finishFsqRecord()
+{
+    m_fsqImages.append(std::move(m_fsqCurrent));
+    m_fsqCurrent = NvBitImage();
+    if (m_fsqImages.size() < m_fsqCount) {
+        m_headSize = 0;
+        m_state = State::FsqRecordHead;
+        return;
+    }
+    m_state = State::Ground;
+    QVector<NvBitImage> images;
+    images.swap(m_fsqImages);
+    m_handler->defineNvImages(images, m_fsqCount, QString());
+}
+
+void Parser::flushPending()
+{
+    if (!m_text.isEmpty()) {
+        QByteArray text;
+        text.swap(m_text);
+        m_handler->text(text);
+    }
+    if (!m_controls.isEmpty()) {
+        QByteArray controls;
+        controls.swap(m_controls);
+        QStringList listed;
+        for (int i = 0; i < controls.size() && i < MaxListedControls; ++i)
+            listed << QStringLiteral("0x%1").arg(uchar(controls.at(i)), 2, 16, QLatin1Char('0'));
+        if (controls.size() > MaxListedControls)
+            listed << QStringLiteral("...");
+        Command command;
+        command.kind = Command::Kind::Skipped;
+        command.text = controls.size() == 1 ? QStringLiteral("control byte %1").arg(listed.first())
+                                            : QStringLiteral("%1 control bytes %2")
+                                                      .arg(controls.size())
+                                                      .arg(listed.join(QLatin1Char(' ')));
+        m_handler->command(command);
+    }
+}
+
+void Parser::finish()
+{
+    QString what;
+    switch (m_state) {
+    case State::Ground:
+        break;
+    case State::Head:
+        what = m_headSize == 1
+                       ? QStringLiteral("%1 at the end of the data").arg(prefixName(m_head[0]))
+                       : QStringLiteral("%1 after %2 of its bytes")
+                                 .arg(headText(2))
+                                 .arg(m_headSize);
+        break;
+    case State::Skip:
+    case State::UserCharWidth:
+        what = m_resumeUserChars || m_state == State::UserCharWidth
+                       ? QStringLiteral("%1, cut short in its character data").arg(m_what)
+                       : QStringLiteral("%1, %2 of %3 data bytes")
+                                 .arg(m_what)
+                                 .arg(m_total - m_remaining)
+                                 .arg(m_total);
+        break;
+    case State::UntilNul:
+        what = QStringLiteral("%1, no closing NUL").arg(m_what);
+        break;
+    case State::FsqRecordHead:
+        what = QStringLiteral("FS q: header of image %1 of %2, %3 of 4 bytes; nothing stored, "
+                              "stored images kept")
+                       .arg(m_fsqImages.size() + 1)
+                       .arg(m_fsqCount)
+                       .arg(m_headSize);
+        break;
+    case State::FsqData:
+        what = QStringLiteral("FS q: image %1 of %2 (%3x%4 dots), %5 of %6 data bytes; nothing "
+                              "stored, stored images kept")
+                       .arg(m_fsqImages.size() + 1)
+                       .arg(m_fsqCount)
+                       .arg(m_fsqCurrent.widthDots())
+                       .arg(m_fsqCurrent.heightDots())
+                       .arg(m_total - m_remaining)
+                       .arg(m_total);
+        break;
+    }
+    reset();
+    if (!what.isEmpty())
+        emitCommand(Command::Kind::Truncated, what);
+    flushPending();
+}
+
+void Parser::reset()
+{
+    m_state = State::Ground;
+    m_headSize = 0;
+    m_remaining = 0;
+    m_total = 0;
+    m_resumeUserChars = false;
+    m_userCharsLeft = 0;
+    m_fsqImages.clear();
+    m_fsqCurrent = NvBitImage();
+}
+
+} // namespace VirtualPrinter

@@ -1,0 +1,143 @@
+#pragma once
+
+#include "nvbitimage.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+
+#include <array>
+
+namespace VirtualPrinter {
+
+// One command the parser recognised, other than printable text and FS q.
+struct Command
+{
+    enum class Kind {
+        Initialize,         // ESC @
+        LineFeed,           // LF
+        CarriageReturn,     // CR
+        HorizontalTab,      // HT
+        PrintNvImage,       // FS p n m: a = n, b = m
+        Cut,                // GS V m [n]: a = m, b = n or -1; ESC i and ESC m: a = 1
+        FeedLines,          // ESC d n: a = n
+        FeedDots,           // ESC J n: a = n
+        LineSpacing,        // ESC 3 n: a = n; ESC 2: a = -1
+        Justification,      // ESC a n: a = n
+        CharacterSize,      // GS ! n: a = n
+        PrintModes,         // ESC ! n: a = n
+        Emphasis,           // ESC E n: a = n
+        Underline,          // ESC - n: a = n
+        StatusRequest,      // DLE EOT n: a = n
+        Skipped,            // passed over; text says what it was
+        Truncated,          // cut short by the end of the stream; text says what it was
+        DefinitionRejected, // an FS q refused as a whole; text says why
+    };
+
+    Kind kind = Kind::Skipped;
+    int a = 0;
+    int b = -1;
+    QString text; // the command's name ("GS V", "ESC i"), or the description of what was skipped
+};
+
+// Receives what the parser recognises, in stream order.
+class ParserHandler
+{
+public:
+    virtual ~ParserHandler() = default;
+
+    // A run of printable bytes (0x20 to 0xFF except 0x7F), in the printer's code page.
+    virtual void text(const QByteArray &bytes) = 0;
+    virtual void command(const Command &command) = 0;
+    // A valid FS q: the records taken, in order (NV images 1 to images.size()). When a later
+    // record was out of range, declaredCount is larger and problem says which and why.
+    virtual void
+    defineNvImages(const QVector<NvBitImage> &images, int declaredCount, const QString &problem)
+            = 0;
+};
+
+// Splits an ESC/POS byte stream into commands. Incremental: bytes may arrive in any chunks,
+// and the handler sees the same calls whatever the chunking. It never waits for more than
+// the command in hand declares, and it buffers only command headers, text runs and FS q data
+// that fits the NV capacity.
+class Parser
+{
+public:
+    explicit Parser(ParserHandler *handler);
+
+    // The NV memory that FS q records may fill, header bytes included.
+    void setNvCapacity(qint64 bytes) { m_capacity = bytes; }
+    qint64 nvCapacity() const { return m_capacity; }
+
+    void feed(const char *data, qsizetype size);
+    void feed(const QByteArray &bytes) { feed(bytes.constData(), bytes.size()); }
+
+    // The end of a connection or file: a command still in progress is reported as truncated
+    // and the parser starts afresh.
+    void finish();
+
+    // True when no command is in progress and nothing is held back.
+    bool isIdle() const;
+
+private:
+    enum class State { Ground, Head, Skip, UntilNul, UserCharWidth, FsqRecordHead, FsqData };
+
+    qsizetype consumeGround(const uchar *data, qsizetype size);
+    bool acceptHeadByte(uchar byte);
+    bool decodeHead();
+    bool decodeEsc();
+    bool decodeGs();
+    bool decodeFs();
+    bool decodeDle();
+    bool decodeFixed();
+    bool acceptUntilNulByte(uchar byte);
+    void acceptUserCharWidth(uchar byte);
+    void acceptFsqRecordHead();
+    void finishFsqRecord();
+
+    void emitCommand(Command::Kind kind, const QString &text, int a = 0, int b = -1);
+    void skipped(const QString &what) { emitCommand(Command::Kind::Skipped, what); }
+    void flushPending();
+    void startSkip(qint64 count, const QString &what);
+    void endSkip();
+    void startUntilNul(int limit, const QString &what);
+    void reset();
+
+    QString headText(int count) const;
+    int headByte(int index) const { return m_head[std::size_t(index)]; }
+    int headWord(int index) const { return headByte(index) + 256 * headByte(index + 1); }
+
+    ParserHandler *m_handler;
+    qint64 m_capacity = DefaultNvCapacity;
+    State m_state = State::Ground;
+
+    std::array<uchar, 16> m_head{};
+    int m_headSize = 0;
+
+    QByteArray m_text;     // printable bytes not yet handed on
+    QByteArray m_controls; // stray control bytes not yet reported
+
+    // Skip and UntilNul: what the command is, how far it has come.
+    QString m_what;
+    qint64 m_remaining = 0;
+    qint64 m_total = 0;
+    int m_limit = 0;
+    bool m_resumeUserChars = false;
+
+    // ESC &: characters still to come and the height of each in bytes.
+    int m_userCharsLeft = 0;
+    int m_userCharHeight = 0;
+
+    // FS q in progress.
+    int m_fsqCount = 0;
+    qint64 m_fsqUsed = 0;
+    QVector<NvBitImage> m_fsqImages;
+    NvBitImage m_fsqCurrent;
+};
+
+// The readable name of a command prefix byte ("ESC", "GS", "FS", "DLE").
+QString prefixName(int byte);
+// A command's code byte as it reads best: the character, or 0xNN when it is not printable.
+QString codeName(int byte);
+
+} // namespace VirtualPrinter

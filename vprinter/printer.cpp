@@ -1,0 +1,516 @@
+#include "printer.h"
+
+#include <QDir>
+#include <QRegularExpression>
+#include <QStringList>
+
+#include <algorithm>
+
+namespace VirtualPrinter {
+
+namespace {
+
+// Line spacing after ESC @ and ESC 2, in dots (about 1/6 inch).
+constexpr int DefaultLineSpacing = 30;
+constexpr int TabWidth = 8;           // characters between tab stops
+constexpr uchar StatusAllWell = 0x12; // DLE EOT reply: only the fixed bits set
+
+void setDot(QImage &image, int x, int y)
+{
+    if (x < 0 || y < 0 || x >= image.width() || y >= image.height())
+        return;
+    image.scanLine(y)[x >> 3] |= uchar(0x80 >> (x & 7));
+}
+
+bool dotAt(const QImage &image, int x, int y)
+{
+    return image.constScanLine(y)[x >> 3] & (0x80 >> (x & 7));
+}
+
+QString quoted(const QString &text)
+{
+    QString escaped = text;
+    escaped.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    escaped.replace(QLatin1Char('"'), QStringLiteral("\\\""));
+    return QLatin1Char('"') + escaped + QLatin1Char('"');
+}
+
+QString modeName(int mode)
+{
+    switch (mode) {
+    case 0:
+    case 48:
+        return QStringLiteral("normal");
+    case 1:
+    case 49:
+        return QStringLiteral("double width");
+    case 2:
+    case 50:
+        return QStringLiteral("double height");
+    case 3:
+    case 51:
+        return QStringLiteral("double");
+    default:
+        return QString();
+    }
+}
+
+QString cutName(const Command &command)
+{
+    switch (command.a) {
+    case 0:
+    case 48:
+    case 65:
+    case 97:
+    case 103:
+        return QStringLiteral("full cut");
+    default:
+        return QStringLiteral("partial cut");
+    }
+}
+
+} // namespace
+
+Printer::Printer(const PrinterSettings &settings)
+    : m_settings(settings)
+    , m_parser(this)
+    , m_paper(settings.paperWidth)
+{
+    m_parser.setNvCapacity(settings.nvCapacity);
+    resetModes();
+}
+
+QString Printer::stripFileName(int number)
+{
+    return QStringLiteral("strip-%1.png").arg(number, 4, 10, QLatin1Char('0'));
+}
+
+bool Printer::start(QString *error)
+{
+    if (!m_settings.outFolder.isEmpty()) {
+        if (!prepareWritableFolder(m_settings.outFolder, error))
+            return false;
+        // Strips already in the folder are kept: numbering goes on after the highest one.
+        static const QRegularExpression stripName(QStringLiteral("^strip-([0-9]+)\\.png$"));
+        const QStringList names = QDir(m_settings.outFolder)
+                                          .entryList({QStringLiteral("strip-*.png")}, QDir::Files);
+        int highest = 0;
+        for (const QString &name : names) {
+            const QRegularExpressionMatch match = stripName.match(name);
+            if (match.hasMatch())
+                highest = std::max(highest, match.captured(1).toInt());
+        }
+        m_firstStrip = m_nextStrip = highest + 1;
+    }
+    if (!m_settings.stateFolder.isEmpty()) {
+        if (!prepareWritableFolder(m_settings.stateFolder, error))
+            return false;
+        if (!m_store.load(m_settings.stateFolder, error))
+            return false;
+    }
+    if (!m_settings.exportFolder.isEmpty()
+        && !prepareWritableFolder(m_settings.exportFolder, error)) {
+        return false;
+    }
+    return true;
+}
+
+void Printer::log(const QString &line)
+{
+    if (onLog)
+        onLog(line);
+}
+
+void Printer::resetModes()
+{
+    m_style = Style();
+    m_lineSpacing = DefaultLineSpacing;
+    m_justification = 0;
+}
+
+void Printer::text(const QByteArray &bytes)
+{
+    for (const char byte : bytes)
+        addGlyph(uchar(byte));
+}
+
+void Printer::addGlyph(uchar byte)
+{
+    const int width = TextRenderer::CellWidth * m_style.widthScale;
+    // A full line is printed before the character that does not fit, as a printer wraps.
+    if (!m_line.isEmpty() && m_lineWidth + width > m_settings.paperWidth)
+        printLine(true);
+    m_line.append({byte, m_style});
+    m_lineWidth += width;
+}
+
+QString Printer::lineText() const
+{
+    QByteArray bytes;
+    for (const Glyph &glyph : m_line)
+        bytes.append(char(glyph.byte));
+    return TextRenderer::decode(bytes);
+}
+
+void Printer::printLine(bool wrapped, int minimumFeed)
+{
+    int lineHeight = 0;
+    for (const Glyph &glyph : std::as_const(m_line))
+        lineHeight = std::max(lineHeight, TextRenderer::CellHeight * glyph.style.heightScale);
+    const int feed = minimumFeed > 0 ? minimumFeed : m_lineSpacing;
+    QImage band = makePaperImage(m_settings.paperWidth, std::max(lineHeight, feed));
+
+    int x = 0;
+    if (m_justification == 1)
+        x = std::max(0, (m_settings.paperWidth - m_lineWidth) / 2);
+    else if (m_justification == 2)
+        x = std::max(0, m_settings.paperWidth - m_lineWidth);
+    for (const Glyph &glyph : std::as_const(m_line)) {
+        const Style &style = glyph.style;
+        const QImage cell = m_renderer.glyph(glyph.byte, style.bold);
+        const int top = lineHeight - TextRenderer::CellHeight * style.heightScale;
+        for (int cy = 0; cy < TextRenderer::CellHeight; ++cy) {
+            const bool underline
+                    = style.underline > 0 && cy >= TextRenderer::CellHeight - style.underline;
+            // A 12-dot cell row is two bytes; most rows of most glyphs are blank.
+            const uchar *row = cell.constScanLine(cy);
+            if (!underline && row[0] == 0 && row[1] == 0)
+                continue;
+            for (int cx = 0; cx < TextRenderer::CellWidth; ++cx) {
+                if (!underline && !dotAt(cell, cx, cy))
+                    continue;
+                for (int dy = 0; dy < style.heightScale; ++dy) {
+                    for (int dx = 0; dx < style.widthScale; ++dx)
+                        setDot(band,
+                               x + cx * style.widthScale + dx,
+                               top + cy * style.heightScale + dy);
+                }
+            }
+        }
+        x += TextRenderer::CellWidth * style.widthScale;
+    }
+    log(QStringLiteral("text: %1%2")
+                .arg(quoted(lineText()), wrapped ? QStringLiteral(" (wrapped)") : QString()));
+    m_line.clear();
+    m_lineWidth = 0;
+    printBand(band);
+}
+
+void Printer::printBand(const QImage &band)
+{
+    if (m_paper.length() + band.height() > m_settings.maxStripLength) {
+        if (m_paper.hasPrint()) {
+            log(QStringLiteral("paper: %1 dots without a cut -> %2")
+                        .arg(m_paper.length())
+                        .arg(writeStrip()));
+        } else {
+            // Only blank paper so far: keep as much of it as still fits with the band.
+            const int blank = std::min(m_paper.length(),
+                                       std::max(0, m_settings.maxStripLength - band.height()));
+            m_paper.clear();
+            m_paper.feed(blank);
+        }
+    }
+    m_paper.print(band);
+}
+
+void Printer::feed(int dots)
+{
+    if (m_paper.length() + dots > m_settings.maxStripLength) {
+        if (m_paper.hasPrint()) {
+            log(QStringLiteral("paper: %1 dots without a cut -> %2")
+                        .arg(m_paper.length())
+                        .arg(writeStrip()));
+        } else {
+            // Blank paper ahead of any print: what lies beyond the limit is never written.
+            m_paper.clear();
+        }
+        dots = std::min(dots, m_settings.maxStripLength);
+    }
+    m_paper.feed(dots);
+}
+
+QString Printer::writeStrip()
+{
+    const QImage strip = m_paper.take();
+    const QString name = stripFileName(m_nextStrip++);
+    if (!m_settings.outFolder.isEmpty()) {
+        QString error;
+        if (!savePng(strip, QDir(m_settings.outFolder).filePath(name), &error)) {
+            if (onStrip)
+                onStrip(strip, QString());
+            return QStringLiteral("%1 NOT written: %2").arg(name, error);
+        }
+    }
+    if (onStrip)
+        onStrip(strip, name);
+    return name;
+}
+
+QString Printer::tearOff()
+{
+    if (!m_line.isEmpty())
+        printLine();
+    if (!m_paper.hasPrint())
+        return QString();
+    const QString name = writeStrip();
+    log(QStringLiteral("paper: torn off without a cut -> %1").arg(name));
+    return name;
+}
+
+void Printer::printNvImage(int number, int mode)
+{
+    const QString name = modeName(mode);
+    if (name.isEmpty()) {
+        log(QStringLiteral("FS p: image %1, mode %2 is undefined, nothing printed")
+                    .arg(number)
+                    .arg(mode));
+        return;
+    }
+    if (!m_line.isEmpty()) {
+        log(QStringLiteral("FS p: image %1, %2: ignored, text waits in the line buffer (NV "
+                           "images print only at the start of a line)")
+                    .arg(number)
+                    .arg(name));
+        return;
+    }
+    const NvBitImage *image = m_store.image(number);
+    if (!image) {
+        log(QStringLiteral("FS p: image %1 is not defined (%2 stored), nothing printed")
+                    .arg(number)
+                    .arg(m_store.count()));
+        return;
+    }
+    const int scaleX = (mode == 1 || mode == 49 || mode == 3 || mode == 51) ? 2 : 1;
+    const int scaleY = (mode == 2 || mode == 50 || mode == 3 || mode == 51) ? 2 : 1;
+    const int width = image->widthDots() * scaleX;
+    const int height = image->heightDots() * scaleY;
+    QImage band = makePaperImage(m_settings.paperWidth, height);
+    const int columns = std::min(image->widthDots(), (m_settings.paperWidth + scaleX - 1) / scaleX);
+    const auto *data = reinterpret_cast<const uchar *>(image->data.constData());
+    for (int column = 0; column < columns; ++column) {
+        const uchar *bytes = data + qsizetype(column) * image->heightUnits;
+        for (int row = 0; row < image->heightDots(); ++row) {
+            if (!(bytes[row / 8] & (0x80 >> (row % 8))))
+                continue;
+            for (int dy = 0; dy < scaleY; ++dy) {
+                for (int dx = 0; dx < scaleX; ++dx)
+                    setDot(band, column * scaleX + dx, row * scaleY + dy);
+            }
+        }
+    }
+    QString line = QStringLiteral("FS p: image %1, %2").arg(number).arg(name);
+    if (width > m_settings.paperWidth) {
+        line += QStringLiteral(" (clipped to the paper: %1 of %2 dots wide)")
+                        .arg(m_settings.paperWidth)
+                        .arg(width);
+    }
+    log(line);
+    printBand(band);
+}
+
+void Printer::cut(const Command &command)
+{
+    if (!m_line.isEmpty())
+        printLine();
+    QString what = QStringLiteral("%1: %2").arg(command.text, cutName(command));
+    if (command.b >= 0) {
+        what += QStringLiteral(" (feed %1)").arg(command.b);
+        feed(command.b);
+    }
+    if (!m_paper.hasPrint()) {
+        m_paper.clear();
+        log(what + QStringLiteral(": nothing printed since the last cut, no strip"));
+        return;
+    }
+    log(QStringLiteral("%1 -> %2").arg(what, writeStrip()));
+}
+
+void Printer::command(const Command &command)
+{
+    using Kind = Command::Kind;
+    switch (command.kind) {
+    case Kind::Initialize: {
+        const QString dropped
+                = m_line.isEmpty()
+                          ? QString()
+                          : QStringLiteral(" (unprinted text dropped: %1)").arg(quoted(lineText()));
+        m_line.clear();
+        m_lineWidth = 0;
+        resetModes();
+        log(command.text + dropped);
+        break;
+    }
+    case Kind::LineFeed:
+        if (m_line.isEmpty()) {
+            log(QStringLiteral("LF: blank line"));
+            feed(m_lineSpacing);
+        } else {
+            printLine();
+        }
+        break;
+    case Kind::CarriageReturn:
+        log(QStringLiteral("CR: ignored"));
+        break;
+    case Kind::HorizontalTab: {
+        const int column = m_line.size();
+        const int spaces = TabWidth - column % TabWidth;
+        for (int i = 0; i < spaces; ++i)
+            addGlyph(' ');
+        break;
+    }
+    case Kind::PrintNvImage:
+        printNvImage(command.a, command.b);
+        break;
+    case Kind::Cut:
+        cut(command);
+        break;
+    case Kind::Skipped:
+        log(QStringLiteral("skipped: %1").arg(command.text));
+        break;
+    case Kind::Truncated:
+        log(QStringLiteral("truncated: %1").arg(command.text));
+        break;
+    case Kind::DefinitionRejected:
+        log(QStringLiteral("FS q: rejected, %1").arg(command.text));
+        break;
+    default:
+        handleSetting(command);
+        break;
+    }
+}
+
+void Printer::handleSetting(const Command &command)
+{
+    using Kind = Command::Kind;
+    const int n = command.a;
+    QString name = QStringLiteral("%1 %2").arg(command.text).arg(n);
+    if (command.kind == Kind::LineSpacing && n < 0)
+        name = command.text;
+    else if (command.kind == Kind::PrintModes || command.kind == Kind::CharacterSize)
+        name = QStringLiteral("%1 0x%2").arg(command.text).arg(n, 2, 16, QLatin1Char('0'));
+    QString effect;
+    switch (command.kind) {
+    case Kind::FeedLines:
+        if (!m_line.isEmpty()) {
+            printLine();
+            feed(std::max(0, n - 1) * m_lineSpacing);
+        } else {
+            feed(n * m_lineSpacing);
+        }
+        effect = QStringLiteral("feed %1 lines").arg(n);
+        break;
+    case Kind::FeedDots:
+        if (!m_line.isEmpty())
+            printLine(false, std::max(1, n));
+        else
+            feed(n);
+        effect = QStringLiteral("feed %1 dots").arg(n);
+        break;
+    case Kind::LineSpacing:
+        m_lineSpacing = n < 0 ? DefaultLineSpacing : n;
+        effect = QStringLiteral("line spacing %1 dots").arg(m_lineSpacing);
+        break;
+    case Kind::Justification:
+        if (n <= 2 || (n >= 48 && n <= 50)) {
+            m_justification = n % 48;
+            static const char *const names[] = {"left", "centre", "right"};
+            effect = QStringLiteral("justify %1").arg(QLatin1String(names[m_justification]));
+        } else {
+            effect = QStringLiteral("undefined justification, ignored");
+        }
+        break;
+    case Kind::CharacterSize: {
+        const int width = (n >> 4) + 1;
+        const int height = (n & 0x0F) + 1;
+        if (width > 8 || height > 8) {
+            effect = QStringLiteral("undefined character size, ignored");
+        } else {
+            m_style.widthScale = width;
+            m_style.heightScale = height;
+            effect = QStringLiteral("character size %1x%2").arg(width).arg(height);
+        }
+        break;
+    }
+    case Kind::PrintModes: {
+        m_style.bold = n & 0x08;
+        m_style.heightScale = (n & 0x10) ? 2 : 1;
+        m_style.widthScale = (n & 0x20) ? 2 : 1;
+        m_style.underline = (n & 0x80) ? 1 : 0;
+        QStringList modes;
+        if (n & 0x01)
+            modes << QStringLiteral("font B (drawn as font A)");
+        if (n & 0x08)
+            modes << QStringLiteral("emphasized");
+        if (n & 0x10)
+            modes << QStringLiteral("double height");
+        if (n & 0x20)
+            modes << QStringLiteral("double width");
+        if (n & 0x80)
+            modes << QStringLiteral("underline");
+        effect = modes.isEmpty() ? QStringLiteral("plain text") : modes.join(QStringLiteral(", "));
+        break;
+    }
+    case Kind::Emphasis:
+        m_style.bold = n & 0x01;
+        effect = m_style.bold ? QStringLiteral("emphasis on") : QStringLiteral("emphasis off");
+        break;
+    case Kind::Underline:
+        if (n <= 2 || (n >= 48 && n <= 50)) {
+            m_style.underline = n % 48;
+            effect = m_style.underline ? QStringLiteral("underline %1 dots").arg(m_style.underline)
+                                       : QStringLiteral("underline off");
+        } else {
+            effect = QStringLiteral("undefined underline mode, ignored");
+        }
+        break;
+    case Kind::StatusRequest:
+        if (n >= 1 && n <= 4) {
+            effect = QStringLiteral("status request, replied 0x%1")
+                             .arg(StatusAllWell, 2, 16, QLatin1Char('0'));
+            if (onReply)
+                onReply(QByteArray(1, char(StatusAllWell)));
+        } else {
+            effect = QStringLiteral("undefined status request, no reply");
+        }
+        break;
+    default:
+        effect = QStringLiteral("ignored");
+        break;
+    }
+    log(QStringLiteral("%1: %2").arg(name, effect));
+}
+
+void Printer::defineNvImages(const QVector<NvBitImage> &images,
+                             int declaredCount,
+                             const QString &problem)
+{
+    Q_UNUSED(declaredCount)
+    m_store.replaceAll(images);
+    QStringList sizes;
+    for (const NvBitImage &image : images)
+        sizes << QStringLiteral("%1x%2").arg(image.widthDots()).arg(image.heightDots());
+    QString line
+            = QStringLiteral("FS q: %1 %2 %3")
+                      .arg(images.size())
+                      .arg(images.size() == 1 ? QStringLiteral("image") : QStringLiteral("images"))
+                      .arg(sizes.join(QStringLiteral(", ")));
+    if (!problem.isEmpty())
+        line += QStringLiteral("; %1").arg(problem);
+    log(line);
+
+    QString error;
+    if (!m_settings.stateFolder.isEmpty() && !m_store.save(m_settings.stateFolder, &error))
+        log(QStringLiteral("state: images kept in memory only: %1").arg(error));
+    QStringList written;
+    if (!m_settings.exportFolder.isEmpty()) {
+        if (m_store.exportPngs(m_settings.exportFolder, &written, &error))
+            log(QStringLiteral("export: %1 images -> %2")
+                        .arg(written.size())
+                        .arg(m_settings.exportFolder));
+        else
+            log(QStringLiteral("export: %1").arg(error));
+    }
+}
+
+} // namespace VirtualPrinter

@@ -1,0 +1,109 @@
+#pragma once
+
+#include "nvstore.h"
+#include "paper.h"
+#include "parser.h"
+#include "textrenderer.h"
+
+#include <QImage>
+#include <QString>
+
+#include <functional>
+
+namespace VirtualPrinter {
+
+constexpr int DefaultPaperWidth = 576;
+constexpr int MinPaperWidth = 48;
+constexpr int MaxPaperWidth = 4096;
+// About 12 m of paper at 203 dpi: a strip this long is written out even without a cut, so
+// that a stream that never cuts cannot fill the memory.
+constexpr int DefaultMaxStripLength = 100000;
+
+struct PrinterSettings
+{
+    int paperWidth = DefaultPaperWidth;
+    QString outFolder;    // strips are written here; empty: they are only handed to onStrip
+    QString stateFolder;  // the NV images are kept here; empty: they live as long as the object
+    QString exportFolder; // when set, refreshed with nv-N.png after every definition
+    qint64 nvCapacity = DefaultNvCapacity;
+    int maxStripLength = DefaultMaxStripLength;
+};
+
+// The virtual printer: it takes ESC/POS bytes, keeps NV images, prints text and NV images on
+// a strip of paper, and at each cut writes the strip as a PNG. It logs one readable line per
+// command it met.
+class Printer : public ParserHandler
+{
+public:
+    explicit Printer(const PrinterSettings &settings);
+
+    // Prepares the folders and loads the NV images from the state folder.
+    bool start(QString *error);
+
+    void receive(const QByteArray &bytes) { m_parser.feed(bytes); }
+    void receive(const char *data, qsizetype size) { m_parser.feed(data, size); }
+    // The end of a connection or file: reports a command cut short.
+    void endOfStream() { m_parser.finish(); }
+    // Whether the parser is between commands.
+    bool isIdle() const { return m_parser.isIdle(); }
+    // Prints a pending text line and writes an uncut strip, as when the paper is torn off at
+    // the end; returns the file name, or an empty string when nothing was printed.
+    QString tearOff();
+
+    const NvStore &store() const { return m_store; }
+    const PrinterSettings &settings() const { return m_settings; }
+    int stripsWritten() const { return m_nextStrip - m_firstStrip; }
+    static QString stripFileName(int number);
+
+    std::function<void(const QString &line)> onLog;
+    std::function<void(const QByteArray &bytes)> onReply;
+    std::function<void(const QImage &strip, const QString &fileName)> onStrip;
+
+    void text(const QByteArray &bytes) override;
+    void command(const Command &command) override;
+    void defineNvImages(const QVector<NvBitImage> &images,
+                        int declaredCount,
+                        const QString &problem) override;
+
+private:
+    struct Style
+    {
+        int widthScale = 1;
+        int heightScale = 1;
+        bool bold = false;
+        int underline = 0;
+    };
+    struct Glyph
+    {
+        uchar byte;
+        Style style;
+    };
+
+    void log(const QString &line);
+    void resetModes();
+    void addGlyph(uchar byte);
+    void printLine(bool wrapped = false, int minimumFeed = 0);
+    void printNvImage(int number, int mode);
+    void cut(const Command &command);
+    void feed(int dots);
+    void printBand(const QImage &band);
+    QString writeStrip();
+    QString lineText() const;
+    void handleSetting(const Command &command);
+
+    PrinterSettings m_settings;
+    Parser m_parser;
+    NvStore m_store;
+    Paper m_paper;
+    TextRenderer m_renderer;
+
+    QVector<Glyph> m_line;
+    int m_lineWidth = 0;
+    Style m_style;
+    int m_lineSpacing = 0;
+    int m_justification = 0;
+    int m_firstStrip = 1;
+    int m_nextStrip = 1;
+};
+
+} // namespace VirtualPrinter
