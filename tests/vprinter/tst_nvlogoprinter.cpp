@@ -1,6 +1,7 @@
 // The nvlogo-printer program end to end: streams built here go in over TCP, a pseudo-terminal
 // or a file, and the PNGs it writes are checked dot by dot.
 #include "handmade.h"
+#include "printerprocess.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -43,93 +44,6 @@ bool everyByteDot(int column, int row)
     return value & (0x80 >> (row % 8));
 }
 
-// One run of the program, with its output read line by line.
-class PrinterProcess
-{
-public:
-    explicit PrinterProcess(const QString &folder)
-        : m_folder(folder)
-    {
-        m_process.setProgram(QStringLiteral(NVLOGO_PRINTER_PATH));
-    }
-    ~PrinterProcess()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished(WaitTimeoutMs);
-        }
-    }
-
-    QString out() const { return QDir(m_folder).filePath(QStringLiteral("out")); }
-    QString state() const { return QDir(m_folder).filePath(QStringLiteral("state")); }
-
-    void start(const QStringList &arguments)
-    {
-        m_process.setArguments(
-                arguments
-                + QStringList{QStringLiteral("--out"), out(), QStringLiteral("--state"), state()});
-        m_process.start();
-    }
-
-    // Waits until the given number of lines of standard output match; returns the match of the
-    // last of them (no match on timeout).
-    QRegularExpressionMatch
-    waitFor(const QString &pattern, int occurrence = 1, int timeoutMs = WaitTimeoutMs)
-    {
-        const QRegularExpression expression(pattern);
-        QElapsedTimer timer;
-        timer.start();
-        for (;;) {
-            readLines();
-            int found = 0;
-            for (const QString &line : std::as_const(m_lines)) {
-                const QRegularExpressionMatch match = expression.match(line);
-                if (match.hasMatch() && ++found == occurrence)
-                    return match;
-            }
-            if (timer.elapsed() > timeoutMs)
-                return {};
-            if (!m_process.waitForReadyRead(100) && m_process.state() == QProcess::NotRunning
-                && m_process.bytesAvailable() == 0) {
-                readLines();
-                timeoutMs = 0; // nothing more will come
-            }
-        }
-    }
-
-    bool stop()
-    {
-        m_process.terminate();
-        const bool finished = m_process.waitForFinished(WaitTimeoutMs);
-        readLines();
-        return finished && m_process.exitStatus() == QProcess::NormalExit
-               && m_process.exitCode() == 0;
-    }
-
-    QString transcript()
-    {
-        readLines();
-        m_errors += m_process.readAllStandardError();
-        return m_lines.join(QLatin1Char('\n')) + QLatin1Char('\n') + QString::fromUtf8(m_errors);
-    }
-
-private:
-    void readLines()
-    {
-        m_buffer += m_process.readAllStandardOutput();
-        for (int end = m_buffer.indexOf('\n'); end >= 0; end = m_buffer.indexOf('\n')) {
-            m_lines << QString::fromUtf8(m_buffer.left(end));
-            m_buffer.remove(0, end + 1);
-        }
-    }
-
-    QString m_folder;
-    QProcess m_process;
-    QByteArray m_buffer;
-    QByteArray m_errors;
-    QStringList m_lines;
-};
-
 } // namespace
 
 class tst_NvlogoPrinter : public QObject
@@ -149,7 +63,7 @@ void tst_NvlogoPrinter::tcp()
 {
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
-    PrinterProcess printer(folder.path());
+    PrinterProcess printer(QStringLiteral(NVLOGO_PRINTER_PATH), folder.path());
     printer.start({QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")});
     const auto listening = printer.waitFor(
             QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)$"), 1, StartTimeoutMs);
@@ -205,7 +119,7 @@ void tst_NvlogoPrinter::silentConnectionIsClosed()
 {
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
-    PrinterProcess printer(folder.path());
+    PrinterProcess printer(QStringLiteral(NVLOGO_PRINTER_PATH), folder.path());
     printer.start({QStringLiteral("--listen"),
                    QStringLiteral("127.0.0.1:0"),
                    QStringLiteral("--idle-timeout"),
@@ -252,7 +166,7 @@ void tst_NvlogoPrinter::serial()
 #else
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
-    PrinterProcess printer(folder.path());
+    PrinterProcess printer(QStringLiteral(NVLOGO_PRINTER_PATH), folder.path());
     printer.start({QStringLiteral("--serial")});
     const auto announced = printer.waitFor(
             QStringLiteral("serial port (/dev/\\S+) \\(port text COM:(/dev/\\S+)\\)$"),
@@ -306,7 +220,7 @@ void tst_NvlogoPrinter::inputFileAndExport()
     file.close();
 
     {
-        PrinterProcess printer(folder.path());
+        PrinterProcess printer(QStringLiteral(NVLOGO_PRINTER_PATH), folder.path());
         printer.start({QStringLiteral("--input"), input});
         QVERIFY2(printer.waitFor(QStringLiteral("^truncated: FS q: image 1 of 1")).hasMatch(),
                  qPrintable(printer.transcript()));
@@ -319,7 +233,7 @@ void tst_NvlogoPrinter::inputFileAndExport()
                 == 30);
     }
 
-    PrinterProcess exporter(folder.path());
+    PrinterProcess exporter(QStringLiteral(NVLOGO_PRINTER_PATH), folder.path());
     const QString exportFolder = folder.filePath(QStringLiteral("export"));
     exporter.start({QStringLiteral("--export"), exportFolder});
     QVERIFY2(exporter.waitFor(QStringLiteral("exported 2 NV images")).hasMatch(),
