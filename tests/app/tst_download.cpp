@@ -1,3 +1,4 @@
+#include "comboitems.h"
 #include "recordingdialogs.h"
 #include "recordinglibrary.h"
 #include "tcpsink.h"
@@ -16,14 +17,6 @@ using App::FrmCutTest;
 using App::MessageIcon;
 
 namespace {
-
-QStringList items(const QComboBox *combo)
-{
-    QStringList list;
-    for (int i = 0; i < combo->count(); ++i)
-        list.append(combo->itemText(i));
-    return list;
-}
 
 // A picture with a black square in its top-left quarter, saved in the given format.
 QString savePicture(const QDir &dir, const QString &name, QSize size, const char *format)
@@ -182,7 +175,7 @@ void tst_Download::onePictureIsSentInOneWrite()
     QCOMPARE(m_dialogs.messages[0].text, QStringLiteral("Wait until printer reset."));
     QCOMPARE(m_dialogs.messages[0].caption, QStringLiteral("info"));
     QCOMPARE(m_dialogs.messages[0].icon, MessageIcon::Information);
-    QCOMPARE(items(m_window->Combo4), QStringList{"1"});
+    QCOMPARE(comboItems(m_window->Combo4), QStringList{"1"});
     QCOMPARE(m_window->commandState().ImageWidth, qint16(104));
     QCOMPARE(m_window->commandState().ImageHeight, qint16(56));
     QVERIFY(m_window->CmdDownload->isEnabled());
@@ -200,7 +193,7 @@ void tst_Download::picturesKeepTheDialogsOrder()
     m_window->Combo4->setCurrentIndex(7);
     download(paths);
 
-    QCOMPARE(items(m_window->Combo4), QStringList({"1", "2", "3"}));
+    QCOMPARE(comboItems(m_window->Combo4), QStringList({"1", "2", "3"}));
     QCOMPARE(m_window->Combo4->currentText(), QStringLiteral("1"));
     const QByteArray stream = writtenBytes(calls().value(1));
     QCOMPARE(quint8(stream[4]), quint8(3));

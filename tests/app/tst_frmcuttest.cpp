@@ -1,3 +1,4 @@
+#include "comboitems.h"
 #include "recordingdialogs.h"
 #include "recordinglibrary.h"
 #include "tcpsink.h"
@@ -18,14 +19,6 @@
 using App::FrmCutTest;
 
 namespace {
-
-QStringList items(const QComboBox *combo)
-{
-    QStringList list;
-    for (int i = 0; i < combo->count(); ++i)
-        list.append(combo->itemText(i));
-    return list;
-}
 
 // Text1, Combo2, Combo3 enabled, as a three-letter pattern such as "100".
 QString settingsState(const FrmCutTest &w)
@@ -85,7 +78,7 @@ void tst_FrmCutTest::startUpValues()
 {
     const FrmCutTest &w = *m_window;
     QCOMPARE(w.windowTitle(), QStringLiteral("Frm_Kelvane(17-3-31)"));
-    QCOMPARE(items(w.Combo1),
+    QCOMPARE(comboItems(w.Combo1),
              QStringList({"ETHERNET",
                           "COM1",
                           "COM2",
@@ -102,11 +95,12 @@ void tst_FrmCutTest::startUpValues()
                           "DRIVER"}));
     QCOMPARE(w.Combo1->currentText(), QStringLiteral("ETHERNET"));
     QVERIFY(w.Combo1->isEditable());
-    QCOMPARE(items(w.Combo3), QStringList({"9600", "19200", "38400", "115200"}));
+    QCOMPARE(comboItems(w.Combo3), QStringList({"9600", "19200", "38400", "115200"}));
     QCOMPARE(w.Combo3->currentText(), QStringLiteral("19200"));
-    QCOMPARE(items(w.Combo5), QStringList({"normal", "double width", "double height", "double"}));
+    QCOMPARE(comboItems(w.Combo5),
+             QStringList({"normal", "double width", "double height", "double"}));
     QCOMPARE(w.Combo5->currentText(), QStringLiteral("normal"));
-    QCOMPARE(items(w.Combo4),
+    QCOMPARE(comboItems(w.Combo4),
              QStringList({"1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13"}));
     QCOMPARE(w.Combo4->currentText(), QStringLiteral("1"));
     for (const QComboBox *list : {w.Combo2, w.Combo3, w.Combo4, w.Combo5})
