@@ -109,6 +109,8 @@ void tst_FrmCutTest::startUpValues()
     QCOMPARE(w.Combo2->count(), 0);
     QCOMPARE(w.Combo2->currentIndex(), -1);
     QCOMPARE(w.Text1->text(), QStringLiteral("192.168.123.100"));
+    // The hidden drawing surface shows the window's background where a picture is transparent.
+    QCOMPARE(w.picture1().background(), w.palette().color(QPalette::Base));
     QCOMPARE(settingsState(w), QStringLiteral("100"));
     QVERIFY(w.CmdDownload->isEnabled());
     QVERIFY(w.CmdPrintOut->isEnabled());
