@@ -23,13 +23,13 @@ using namespace TestPictures;
 
 namespace {
 
-struct PictureSpec
+struct PictureFile
 {
     QImage image;
     QByteArray format; // bmp, jpeg, gif
     int transparentIndex = -1;
 };
-using PictureSpecs = QList<PictureSpec>;
+using PictureFiles = QList<PictureFile>;
 
 QImage indexed(int width, int height, const QList<QRgb> &table, int index = 0)
 {
@@ -114,7 +114,7 @@ Kind failureOf(const std::function<void()> &call, QString *message)
 
 } // namespace
 
-Q_DECLARE_METATYPE(PictureSpecs)
+Q_DECLARE_METATYPE(PictureFiles)
 
 class tst_NvImageFile : public QObject
 {
@@ -139,20 +139,20 @@ private slots:
     void writeFailure();
 
 private:
-    QStringList save(const PictureSpecs &specs);
+    QStringList save(const PictureFiles &pictures);
 
     QTemporaryDir m_dir;
     int m_saved = 0;
 };
 
-QStringList tst_NvImageFile::save(const PictureSpecs &specs)
+QStringList tst_NvImageFile::save(const PictureFiles &pictures)
 {
     QStringList paths;
-    for (const PictureSpec &spec : specs) {
+    for (const PictureFile &picture : pictures) {
         const QString path = m_dir.filePath(QStringLiteral("picture%1.%2")
                                                     .arg(++m_saved)
-                                                    .arg(QString::fromLatin1(spec.format)));
-        savePicture(path, spec.image, spec.format, spec.transparentIndex);
+                                                    .arg(QString::fromLatin1(picture.format)));
+        savePicture(path, picture.image, picture.format, picture.transparentIndex);
         paths << path;
     }
     return paths;
@@ -160,28 +160,28 @@ QStringList tst_NvImageFile::save(const PictureSpecs &specs)
 
 void tst_NvImageFile::streams_data()
 {
-    QTest::addColumn<PictureSpecs>("pictures");
+    QTest::addColumn<PictureFiles>("pictures");
     QTest::addColumn<QColor>("background");
     QTest::addColumn<QByteArray>("expected");
 
     const QColor white(Qt::white);
     const QImage black100x50 = filled(100, 50, Qt::black);
     const QByteArray file100x50 = header(1) + record("0D000700", "FFFFFFFFFFFFC0", 100, 104);
-    QTest::newRow("100x50 bmp") << PictureSpecs{{black100x50, "bmp"}} << white << file100x50;
-    QTest::newRow("100x50 jpeg") << PictureSpecs{{black100x50, "jpeg"}} << white << file100x50;
-    QTest::newRow("100x50 gif") << PictureSpecs{{indexed(100, 50, {qRgb(0, 0, 0)}), "gif"}} << white
+    QTest::newRow("100x50 bmp") << PictureFiles{{black100x50, "bmp"}} << white << file100x50;
+    QTest::newRow("100x50 jpeg") << PictureFiles{{black100x50, "jpeg"}} << white << file100x50;
+    QTest::newRow("100x50 gif") << PictureFiles{{indexed(100, 50, {qRgb(0, 0, 0)}), "gif"}} << white
                                 << file100x50;
-    QTest::newRow("width 64") << PictureSpecs{{filled(64, 8, Qt::black), "bmp"}} << white
+    QTest::newRow("width 64") << PictureFiles{{filled(64, 8, Qt::black), "bmp"}} << white
                               << header(1) + record("08000100", "FF", 64, 64);
-    QTest::newRow("width 2048") << PictureSpecs{{indexed(2048, 8, {qRgb(0, 0, 0)}), "gif"}} << white
+    QTest::newRow("width 2048") << PictureFiles{{indexed(2048, 8, {qRgb(0, 0, 0)}), "gif"}} << white
                                 << header(1) + record("00010100", "FF", 2048, 2048);
-    QTest::newRow("widest accepted") << PictureSpecs{{indexed(8184, 8, {qRgb(0, 0, 0)}), "gif"}}
+    QTest::newRow("widest accepted") << PictureFiles{{indexed(8184, 8, {qRgb(0, 0, 0)}), "gif"}}
                                      << white << header(1) + record("FF030100", "FF", 8184, 8184);
     const QByteArray fullColumn = QByteArray("FF").repeated(288);
     QTest::newRow("tallest accepted")
-            << PictureSpecs{{filled(1, 2304, Qt::black), "bmp"}} << white
+            << PictureFiles{{filled(1, 2304, Qt::black), "bmp"}} << white
             << header(1) + record("01002001", fullColumn.constData(), 1, 8);
-    QTest::newRow("height 8, width 1") << PictureSpecs{{filled(1, 8, Qt::black), "bmp"}} << white
+    QTest::newRow("height 8, width 1") << PictureFiles{{filled(1, 8, Qt::black), "bmp"}} << white
                                        << header(1) + record("01000100", "FF", 1, 8);
 
     const struct
@@ -198,13 +198,13 @@ void tst_NvImageFile::streams_data()
     for (const auto &c : colours) {
         const QByteArray expected = header(1) + record("01000100", c.dots, 8, 8);
         QTest::addRow("%s bmp", c.name)
-                << PictureSpecs{{filled(8, 8, c.colour), "bmp"}} << white << expected;
+                << PictureFiles{{filled(8, 8, c.colour), "bmp"}} << white << expected;
         QTest::addRow("%s gif", c.name)
-                << PictureSpecs{{indexed(8, 8, {c.colour}), "gif"}} << white << expected;
+                << PictureFiles{{indexed(8, 8, {c.colour}), "gif"}} << white << expected;
     }
-    QTest::newRow("red jpeg") << PictureSpecs{{filled(16, 16, Qt::red), "jpeg"}} << white
+    QTest::newRow("red jpeg") << PictureFiles{{filled(16, 16, Qt::red), "jpeg"}} << white
                               << header(1) + record("02000200", "FFFF", 16, 16);
-    QTest::newRow("blue jpeg") << PictureSpecs{{filled(16, 16, Qt::blue), "jpeg"}} << white
+    QTest::newRow("blue jpeg") << PictureFiles{{filled(16, 16, Qt::blue), "jpeg"}} << white
                                << header(1) + record("02000200", "0000", 16, 16);
 
     // Transparent GIF pixels read as the window's background.
@@ -212,7 +212,7 @@ void tst_NvImageFile::streams_data()
     for (int y = 0; y < 8; ++y)
         for (int x = 4; x < 8; ++x)
             halfClear.setPixel(x, y, 1);
-    const PictureSpecs clear{{halfClear, "gif", 0}};
+    const PictureFiles clear{{halfClear, "gif", 0}};
     QTest::newRow("transparent on white") << clear << white
                                           << header(1) + QByteArray::fromHex("01000100")
                                                      + QByteArray(4, '\0') + QByteArray(4, '\xFF');
@@ -226,7 +226,7 @@ void tst_NvImageFile::streams_data()
         for (int x = 0; x < 8; ++x)
             topBlack.setPixel(x, y, 1);
     QTest::newRow("three pictures in order")
-            << PictureSpecs{{filled(16, 8, Qt::black), "bmp"},
+            << PictureFiles{{filled(16, 8, Qt::black), "bmp"},
                             {topBlack, "gif"},
                             {filled(24, 8, Qt::white), "jpeg"}}
             << white
@@ -236,7 +236,7 @@ void tst_NvImageFile::streams_data()
 
 void tst_NvImageFile::streams()
 {
-    QFETCH(PictureSpecs, pictures);
+    QFETCH(PictureFiles, pictures);
     QFETCH(QColor, background);
     QFETCH(QByteArray, expected);
     const QStringList paths = save(pictures);
@@ -264,7 +264,7 @@ void tst_NvImageFile::streams()
 
 void tst_NvImageFile::dotsMatchSourcePixels_data()
 {
-    QTest::addColumn<PictureSpecs>("pictures");
+    QTest::addColumn<PictureFiles>("pictures");
     QTest::addColumn<QColor>("background");
 
     QRandomGenerator random(7);
@@ -278,7 +278,7 @@ void tst_NvImageFile::dotsMatchSourcePixels_data()
         for (int x = 0; x < gif.width(); ++x)
             gif.setPixel(x, y, uint(random.bounded(palette.size())));
 
-    const PictureSpecs mixed{{randomBlocks(100, 50, 1, 1), "bmp"},
+    const PictureFiles mixed{{randomBlocks(100, 50, 1, 1), "bmp"},
                              {gif, "gif", 3},
                              {randomBlocks(203, 45, 16, 2), "jpeg"},
                              {randomBlocks(1, 1, 1, 3), "bmp"}};
@@ -288,7 +288,7 @@ void tst_NvImageFile::dotsMatchSourcePixels_data()
 
 void tst_NvImageFile::dotsMatchSourcePixels()
 {
-    QFETCH(PictureSpecs, pictures);
+    QFETCH(PictureFiles, pictures);
     QFETCH(QColor, background);
     const QStringList paths = save(pictures);
     PictureSurface surface(background);
