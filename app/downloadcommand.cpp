@@ -73,10 +73,7 @@ Outcome send(Printer::PosLibrary &library,
 
     if (!sent)
         return {MessageIcon::Critical, errorCaption(), failToSendText(), {}};
-    return {MessageIcon::Information,
-            infoCaption(),
-            QStringLiteral("Wait until printer reset."),
-            {}};
+    return {MessageIcon::Information, infoCaption(), waitUntilResetText(), {}};
 }
 
 Outcome downloadPictures(Printer::PosLibrary &library,
@@ -90,10 +87,7 @@ Outcome downloadPictures(Printer::PosLibrary &library,
     host.setImageNumbers(int(paths.size()));
 
     if (!NvImage::totalFileSizeAccepted(NvImage::totalFileSize(paths)))
-        return {MessageIcon::Warning,
-                errorCaption(),
-                QStringLiteral("Graph size out of range!"),
-                {}};
+        return {MessageIcon::Warning, errorCaption(), graphSizeOutOfRangeText(), {}};
 
     NvImage::ScratchFile scratch;
     NvImage::ImageSize size{state.ImageWidth, state.ImageHeight};
@@ -140,10 +134,10 @@ void Download(Printer::PosLibrary &library,
     } catch (const std::exception &error) {
         outcome = {MessageIcon::None,
                    QString(),
-                   QStringLiteral("Unexpect error!"),
+                   unexpectedErrorText(),
                    QString::fromUtf8(error.what())};
     } catch (...) {
-        outcome = {MessageIcon::None, QString(), QStringLiteral("Unexpect error!"), {}};
+        outcome = {MessageIcon::None, QString(), unexpectedErrorText(), {}};
     }
     dialogs.showMessage(outcome.icon, outcome.caption, outcome.text, outcome.details);
 }

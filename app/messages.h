@@ -15,6 +15,21 @@ inline QString failToSendText()
     return QStringLiteral("Fail to send to printer,please check!");
 }
 
+inline QString graphSizeOutOfRangeText()
+{
+    return QStringLiteral("Graph size out of range!");
+}
+
+inline QString waitUntilResetText()
+{
+    return QStringLiteral("Wait until printer reset.");
+}
+
+inline QString unexpectedErrorText()
+{
+    return QStringLiteral("Unexpect error!");
+}
+
 inline QString errorCaption()
 {
     return QStringLiteral("error");

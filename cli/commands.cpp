@@ -7,6 +7,7 @@
 #include <downloadcommand.h>
 #include <errors.h>
 #include <installedprinters.h>
+#include <messages.h>
 #include <nvimagefile.h>
 #include <picturesurface.h>
 #include <portconnection.h>
@@ -242,9 +243,8 @@ int stream(const QStringList &arguments, const Context &c)
     try {
         // The same limits as a download, so that the stream is the one a download sends.
         if (!NvImage::totalFileSizeAccepted(NvImage::totalFileSize(pictures))) {
-            dialogs.showMessage(App::MessageIcon::Warning,
-                                QString(),
-                                QStringLiteral("Graph size out of range!"));
+            dialogs.showMessage(
+                    App::MessageIcon::Warning, QString(), App::graphSizeOutOfRangeText());
             return Failure;
         }
         NvImage::PictureSurface surface;
