@@ -161,9 +161,8 @@ void FrmCutTest::Form_Load()
                       QStringLiteral("LPT2"),
                       QStringLiteral("LPT3"),
                       QStringLiteral("DRIVER")});
+    // The first item became current as it was added, which already applied its rule.
     Combo1->setCurrentIndex(0);
-    // The first item may already have been current, which raises no selection signal.
-    Combo1_Click();
 
     Combo3->addItems({QStringLiteral("9600"),
                       QStringLiteral("19200"),
