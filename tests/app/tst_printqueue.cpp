@@ -21,8 +21,10 @@ using App::FrmCutTest;
 namespace {
 
 const QString Server = QStringLiteral(NVLOGO_CUPS_SERVER);
-const QString Queue = QStringLiteral(NVLOGO_CUPS_QUEUE);
-const QString JobDir = QStringLiteral(NVLOGO_CUPS_JOBDIR);
+const QString SharedQueue = QStringLiteral(NVLOGO_CUPS_QUEUE);
+// Other tests print to the shared queue at the same time, so this test prints to a queue of
+// its own whose jobs land in a folder that nothing else writes to.
+const QString Queue = QStringLiteral("kitchen");
 
 QStringList run(const QString &program, const QStringList &arguments)
 {
@@ -39,19 +41,21 @@ QStringList run(const QString &program, const QStringList &arguments)
             .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
-QSet<QString> jobFiles()
+QSet<QString> jobFiles(const QString &jobDir)
 {
-    const QStringList names = QDir(JobDir).entryList({QStringLiteral("*.prn")}, QDir::Files);
+    const QStringList names = QDir(jobDir).entryList({QStringLiteral("*.prn")}, QDir::Files);
     return QSet<QString>(names.begin(), names.end());
 }
 
 // The bytes of the one job that appears after `before`, waiting for the print server.
-QByteArray newJob(const QSet<QString> &before)
+QByteArray newJob(const QString &jobDir, const QSet<QString> &before)
 {
     for (int waited = 0; waited < 30000; waited += 50) {
-        const QSet<QString> added = jobFiles() - before;
+        const QSet<QString> added = jobFiles(jobDir) - before;
+        if (added.size() > 1)
+            return QByteArray("more than one job arrived");
         if (added.size() == 1) {
-            QFile file(QDir(JobDir).filePath(*added.begin()));
+            QFile file(QDir(jobDir).filePath(*added.begin()));
             if (file.open(QIODevice::ReadOnly))
                 return file.readAll();
         }
@@ -78,12 +82,14 @@ private:
 
     Printer::PosLibrary m_nvpos{QStringLiteral(NVPOS_LIBRARY)};
     RecordingDialogs m_dialogs;
-    QStringList m_addedQueues{QStringLiteral("Bar_Counter"), QStringLiteral("kitchen")};
+    QStringList m_addedQueues{QStringLiteral("Bar_Counter"), Queue};
+    QTemporaryDir m_jobDir{QStringLiteral(NVLOGO_CUPS_JOBDIR "/../printqueue-XXXXXX")};
 };
 
 void tst_PrintQueue::initTestCase()
 {
     QCOMPARE(qEnvironmentVariable("CUPS_SERVER"), Server);
+    QVERIFY2(m_jobDir.isValid(), qPrintable(m_jobDir.errorString()));
     for (const QString &queue : m_addedQueues) {
         run(QStringLiteral("lpadmin"),
             {QStringLiteral("-h"),
@@ -92,7 +98,7 @@ void tst_PrintQueue::initTestCase()
              queue,
              QStringLiteral("-E"),
              QStringLiteral("-v"),
-             QStringLiteral("capture:") + JobDir,
+             QStringLiteral("capture:") + m_jobDir.path(),
              QStringLiteral("-m"),
              QStringLiteral("raw")});
     }
@@ -120,6 +126,7 @@ void tst_PrintQueue::listsTheInstalledQueuesInTheServersOrder()
          run(QStringLiteral("lpstat"), {QStringLiteral("-h"), Server, QStringLiteral("-e")}))
         expected.append(line.trimmed());
     QVERIFY2(expected.size() >= 3, qPrintable(expected.join(QLatin1Char(' '))));
+    QVERIFY(expected.contains(SharedQueue));
     QVERIFY(expected.contains(Queue));
 
     FrmCutTest window(m_nvpos, &m_dialogs);
@@ -135,10 +142,10 @@ void tst_PrintQueue::printsOverTheQueue()
     auto window = driverWindow();
     window->Combo4->setCurrentIndex(4);
     window->Combo5->setCurrentIndex(2);
-    const QSet<QString> before = jobFiles();
+    const QSet<QString> before = jobFiles(m_jobDir.path());
     QTest::mouseClick(window->CmdPrintOut, Qt::LeftButton);
     QCOMPARE(m_dialogs.messages.size(), 0);
-    QCOMPARE(newJob(before).toHex(), QByteArray("1c7005021d564200"));
+    QCOMPARE(newJob(m_jobDir.path(), before).toHex(), QByteArray("1c7005021d564200"));
 }
 
 void tst_PrintQueue::downloadsOverTheQueue()
@@ -153,12 +160,12 @@ void tst_PrintQueue::downloadsOverTheQueue()
     auto window = driverWindow();
     m_dialogs = RecordingDialogs();
     m_dialogs.answers.append({path});
-    const QSet<QString> before = jobFiles();
+    const QSet<QString> before = jobFiles(m_jobDir.path());
     QTest::mouseClick(window->CmdDownload, Qt::LeftButton);
     QCOMPARE(m_dialogs.messages.size(), 1);
     QCOMPARE(m_dialogs.messages[0].text, QStringLiteral("Wait until printer reset."));
 
-    const QByteArray job = newJob(before);
+    const QByteArray job = newJob(m_jobDir.path(), before);
     QCOMPARE(job.size(), 737);
     QCOMPARE(job.left(10).toHex(), QByteArray("1b401c71010d00070080"));
     QCOMPARE(job.mid(10), QByteArray(727, '\0'));
