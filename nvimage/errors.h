@@ -54,6 +54,28 @@ public:
     using Error::Error;
 };
 
+// The pictures' definition needs more NV memory than the printer has. A printer with too
+// little memory ignores FS q and prints the rest of the stream as text.
+class NvCapacityError : public Error
+{
+public:
+    NvCapacityError(qint64 dataSize, qint64 capacity)
+        : Error(QStringLiteral("The pictures need %1 bytes of the printer's NV memory, but it "
+                               "holds only %2 bytes.")
+                        .arg(dataSize)
+                        .arg(capacity))
+        , m_dataSize(dataSize)
+        , m_capacity(capacity)
+    {}
+
+    qint64 dataSize() const { return m_dataSize; }
+    qint64 capacity() const { return m_capacity; }
+
+private:
+    qint64 m_dataSize;
+    qint64 m_capacity;
+};
+
 // The scratch file cannot be created, written or read back.
 class ScratchFileError : public Error
 {

@@ -16,7 +16,17 @@ namespace NvImage {
 
 namespace {
 
-QList<PictureInfo> checkPictures(const QStringList &paths)
+QList<QSize> roundedSizes(const QList<PictureInfo> &pictures)
+{
+    QList<QSize> sizes;
+    sizes.reserve(pictures.size());
+    for (const PictureInfo &picture : pictures)
+        sizes.append(QSize(roundUpToMultipleOf8(picture.size.width()),
+                           roundUpToMultipleOf8(picture.size.height())));
+    return sizes;
+}
+
+QList<PictureInfo> checkPictures(const QStringList &paths, qint64 nvCapacity)
 {
     if (paths.isEmpty())
         throw PictureCountError(QStringLiteral("No picture was chosen."));
@@ -29,17 +39,10 @@ QList<PictureInfo> checkPictures(const QStringList &paths)
     pictures.reserve(paths.size());
     for (const QString &path : paths)
         pictures.append(inspectPicture(path));
+    const qint64 dataSize = nvDefinitionSize(roundedSizes(pictures));
+    if (dataSize > nvCapacity)
+        throw NvCapacityError(dataSize, nvCapacity);
     return pictures;
-}
-
-qint64 streamLength(const QList<PictureInfo> &pictures)
-{
-    qint64 length = 5;
-    for (const PictureInfo &picture : pictures)
-        length += 4
-                  + qint64(roundUpToMultipleOf8(picture.size.width()))
-                            * roundUpToMultipleOf8(picture.size.height()) / 8;
-    return length;
 }
 
 void writeAll(QIODevice &out, const QByteArray &bytes, const QString &target)
@@ -117,6 +120,14 @@ qint32 totalFileSize(const QStringList &paths)
     return total;
 }
 
+qint64 nvDefinitionSize(const QList<QSize> &roundedSizes)
+{
+    qint64 size = 0;
+    for (const QSize &rounded : roundedSizes)
+        size += 4 + qint64(rounded.width()) / 8 * rounded.height();
+    return size;
+}
+
 qint16 roundUpToMultipleOf8(int pixels)
 {
     const int max = std::numeric_limits<qint16>::max();
@@ -185,11 +196,12 @@ void ScratchFile::finish()
 void WriteNvImageFile(ScratchFile &scratch,
                       const QStringList &paths,
                       PictureSurface &Picture1,
-                      ImageSize &size)
+                      ImageSize &size,
+                      qint64 nvCapacity)
 {
     // A stream of an earlier run never survives into this one.
     scratch.remove();
-    const QList<PictureInfo> pictures = checkPictures(paths);
+    const QList<PictureInfo> pictures = checkPictures(paths, nvCapacity);
     try {
         QFileDevice &file = scratch.create();
         writeStream(file, pictures, Picture1, size, scratchName(file.fileName()));
@@ -218,11 +230,14 @@ QByteArray ReadNvImageFile(ScratchFile &scratch)
     return bytes;
 }
 
-QByteArray buildNvImageStream(const QStringList &paths, PictureSurface &surface, ImageSize &size)
+QByteArray buildNvImageStream(const QStringList &paths,
+                              PictureSurface &surface,
+                              ImageSize &size,
+                              qint64 nvCapacity)
 {
-    const QList<PictureInfo> pictures = checkPictures(paths);
+    const QList<PictureInfo> pictures = checkPictures(paths, nvCapacity);
     QByteArray stream;
-    stream.reserve(streamLength(pictures));
+    stream.reserve(5 + nvDefinitionSize(roundedSizes(pictures)));
     QBuffer buffer(&stream);
     buffer.open(QIODevice::WriteOnly);
     writeStream(buffer, pictures, surface, size, QStringLiteral("the stream in memory"));
@@ -230,10 +245,10 @@ QByteArray buildNvImageStream(const QStringList &paths, PictureSurface &surface,
     return stream;
 }
 
-QByteArray buildNvImageStream(const QStringList &paths, PictureSurface &surface)
+QByteArray buildNvImageStream(const QStringList &paths, PictureSurface &surface, qint64 nvCapacity)
 {
     ImageSize size;
-    return buildNvImageStream(paths, surface, size);
+    return buildNvImageStream(paths, surface, size, nvCapacity);
 }
 
 } // namespace NvImage

@@ -4,6 +4,8 @@
 #include "picturesurface.h"
 
 #include <QByteArray>
+#include <QList>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 
@@ -19,6 +21,9 @@ constexpr int MaxPictures = 255;
 
 // The chosen picture files together must stay below this many bytes on disk.
 constexpr qint32 TotalFileSizeLimit = 262125;
+
+// The NV memory assumed when the caller names none: the smallest of the printers in use.
+constexpr qint64 DefaultNvCapacity = 262144;
 
 // The rounded size of the picture written last (the window's ImageWidth/ImageHeight).
 struct ImageSize
@@ -39,6 +44,11 @@ constexpr bool totalFileSizeAccepted(qint32 total)
 {
     return total < TotalFileSizeLimit;
 }
+
+// The bytes of NV memory a definition of pictures of these sizes (already rounded up to
+// multiples of 8) takes: four size bytes and W / 8 * H dot bytes each. ESC @ FS q n is not
+// stored and not counted.
+qint64 nvDefinitionSize(const QList<QSize> &roundedSizes);
 
 // A pixel size rounded up to a multiple of 8 in 16-bit arithmetic; OverflowError when the
 // size or the result lies beyond 32767.
@@ -65,7 +75,8 @@ public:
     void remove();
 
 private:
-    friend void WriteNvImageFile(ScratchFile &, const QStringList &, PictureSurface &, ImageSize &);
+    friend void
+    WriteNvImageFile(ScratchFile &, const QStringList &, PictureSurface &, ImageSize &, qint64);
 
     QFileDevice &create();
     void finish();
@@ -75,20 +86,27 @@ private:
 };
 
 // Writes ESC @ FS q n and one record per picture, in the order given, to a fresh scratch
-// file, and closes it. Every picture is checked (count, format, completeness, size) before
-// the first byte is written. On any failure the scratch file is removed and the error is
-// thrown: PictureCountError, PictureError, PictureTooLargeError, OverflowError or
-// ScratchFileError. size keeps the rounded size of the last picture written.
+// file, and closes it. Every picture is checked (count, format, completeness, size, and the
+// definition's size against nvCapacity) before the first byte is written. On any failure
+// the scratch file is removed and the error is thrown: PictureCountError, PictureError,
+// PictureTooLargeError, NvCapacityError, OverflowError or ScratchFileError. size keeps the
+// rounded size of the last picture written.
 void WriteNvImageFile(ScratchFile &scratch,
                       const QStringList &paths,
                       PictureSurface &Picture1,
-                      ImageSize &size);
+                      ImageSize &size,
+                      qint64 nvCapacity = DefaultNvCapacity);
 
 // The whole scratch file. Throws ScratchFileError when it is missing or cannot be read.
 QByteArray ReadNvImageFile(ScratchFile &scratch);
 
 // The same stream as WriteNvImageFile writes, built in memory.
-QByteArray buildNvImageStream(const QStringList &paths, PictureSurface &surface, ImageSize &size);
-QByteArray buildNvImageStream(const QStringList &paths, PictureSurface &surface);
+QByteArray buildNvImageStream(const QStringList &paths,
+                              PictureSurface &surface,
+                              ImageSize &size,
+                              qint64 nvCapacity = DefaultNvCapacity);
+QByteArray buildNvImageStream(const QStringList &paths,
+                              PictureSurface &surface,
+                              qint64 nvCapacity = DefaultNvCapacity);
 
 } // namespace NvImage

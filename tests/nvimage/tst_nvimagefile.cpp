@@ -83,7 +83,7 @@ QImage randomBlocks(int width, int height, int block, quint32 seed)
     return image;
 }
 
-enum class Kind { None, Picture, TooLarge, Count, Overflow, Scratch, Other };
+enum class Kind { None, Picture, TooLarge, Count, Overflow, Scratch, Capacity, Other };
 
 // Runs the call and tells which of our errors it threw, with its message.
 Kind failureOf(const std::function<void()> &call, QString *message)
@@ -105,6 +105,9 @@ Kind failureOf(const std::function<void()> &call, QString *message)
     } catch (const ScratchFileError &e) {
         *message = e.message();
         return Kind::Scratch;
+    } catch (const NvCapacityError &e) {
+        *message = e.message();
+        return Kind::Capacity;
     } catch (const std::exception &e) {
         *message = QString::fromUtf8(e.what());
         return Kind::Other;
@@ -129,6 +132,8 @@ private slots:
     void failures();
     void gifFirstFrame();
     void mostPictures();
+    void nvCapacity_data();
+    void nvCapacity();
     void totalFileSize_data();
     void totalFileSize();
     void roundUp_data();
@@ -478,6 +483,67 @@ void tst_NvImageFile::mostPictures()
     PictureSurface surface;
     const QByteArray stream = buildNvImageStream(QStringList(255, path), surface);
     QCOMPARE(stream, header(255) + record("01000100", "80", 1, 8).repeated(255));
+}
+
+void tst_NvImageFile::nvCapacity_data()
+{
+    QTest::addColumn<PictureFiles>("pictures");
+    QTest::addColumn<qint64>("capacity"); // -1: the default
+    QTest::addColumn<qint64>("dataSize");
+    QTest::addColumn<bool>("accepted");
+
+    // 4 + 1 * 8 and 4 + 2 * 16 bytes: the rounded sizes count, ESC @ FS q n does not.
+    const PictureFiles two{{filled(5, 3, Qt::black), "bmp"}, {filled(16, 9, Qt::black), "bmp"}};
+    QTest::newRow("exactly the capacity") << two << qint64(48) << qint64(48) << true;
+    QTest::newRow("one byte over") << two << qint64(47) << qint64(48) << false;
+    // 4 + 1023 * 264 bytes: one valid, small file whose picture outgrows the default.
+    QTest::newRow("default capacity") << PictureFiles{{filled(8184, 264, Qt::white), "jpeg"}}
+                                      << qint64(-1) << qint64(270076) << false;
+}
+
+void tst_NvImageFile::nvCapacity()
+{
+    QFETCH(PictureFiles, pictures);
+    QFETCH(qint64, capacity);
+    QFETCH(qint64, dataSize);
+    QFETCH(bool, accepted);
+    const QStringList paths = save(pictures);
+    QList<QSize> sizes;
+    for (const PictureFile &picture : pictures)
+        sizes << QSize((picture.image.width() + 7) / 8 * 8, (picture.image.height() + 7) / 8 * 8);
+    QCOMPARE(nvDefinitionSize(sizes), dataSize);
+
+    QTemporaryDir scratchDir;
+    ScratchFile scratch(scratchDir.path());
+    PictureSurface surface;
+    ImageSize size;
+    try {
+        if (capacity < 0)
+            WriteNvImageFile(scratch, paths, surface, size);
+        else
+            WriteNvImageFile(scratch, paths, surface, size, capacity);
+        QVERIFY(accepted);
+        QCOMPARE(ReadNvImageFile(scratch).size(), 5 + dataSize);
+    } catch (const NvCapacityError &e) {
+        QVERIFY2(!accepted, qPrintable(e.message()));
+        const qint64 limit = capacity < 0 ? DefaultNvCapacity : capacity;
+        QCOMPARE(e.dataSize(), dataSize);
+        QCOMPARE(e.capacity(), limit);
+        QVERIFY2(e.message().contains(QString::number(dataSize))
+                         && e.message().contains(QString::number(limit)),
+                 qPrintable(e.message()));
+        // Refused from the headers: nothing decoded, nothing written.
+        QCOMPARE(size.ImageWidth, qint16(0));
+        QVERIFY(QDir(scratchDir.path()).isEmpty());
+    }
+    QString message;
+    QCOMPARE(int(failureOf(
+                     [&] {
+                         capacity < 0 ? buildNvImageStream(paths, surface)
+                                      : buildNvImageStream(paths, surface, capacity);
+                     },
+                     &message)),
+             int(accepted ? Kind::None : Kind::Capacity));
 }
 
 void tst_NvImageFile::totalFileSize_data()
