@@ -1,6 +1,7 @@
 #include "nvimagefile.h"
 
 #include "errors.h"
+#include "regularfile.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -10,7 +11,10 @@
 #include <QTemporaryFile>
 #include <QtNumeric>
 
+#include <cerrno>
 #include <limits>
+
+#include <unistd.h>
 
 namespace NvImage {
 
@@ -38,15 +42,37 @@ QList<PictureInfo> checkPictures(const QStringList &paths, qint64 nvCapacity)
     QList<PictureInfo> pictures;
     pictures.reserve(paths.size());
     for (const QString &path : paths)
-        pictures.append(inspectPicture(path));
+        pictures.append(inspectPictureHeader(path));
+    // The sizes come from the headers: the memory is checked before any data is read.
     const qint64 dataSize = nvDefinitionSize(roundedSizes(pictures));
     if (dataSize > nvCapacity)
         throw NvCapacityError(dataSize, nvCapacity);
+    for (const PictureInfo &picture : pictures)
+        checkPictureData(picture);
     return pictures;
 }
 
 void writeAll(QIODevice &out, const QByteArray &bytes, const QString &target)
 {
+    const auto *file = qobject_cast<QFileDevice *>(&out);
+    if (file && file->handle() >= 0) {
+        // Straight to the descriptor: QFile buffers, and reports a full disk found while
+        // flushing its buffer as "Unknown error".
+        const char *data = bytes.constData();
+        qint64 left = bytes.size();
+        while (left > 0) {
+            const ssize_t written = ::write(file->handle(), data, std::size_t(left));
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written <= 0)
+                throw ScratchFileError(
+                        QStringLiteral("Could not write %1: %2.")
+                                .arg(target, qt_error_string(written < 0 ? errno : EIO)));
+            data += written;
+            left -= written;
+        }
+        return;
+    }
     if (out.write(bytes) != bytes.size())
         throw ScratchFileError(
                 QStringLiteral("Could not write %1: %2.").arg(target, out.errorString()));
@@ -65,6 +91,12 @@ void writeStream(QIODevice &out,
         // Only one decoded picture is held at a time: the surface lets go of the last one.
         surface.clear();
         surface.drawPicture(decodePicture(picture));
+        // Conversion fails only for want of memory; an empty surface would print blank.
+        if (surface.image().isNull())
+            throw PictureError(picture.path,
+                               QStringLiteral("The picture \"%1\" could not be converted to "
+                                              "dots: there is not enough memory.")
+                                       .arg(QDir::toNativeSeparators(picture.path)));
         const qint16 width = roundUpToMultipleOf8(surface.width());
         const qint16 height = roundUpToMultipleOf8(surface.height());
         size.ImageWidth = width;
@@ -90,8 +122,12 @@ QString scratchName(const QString &path)
 bool FileExists(const QString &path) noexcept
 {
     try {
-        QFile file(path);
-        return !path.isEmpty() && file.open(QIODevice::ReadOnly);
+        FileStatus status;
+        const int fd = openRegularFile(path, &status);
+        if (fd < 0)
+            return false;
+        ::close(fd);
+        return true;
     } catch (...) {
         return false;
     }
@@ -101,16 +137,24 @@ qint32 totalFileSize(const QStringList &paths)
 {
     qint32 total = 0;
     for (const QString &path : paths) {
-        const QFileInfo info(path);
-        if (!info.exists())
+        const FileStatus status = fileStatus(path);
+        const QString shown = QDir::toNativeSeparators(path);
+        if (status.missing())
+            throw PictureError(
+                    path, QStringLiteral("The picture file \"%1\" cannot be found.").arg(shown));
+        if (status.kind == FileStatus::Unreachable)
             throw PictureError(path,
-                               QStringLiteral("The picture file \"%1\" cannot be found.")
-                                       .arg(QDir::toNativeSeparators(path)));
-        if (info.isDir())
+                               QStringLiteral("The picture file \"%1\" cannot be reached: %2.")
+                                       .arg(shown, status.reason()));
+        if (status.kind == FileStatus::Folder)
+            throw PictureError(
+                    path, QStringLiteral("\"%1\" is a folder, not a picture file.").arg(shown));
+        if (status.kind == FileStatus::Other)
             throw PictureError(path,
-                               QStringLiteral("\"%1\" is a folder, not a picture file.")
-                                       .arg(QDir::toNativeSeparators(path)));
-        const qint64 length = info.size();
+                               QStringLiteral("\"%1\" is not a regular file (a device, a pipe or "
+                                              "a socket), so it cannot be a picture file.")
+                                       .arg(shown));
+        const qint64 length = status.size;
         if (length > std::numeric_limits<qint32>::max()
             || qAddOverflow(total, qint32(length), &total))
             throw OverflowError(QStringLiteral("Overflow: the chosen files together are larger "

@@ -1,15 +1,24 @@
 #include "pictureloader.h"
 
 #include "errors.h"
+#include "regularfile.h"
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QImageReader>
+#include <QScopeGuard>
 
 #include <algorithm>
+#include <csetjmp>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
+
+#include <gif_lib.h>
+#include <jerror.h>
+#include <jpeglib.h>
+#include <unistd.h>
 
 namespace NvImage {
 
@@ -32,14 +41,27 @@ quint32 le32(const uchar *p)
 
 void openPicture(QFile &file)
 {
-    if (QFileInfo(file.fileName()).isDir())
-        throw PictureError(file.fileName(),
-                           QStringLiteral("\"%1\" is a folder, not a picture file.")
-                                   .arg(shown(file.fileName())));
-    if (!file.open(QIODevice::ReadOnly))
-        throw PictureError(file.fileName(),
+    const QString path = file.fileName();
+    FileStatus status;
+    const int fd = openRegularFile(path, &status);
+    if (status.kind == FileStatus::Folder)
+        throw PictureError(
+                path, QStringLiteral("\"%1\" is a folder, not a picture file.").arg(shown(path)));
+    if (status.kind == FileStatus::Other)
+        throw PictureError(path,
+                           QStringLiteral("\"%1\" is not a regular file (a device, a pipe or a "
+                                          "socket), so it cannot be a picture file.")
+                                   .arg(shown(path)));
+    if (fd < 0)
+        throw PictureError(path,
                            QStringLiteral("The picture file \"%1\" cannot be opened: %2.")
-                                   .arg(shown(file.fileName()), file.errorString()));
+                                   .arg(shown(path), status.reason()));
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        throw PictureError(path,
+                           QStringLiteral("The picture file \"%1\" cannot be opened: %2.")
+                                   .arg(shown(path), file.errorString()));
+    }
 }
 
 // The format by the file's first bytes; only the three kinds the printer tool takes.
@@ -55,11 +77,13 @@ QByteArray sniffFormat(QFile &file)
     return QByteArray();
 }
 
-// The fields of a BMP header that matter here: the claimed size and where the pixels end.
+// The fields of a BMP header that matter here: the claimed size and where the pixels lie.
 struct BmpHeader
 {
     QSize size;
+    qint64 pixelDataStart = -1;
     qint64 pixelDataEnd = -1; // -1 when the layout is compressed or not understood
+    int rleBits = 0;          // 8 or 4 for run-length encoded pixels, else 0
 };
 
 BmpHeader readBmpHeader(QFile &file)
@@ -92,15 +116,86 @@ BmpHeader readBmpHeader(QFile &file)
         return header;
     header.size
             = QSize(int(std::min<qint64>(width, 1 << 30)), int(std::min<qint64>(height, 1 << 30)));
+    // The layout is worked out only for printable sizes: a larger picture is refused by its
+    // size, and 2^31 x 2^31 x 32 bits would not fit in 64 bits.
+    if (width > MaxWidthDots || height > MaxHeightDots)
+        return header;
+    header.pixelDataStart = std::max<qint64>(pixelOffset, 14 + qint64(infoSize));
+    if ((compression == 1 && bitCount == 8) || (compression == 2 && bitCount == 4)) {
+        header.rleBits = int(bitCount);
+        return header;
+    }
     const bool uncompressed = compression == 0 || compression == 3 || compression == 6;
     const bool knownDepth = bitCount == 1 || bitCount == 4 || bitCount == 8 || bitCount == 16
                             || bitCount == 24 || bitCount == 32;
     if (uncompressed && knownDepth) {
         const qint64 stride = (width * bitCount + 31) / 32 * 4;
-        const qint64 start = std::max<qint64>(pixelOffset, 14 + qint64(infoSize));
-        header.pixelDataEnd = start + stride * height;
+        header.pixelDataEnd = header.pixelDataStart + stride * height;
     }
     return header;
+}
+
+// Walks run-length encoded BMP pixels: every pixel must be set exactly once, by runs that
+// stay inside their row, and the data must end with its end-of-bitmap code inside the file.
+// The reader leaves whatever is missing at palette index 0 and reports success. Returns
+// why the data is damaged, or an empty string.
+QString rleDamage(const uchar *d, qint64 n, qint64 start, int bits, const QSize &size)
+{
+    const qint64 width = size.width();
+    const qint64 height = size.height();
+    qint64 x = 0;
+    qint64 y = 0;
+    qint64 pos = start;
+    const auto rowFull = [&] {
+        return QStringLiteral("a run goes past the end of row %1.").arg(y + 1);
+    };
+    while (pos + 2 <= n) {
+        const int count = d[pos];
+        const int code = d[pos + 1];
+        pos += 2;
+        if (count > 0) {
+            if (y >= height)
+                return QStringLiteral("runs go on below the last row.");
+            if (x + count > width)
+                return rowFull();
+            x += count;
+            continue;
+        }
+        switch (code) {
+        case 0: // end of line
+            if (y >= height)
+                return QStringLiteral("runs go on below the last row.");
+            if (x != width)
+                return QStringLiteral("row %1 ends after %2 of its %3 pixels.")
+                        .arg(y + 1)
+                        .arg(x)
+                        .arg(width);
+            x = 0;
+            ++y;
+            break;
+        case 1: // end of bitmap
+            if ((y == height - 1 && x == width) || (y == height && x == 0))
+                return QString();
+            return QStringLiteral("the picture ends at row %1 of %2.").arg(y + 1).arg(height);
+        case 2: // delta: pixels skipped are never set
+            return QStringLiteral("it skips pixels (a delta code at row %1).").arg(y + 1);
+        default: { // absolute run of code pixels, padded to a whole 16-bit word
+            if (y >= height)
+                return QStringLiteral("runs go on below the last row.");
+            if (x + code > width)
+                return rowFull();
+            const qint64 bytes = bits == 8 ? code : (code + 1) / 2;
+            pos += bytes + (bytes & 1);
+            if (pos > n)
+                return QStringLiteral("a run reaches past the end of the file.");
+            x += code;
+            break;
+        }
+        }
+    }
+    return QStringLiteral("the file ends before the end-of-bitmap code, at row %1 of %2.")
+            .arg(std::min(y + 1, height))
+            .arg(height);
 }
 
 // Whether the entropy-coded data reaches the end-of-image marker. The reader would
@@ -197,12 +292,86 @@ GifCheck gifFirstImageComplete(const uchar *d, qint64 n)
     return GifCheck::Incomplete;
 }
 
-void checkComplete(QFile &file, const QByteArray &format, const QSize &size)
+struct GifInput
 {
-    const QString path = file.fileName();
+    const uchar *data;
+    qint64 size;
+    qint64 pos;
+};
+
+extern "C" int readGifInput(GifFileType *gif, GifByteType *buffer, int length)
+{
+    auto *input = static_cast<GifInput *>(gif->UserData);
+    const qint64 count = std::max<qint64>(0, std::min<qint64>(length, input->size - input->pos));
+    std::memcpy(buffer, input->data + input->pos, std::size_t(count));
+    input->pos += count;
+    return int(count);
+}
+
+QString gifError(int code)
+{
+    const char *text = GifErrorString(code);
+    return text ? QString::fromUtf8(text) : QStringLiteral("GIF error %1").arg(code);
+}
+
+// Decodes the first image's LZW data to the last pixel. The reader leaves rows that the
+// data does not reach transparent and reports success; giflib reports random, short or
+// wrongly sized codes. Returns why the data is damaged, or an empty string.
+QString gifDamage(const uchar *d, qint64 n)
+{
+    GifInput input{d, n, 0};
+    int error = 0;
+    GifFileType *gif = DGifOpen(&input, readGifInput, &error);
+    if (!gif)
+        return gifError(error);
+    const auto close = qScopeGuard([gif] {
+        int ignored = 0;
+        DGifCloseFile(gif, &ignored);
+    });
+    for (;;) {
+        GifRecordType type = UNDEFINED_RECORD_TYPE;
+        if (DGifGetRecordType(gif, &type) == GIF_ERROR)
+            return gifError(gif->Error);
+        if (type == EXTENSION_RECORD_TYPE) {
+            int label = 0;
+            GifByteType *block = nullptr;
+            if (DGifGetExtension(gif, &label, &block) == GIF_ERROR)
+                return gifError(gif->Error);
+            while (block) {
+                if (DGifGetExtensionNext(gif, &block) == GIF_ERROR)
+                    return gifError(gif->Error);
+            }
+            continue;
+        }
+        if (type != IMAGE_DESC_RECORD_TYPE)
+            return QStringLiteral("no picture before the end of the file.");
+        if (DGifGetImageDesc(gif) == GIF_ERROR)
+            return gifError(gif->Error);
+        const int width = gif->Image.Width;
+        const int height = gif->Image.Height;
+        if (width <= 0 || height <= 0)
+            return QStringLiteral("its first picture has no pixels.");
+        std::vector<GifPixelType> line(static_cast<std::size_t>(width));
+        for (int row = 0; row < height; ++row) {
+            if (DGifGetLine(gif, line.data(), width) == GIF_ERROR)
+                return QStringLiteral("%1 (line %2 of %3).")
+                        .arg(gifError(gif->Error))
+                        .arg(row + 1)
+                        .arg(height);
+        }
+        return QString();
+    }
+}
+
+void checkComplete(QFile &file, const QString &path, const QByteArray &format, const QSize &size)
+{
     const auto incomplete = [&](const QString &why) {
         return PictureError(
                 path, QStringLiteral("The picture \"%1\" is incomplete: %2").arg(shown(path), why));
+    };
+    const auto damaged = [&](const QString &why) {
+        return PictureError(
+                path, QStringLiteral("The picture \"%1\" is damaged: %2").arg(shown(path), why));
     };
     if (format == "bmp") {
         const BmpHeader header = readBmpHeader(file);
@@ -210,6 +379,16 @@ void checkComplete(QFile &file, const QByteArray &format, const QSize &size)
             throw incomplete(QStringLiteral("the file is shorter than its %1 x %2 pixels need.")
                                      .arg(size.width())
                                      .arg(size.height()));
+        if (header.rleBits == 0)
+            return;
+        const QByteArray bytes = file.readAll();
+        const QString why = rleDamage(reinterpret_cast<const uchar *>(bytes.constData()),
+                                      bytes.size(),
+                                      header.pixelDataStart,
+                                      header.rleBits,
+                                      size);
+        if (!why.isEmpty())
+            throw damaged(why);
         return;
     }
     // Reading the file is cheaper than mapping it: no page faults, and it is small.
@@ -222,8 +401,12 @@ void checkComplete(QFile &file, const QByteArray &format, const QSize &size)
         return;
     }
     switch (gifFirstImageComplete(data, length)) {
-    case GifCheck::Complete:
+    case GifCheck::Complete: {
+        const QString why = gifDamage(data, length);
+        if (!why.isEmpty())
+            throw damaged(why);
         return;
+    }
     case GifCheck::Incomplete:
         throw incomplete(QStringLiteral("the file ends inside its GIF picture data."));
     case GifCheck::NoPicture:
@@ -235,6 +418,18 @@ void checkComplete(QFile &file, const QByteArray &format, const QSize &size)
                                           "comes before its first picture.")
                                    .arg(shown(path)));
     }
+}
+
+PictureError tooLargeToDecode(const PictureInfo &info, int limitMb)
+{
+    return PictureError(info.path,
+                        QStringLiteral("The picture \"%1\" is too large to decode: its %2 x %3 "
+                                       "pixels need more than the %4 MB the picture reader may "
+                                       "use.")
+                                .arg(shown(info.path))
+                                .arg(info.size.width())
+                                .arg(info.size.height())
+                                .arg(limitMb));
 }
 
 void checkPrintable(const QString &path, const QSize &size)
@@ -252,9 +447,140 @@ void checkPrintable(const QString &path, const QSize &size)
                                        .arg(MaxHeightDots));
 }
 
+// libjpeg reports through these callbacks; nothing may reach stderr, and a warning (data it
+// had to make up or skip) fails the picture as an error does.
+struct JpegErrors : jpeg_error_mgr
+{
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+extern "C" void jpegFail(j_common_ptr info)
+{
+    auto *errors = static_cast<JpegErrors *>(info->err);
+    errors->format_message(info, errors->message);
+    std::longjmp(errors->jump, 1);
+}
+
+extern "C" void jpegMessage(j_common_ptr info, int level)
+{
+    if (level < 0) // a warning: corrupt data
+        jpegFail(info);
+}
+
+extern "C" void jpegSilence(j_common_ptr) {}
+
+struct JpegJob
+{
+    jpeg_decompress_struct info;
+    JpegErrors errors;
+    QImage image;
+    qint64 limitBytes = 0; // 0: no limit
+    bool tooLarge = false;
+};
+
+// Qt's own conversions, so that a good picture gives the same pixels as its reader:
+// RGB straight into RGB32, grey into Grayscale8, and (Adobe's inverted) CMYK by k.
+void convertRow(const JpegJob &job, const JSAMPLE *in, QRgb *out)
+{
+    const int width = int(job.info.output_width);
+    if (job.info.output_components == 3) {
+        for (int x = 0; x < width; ++x, in += 3)
+            out[x] = qRgb(in[0], in[1], in[2]);
+        return;
+    }
+    for (int x = 0; x < width; ++x, in += 4) {
+        const int k = in[3];
+        out[x] = qRgb(k * in[0] / 255, k * in[1] / 255, k * in[2] / 255);
+    }
+}
+
+// Every libjpeg call that may jump back lives here: it holds no object that needs
+// destroying, so the jump skips nothing.
+void runJpegDecode(JpegJob &job, const uchar *data, qint64 length)
+{
+    jpeg_decompress_struct &info = job.info;
+    jpeg_mem_src(&info, data, static_cast<unsigned long>(length));
+    jpeg_read_header(&info, TRUE);
+    bool direct = false;
+    if (info.num_components == 3 && info.out_color_space == JCS_RGB) {
+        info.out_color_space = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? JCS_EXT_BGRX : JCS_EXT_XRGB;
+        direct = true;
+    }
+    jpeg_calc_output_dimensions(&info);
+    QImage::Format format = QImage::Format_Invalid;
+    if (info.output_components == 1)
+        format = QImage::Format_Grayscale8;
+    else if (direct || info.output_components == 3
+             || (info.output_components == 4 && info.out_color_space == JCS_CMYK))
+        format = QImage::Format_RGB32;
+    if (format == QImage::Format_Invalid)
+        ERREXIT(&info, JERR_CONVERSION_NOTIMPL);
+    const qint64 bytes = qint64(info.output_width) * info.output_height
+                         * (format == QImage::Format_Grayscale8 ? 1 : 4);
+    if (job.limitBytes > 0 && bytes > job.limitBytes) {
+        job.tooLarge = true;
+        ERREXIT(&info, JERR_OUT_OF_MEMORY);
+    }
+    job.image = QImage(int(info.output_width), int(info.output_height), format);
+    if (job.image.isNull())
+        ERREXIT(&info, JERR_OUT_OF_MEMORY);
+    JSAMPARRAY row = nullptr;
+    if (format == QImage::Format_RGB32 && !direct)
+        row = info.mem->alloc_sarray(reinterpret_cast<j_common_ptr>(&info),
+                                     JPOOL_IMAGE,
+                                     info.output_width * JDIMENSION(info.output_components),
+                                     1);
+    jpeg_start_decompress(&info);
+    while (info.output_scanline < info.output_height) {
+        uchar *line = job.image.scanLine(int(info.output_scanline));
+        if (row) {
+            jpeg_read_scanlines(&info, row, 1);
+            convertRow(job, row[0], reinterpret_cast<QRgb *>(line));
+        } else {
+            JSAMPROW target = line;
+            jpeg_read_scanlines(&info, &target, 1);
+        }
+    }
+    jpeg_finish_decompress(&info);
+}
+
+bool guardedJpegDecode(JpegJob &job, const uchar *data, qint64 length)
+{
+    if (setjmp(job.errors.jump) != 0)
+        return false;
+    runJpegDecode(job, data, length);
+    return true;
+}
+
+// Decodes the whole JPEG with libjpeg itself: Qt's reader prints libjpeg's warnings and
+// returns the picture with made-up pixels.
+QImage decodeJpeg(const PictureInfo &picture, const QByteArray &bytes)
+{
+    JpegJob job;
+    job.info.err = jpeg_std_error(&job.errors);
+    job.errors.error_exit = jpegFail;
+    job.errors.emit_message = jpegMessage;
+    job.errors.output_message = jpegSilence;
+    job.errors.message[0] = '\0';
+    const int limitMb = QImageReader::allocationLimit();
+    job.limitBytes = qint64(std::max(limitMb, 0)) * 1024 * 1024;
+    jpeg_create_decompress(&job.info);
+    const bool decoded = guardedJpegDecode(
+            job, reinterpret_cast<const uchar *>(bytes.constData()), bytes.size());
+    jpeg_destroy_decompress(&job.info);
+    if (decoded)
+        return job.image;
+    if (job.tooLarge)
+        throw tooLargeToDecode(picture, limitMb);
+    throw PictureError(picture.path,
+                       QStringLiteral("The picture \"%1\" is damaged: %2.")
+                               .arg(shown(picture.path), QString::fromUtf8(job.errors.message)));
+}
+
 } // namespace
 
-PictureInfo inspectPicture(const QString &path)
+PictureInfo inspectPictureHeader(const QString &path)
 {
     QFile file(path);
     openPicture(file);
@@ -278,7 +604,20 @@ PictureInfo inspectPicture(const QString &path)
                                           "read from the file.")
                                    .arg(shown(path)));
     checkPrintable(path, info.size);
-    checkComplete(file, info.format, info.size);
+    return info;
+}
+
+void checkPictureData(const PictureInfo &info)
+{
+    QFile file(info.path);
+    openPicture(file);
+    checkComplete(file, info.path, info.format, info.size);
+}
+
+PictureInfo inspectPicture(const QString &path)
+{
+    const PictureInfo info = inspectPictureHeader(path);
+    checkPictureData(info);
     return info;
 }
 
@@ -286,26 +625,33 @@ QImage decodePicture(const PictureInfo &info)
 {
     QFile file(info.path);
     openPicture(file);
-    QImageReader reader(&file, info.format);
-    reader.setAutoTransform(false);
     QImage image;
-    if (!reader.read(&image)) {
-        const qint64 needed = qint64(info.size.width()) * info.size.height() * 4;
-        const int limitMb = QImageReader::allocationLimit();
-        if (limitMb > 0 && needed > qint64(limitMb) * 1024 * 1024)
+    if (info.format == "jpeg") {
+        const QByteArray bytes = file.readAll();
+        if (file.error() != QFileDevice::NoError)
             throw PictureError(info.path,
-                               QStringLiteral("The picture \"%1\" is too large to decode: its "
-                                              "%2 x %3 pixels need more than the %4 MB the "
-                                              "picture reader may use.")
-                                       .arg(shown(info.path))
-                                       .arg(info.size.width())
-                                       .arg(info.size.height())
-                                       .arg(limitMb));
-        throw PictureError(info.path,
-                           QStringLiteral("The picture \"%1\" could not be decoded (%2); the "
-                                          "file may be damaged.")
-                                   .arg(shown(info.path), reader.errorString()));
+                               QStringLiteral("The picture file \"%1\" cannot be read: %2.")
+                                       .arg(shown(info.path), file.errorString()));
+        image = decodeJpeg(info, bytes);
+    } else {
+        QImageReader reader(&file, info.format);
+        reader.setAutoTransform(false);
+        if (!reader.read(&image)) {
+            const qint64 needed = qint64(info.size.width()) * info.size.height() * 4;
+            const int limitMb = QImageReader::allocationLimit();
+            if (limitMb > 0 && needed > qint64(limitMb) * 1024 * 1024)
+                throw tooLargeToDecode(info, limitMb);
+            throw PictureError(info.path,
+                               QStringLiteral("The picture \"%1\" could not be decoded (%2); the "
+                                              "file may be damaged.")
+                                       .arg(shown(info.path), reader.errorString()));
+        }
     }
+    if (image.isNull())
+        throw PictureError(info.path,
+                           QStringLiteral("The picture \"%1\" could not be decoded: the reader "
+                                          "gave no picture.")
+                                   .arg(shown(info.path)));
     checkPrintable(info.path, image.size());
     return image;
 }

@@ -14,6 +14,7 @@
 #include <functional>
 
 #ifdef Q_OS_LINUX
+#include <cerrno>
 #include <csignal>
 #include <sys/resource.h>
 #endif
@@ -708,6 +709,8 @@ void tst_NvImageFile::writeFailure()
     QCOMPARE(int(failureOf([&] { WriteNvImageFile(scratch, one, Picture1, size); }, &message)),
              int(Kind::Scratch));
     QVERIFY2(message.contains(QStringLiteral("Could not write")), qPrintable(message));
+    // The system's reason, as "No space left on device" for a full disk.
+    QVERIFY2(message.contains(qt_error_string(EFBIG)), qPrintable(message));
     QVERIFY(!scratch.exists());
     QVERIFY(QDir(dir.path()).isEmpty());
 #else
