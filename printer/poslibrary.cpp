@@ -6,6 +6,13 @@
 
 namespace Printer {
 
+namespace {
+
+// A reason is a sentence; a library that claims more is not believed.
+constexpr qsizetype MaxReasonLength = 64 * 1024;
+
+} // namespace
+
 PosLibrary::PosLibrary(const QString &fileName)
     : m_library(fileName)
 {}
@@ -43,6 +50,17 @@ Fn PosLibrary::resolve(Fn &slot, const char *symbol)
     return slot;
 }
 
+template<typename Fn>
+Fn PosLibrary::resolveOptional(Fn &slot, bool &looked, const char *symbol)
+{
+    if (!looked) {
+        looked = true;
+        if (m_library.isLoaded() || m_library.load())
+            slot = reinterpret_cast<Fn>(m_library.resolve(symbol));
+    }
+    return slot;
+}
+
 std::int32_t PosLibrary::POS_Open(const QByteArray &name,
                                   std::int32_t baudRate,
                                   std::int32_t dataBits,
@@ -74,6 +92,33 @@ std::int32_t PosLibrary::POS_EndDoc()
 std::int32_t PosLibrary::POS_Close()
 {
     return resolve(m_close, "POS_Close")();
+}
+
+QString PosLibrary::lastErrorText()
+{
+    const LastErrorFn lastError
+            = resolveOptional(m_lastError, m_lookedForLastError, "NVPOS_LastError");
+    if (!lastError)
+        return {};
+    // Asked twice: once for the length, once for the text; the reason is the calling
+    // thread's own, so it cannot change in between.
+    const std::int32_t length = lastError(nullptr, 0);
+    if (length <= 0)
+        return {};
+    QByteArray text(qMin<qsizetype>(length, MaxReasonLength) + 1, '\0');
+    lastError(text.data(), static_cast<std::int32_t>(text.size()));
+    text.truncate(static_cast<qsizetype>(qstrlen(text.constData())));
+    return QString::fromUtf8(text);
+}
+
+bool PosLibrary::setProgressCallback(ProgressFn callback, void *context)
+{
+    const SetProgressFn setProgress
+            = resolveOptional(m_setProgress, m_lookedForSetProgress, "NVPOS_SetProgressCallback");
+    if (!setProgress)
+        return false;
+    setProgress(callback, context);
+    return true;
 }
 
 } // namespace Printer

@@ -44,14 +44,31 @@ public:
     std::int32_t POS_EndDoc();
     std::int32_t POS_Close();
 
+    // The two optional entry points; a library without them works all the same, so neither
+    // throws.
+    using ProgressFn = std::int32_t (*)(std::int64_t moved, std::int64_t total, void *context);
+    // Why the last call made on this thread failed; empty when it did not, or when the library
+    // cannot tell.
+    QString lastErrorText();
+    // Sets, for this thread, the function that POS_WriteFile calls with the bytes that moved
+    // so far; it returns non-zero to stop the write. A null callback removes it. False when the
+    // library has no progress reports.
+    bool setProgressCallback(ProgressFn callback, void *context);
+
 private:
     using OpenFn = std::int32_t (*)(
             const char *, std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t);
     using DocFn = std::int32_t (*)();
     using WriteFn = std::int32_t (*)(std::int32_t, const char *, std::int32_t);
 
+    using LastErrorFn = std::int32_t (*)(char *, std::int32_t);
+    using SetProgressFn = void (*)(ProgressFn, void *);
+
     template<typename Fn>
     Fn resolve(Fn &slot, const char *symbol);
+    // nullptr when the library cannot be loaded or lacks the entry point.
+    template<typename Fn>
+    Fn resolveOptional(Fn &slot, bool &looked, const char *symbol);
 
     QLibrary m_library;
     OpenFn m_open = nullptr;
@@ -59,6 +76,10 @@ private:
     WriteFn m_writeFile = nullptr;
     DocFn m_endDoc = nullptr;
     DocFn m_close = nullptr;
+    LastErrorFn m_lastError = nullptr;
+    SetProgressFn m_setProgress = nullptr;
+    bool m_lookedForLastError = false;
+    bool m_lookedForSetProgress = false;
 };
 
 } // namespace Printer

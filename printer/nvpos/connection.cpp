@@ -15,7 +15,82 @@ namespace {
 constexpr Milliseconds ConnectTimeout{3000};
 constexpr Milliseconds DefaultNoProgressTimeout{10000};
 
+// Per thread, so that a failure on one thread never shows up as another thread's reason.
+thread_local std::string t_lastError;
+thread_local NVPOS_ProgressFn t_progressCallback = nullptr;
+thread_local void *t_progressContext = nullptr;
+
 } // namespace
+
+const std::string &lastError()
+{
+    return t_lastError;
+}
+
+void clearLastError()
+{
+    t_lastError.clear();
+}
+
+Result fail(Result result, const std::string &reason)
+{
+    t_lastError = reason;
+    qCWarning(lcNvPos, "%s", reason.c_str());
+    return result;
+}
+
+std::nullptr_t failOpen(const std::string &reason)
+{
+    fail(NVPOS_ERR_OPEN, reason);
+    return nullptr;
+}
+
+std::string byteCount(std::int64_t moved, std::int64_t total)
+{
+    return std::to_string(moved) + " of " + std::to_string(total) + " bytes";
+}
+
+void setProgressCallback(NVPOS_ProgressFn callback, void *context)
+{
+    t_progressCallback = callback;
+    t_progressContext = callback ? context : nullptr;
+}
+
+Progress::Progress(std::int64_t total)
+    : m_callback(t_progressCallback)
+    , m_context(t_progressContext)
+    , m_total(total)
+    , m_lastCall(Clock::now())
+{}
+
+bool Progress::update(std::int64_t moved)
+{
+    if (m_stopped)
+        return false;
+    const bool changed = moved != m_moved;
+    m_moved = moved;
+    // The count reaching the total is reported once, by finish(), when the write has succeeded.
+    if (!m_callback || moved >= m_total)
+        return true;
+    const Clock::time_point now = Clock::now();
+    if (!changed && now < nextBeat())
+        return true;
+    m_lastCall = now;
+    m_stopped = m_callback(moved, m_total, m_context) != 0;
+    return !m_stopped;
+}
+
+Result Progress::stop() const
+{
+    return fail(NVPOS_ERR_CANCELLED, "Stopped after " + byteCount(m_moved, m_total));
+}
+
+void Progress::finish()
+{
+    m_moved = m_total;
+    if (m_callback && !m_stopped)
+        m_callback(m_total, m_total, m_context);
+}
 
 Milliseconds connectTimeout()
 {
@@ -31,6 +106,7 @@ Milliseconds noProgressTimeout()
     char *end = nullptr;
     const long long value = std::strtoll(text, &end, 10);
     if (*end != '\0' || value < 1 || value > 24LL * 3600 * 1000) {
+        // Not a failure of the call: the default applies, and the reason stays unset.
         qCWarning(
                 lcNvPos, "Ignoring NVPOS_WRITE_TIMEOUT_MS=%s: not a number of milliseconds", text);
         return DefaultNoProgressTimeout;
@@ -52,20 +128,16 @@ bool serialHardwareFlowControl()
 std::unique_ptr<Connection> openEthernet(const std::string &name)
 {
     const auto address = parseHostPort(name);
-    if (!address) {
-        qCWarning(lcNvPos, "\"%s\" is not a host or host:port", name.c_str());
-        return nullptr;
-    }
+    if (!address)
+        return failOpen("\"" + name + "\" is not a host or host:port");
     return Native::connectTcp(address->host, address->port);
 }
 
 std::unique_ptr<Connection> openParallel(const std::string &name)
 {
     const auto path = parallelDeviceOf(name);
-    if (!path) {
-        qCWarning(lcNvPos, "\"%s\" names no printer port (LPTn or LPT:/path)", name.c_str());
-        return nullptr;
-    }
+    if (!path)
+        return failOpen("\"" + name + "\" names no printer port (LPTn or LPT:/path)");
     return Native::openDevice(*path);
 }
 

@@ -3,13 +3,18 @@
 
 #include <cups/cups.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <iterator>
 
 namespace Printer::NvPos {
 
 namespace {
 
 constexpr const char *JobTitle = "nvlogo";
+// The size of libcups' own write buffer: each piece is taken by the server as one.
+constexpr std::int32_t WriteChunk = 32 * 1024;
 
 // CUPS would ask for a password on the terminal, which a desktop program does not have; a
 // queue that needs one fails instead.
@@ -31,8 +36,8 @@ struct HttpDeleter
 using Http = std::unique_ptr<http_t, HttpDeleter>;
 
 // A connection to the default server whose every wait for an answer, and every write that
-// makes no progress, ends after noProgressTimeout().
-Http connectToServer()
+// makes no progress, ends after noProgressTimeout(); nullptr and why when it cannot connect.
+Http connectToServer(std::string &why)
 {
     const char *server = cupsServer();
     Http http(httpConnect2(server,
@@ -44,7 +49,7 @@ Http connectToServer()
                            static_cast<int>(connectTimeout().count()),
                            nullptr));
     if (!http) {
-        qCWarning(lcNvPos, "Cannot reach the print server %s: %s", server, cupsLastErrorString());
+        why = std::string("Cannot reach the print server ") + server + ": " + cupsLastErrorString();
         return nullptr;
     }
     httpSetTimeout(http.get(),
@@ -54,9 +59,39 @@ Http connectToServer()
     return http;
 }
 
+bool timedOut(http_t *http)
+{
+    const int error = http ? httpError(http) : 0;
+    return error == ETIMEDOUT || error == EWOULDBLOCK || error == EAGAIN;
+}
+
+// Why the queue will not print, from its attributes: the state message, or else the reasons.
+std::string stateText(ipp_t *response)
+{
+    const char *message = ippGetString(
+            ippFindAttribute(response, "printer-state-message", IPP_TAG_TEXT), 0, nullptr);
+    if (message && *message)
+        return message;
+    std::string reasons;
+    ipp_attribute_t *attribute
+            = ippFindAttribute(response, "printer-state-reasons", IPP_TAG_KEYWORD);
+    for (int i = 0; i < ippGetCount(attribute); ++i) {
+        const char *reason = ippGetString(attribute, i, nullptr);
+        if (reason && std::strcmp(reason, "none") != 0)
+            reasons += (reasons.empty() ? "" : ", ") + std::string(reason);
+    }
+    return reasons.empty() ? "no reason given" : reasons;
+}
+
+struct IppDeleter
+{
+    void operator()(ipp_t *ipp) const { ippDelete(ipp); }
+};
+
 // Asks the server about the queue over the connection whose waits are bounded (the
-// destination helpers of libcups open connections of their own, with waits of a minute).
-bool queueExists(http_t *http, const std::string &queue)
+// destination helpers of libcups open connections of their own, with waits of a minute). A
+// queue that is stopped or rejects jobs fails too: nothing should be sent that would not print.
+bool queueReady(http_t *http, const std::string &queue)
 {
     char uri[HTTP_MAX_URI];
     httpAssembleURIf(HTTP_URI_CODING_ALL,
@@ -68,36 +103,68 @@ bool queueExists(http_t *http, const std::string &queue)
                      ippPort(),
                      "/printers/%s",
                      queue.c_str());
+    static const char *const attributes[] = {"printer-name",
+                                             "printer-state",
+                                             "printer-state-message",
+                                             "printer-state-reasons",
+                                             "printer-is-accepting-jobs"};
     ipp_t *request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
     ippAddString(
             request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
-    ippAddString(request,
-                 IPP_TAG_OPERATION,
-                 IPP_TAG_KEYWORD,
-                 "requested-attributes",
-                 nullptr,
-                 "printer-name");
-    ipp_t *response = cupsDoRequest(http, request, "/");
+    ippAddStrings(request,
+                  IPP_TAG_OPERATION,
+                  IPP_TAG_KEYWORD,
+                  "requested-attributes",
+                  static_cast<int>(std::size(attributes)),
+                  nullptr,
+                  attributes);
+    const std::unique_ptr<ipp_t, IppDeleter> response(cupsDoRequest(http, request, "/"));
+    const std::string server = cupsServer();
     if (!response) {
-        const int error = httpError(http);
-        qCWarning(lcNvPos,
-                  "The print server %s did not answer: %s",
-                  cupsServer(),
-                  error == ETIMEDOUT || error == EWOULDBLOCK ? "timed out" : cupsLastErrorString());
+        failOpen("The print server " + server
+                 + " did not answer: " + (timedOut(http) ? "timed out" : cupsLastErrorString()));
         return false;
     }
-    const bool found = cupsLastError() <= IPP_STATUS_OK_CONFLICTING;
-    if (!found) {
-        qCWarning(lcNvPos,
-                  "The print server %s has no queue %s: %s",
-                  cupsServer(),
-                  queue.c_str(),
-                  cupsLastErrorString());
+    if (cupsLastError() > IPP_STATUS_OK_CONFLICTING) {
+        failOpen("The print server " + server + " has no queue " + queue + ": "
+                 + cupsLastErrorString());
+        return false;
     }
-    ippDelete(response);
-    return found;
+    const int state
+            = ippGetInteger(ippFindAttribute(response.get(), "printer-state", IPP_TAG_ENUM), 0);
+    if (state == IPP_PSTATE_STOPPED) {
+        failOpen("The print queue " + queue + " on " + server
+                 + " is stopped: " + stateText(response.get()));
+        return false;
+    }
+    ipp_attribute_t *accepting
+            = ippFindAttribute(response.get(), "printer-is-accepting-jobs", IPP_TAG_BOOLEAN);
+    if (accepting && !ippGetBoolean(accepting, 0)) {
+        failOpen("The print queue " + queue + " on " + server
+                 + " does not accept jobs: " + stateText(response.get()));
+        return false;
+    }
+    return true;
 }
+
+// While a document is sent, libcups calls this after every HeartbeatInterval without
+// progress: the caller's progress function is due, and may stop the write; after the
+// no-progress time the write gives up.
+struct WriteWatch
+{
+    Progress *progress;
+    Clock::time_point lastMoved;
+    Milliseconds patience;
+
+    static int keepWaiting(http_t *, void *context)
+    {
+        auto *watch = static_cast<WriteWatch *>(context);
+        if (!watch->progress->update(watch->progress->moved()))
+            return 0;
+        return Clock::now() - watch->lastMoved < watch->patience ? 1 : 0;
+    }
+};
 
 class CupsConnection final : public Connection
 {
@@ -115,20 +182,23 @@ public:
             if (finished < 0)
                 return finished;
         }
-        if (!m_http && !(m_http = connectToServer()))
-            return NVPOS_ERR_IO;
+        if (!m_http) {
+            std::string why;
+            if (!(m_http = connectToServer(why)))
+                return fail(NVPOS_ERR_IO, why);
+        }
         const int job = cupsCreateJob(m_http.get(), m_queue.c_str(), JobTitle, 0, nullptr);
         if (job <= 0)
-            return fail("Cannot create a print job", 0);
+            return abandon("Cannot create a print job", 0);
         if (cupsStartDocument(m_http.get(), m_queue.c_str(), job, JobTitle, CUPS_FORMAT_RAW, 1)
             != HTTP_STATUS_CONTINUE) {
-            return fail("Cannot start the document", job);
+            return abandon("Cannot start the document", job);
         }
         m_job = job;
         return job;
     }
 
-    Result write(const char *data, std::int32_t count) override
+    Result write(const char *data, std::int32_t count, Progress &progress) override
     {
         prepareThread();
         if (m_job <= 0) {
@@ -136,12 +206,31 @@ public:
             if (started < 0)
                 return started;
         }
-        if (cupsWriteRequestData(m_http.get(), data, static_cast<std::size_t>(count))
-            != HTTP_STATUS_CONTINUE) {
-            const int job = m_job;
-            m_job = 0;
-            return fail("Cannot send the document", job);
+        const Milliseconds patience = noProgressTimeout();
+        WriteWatch watch{&progress, Clock::now(), patience};
+        httpSetTimeout(m_http.get(),
+                       static_cast<double>(Progress::HeartbeatInterval.count()) / 1000.0,
+                       WriteWatch::keepWaiting,
+                       &watch);
+        std::int32_t done = 0;
+        bool sent = true;
+        while (done < count && sent && progress.update(done)) {
+            const std::int32_t chunk = std::min(count - done, WriteChunk);
+            sent = cupsWriteRequestData(m_http.get(), data + done, static_cast<std::size_t>(chunk))
+                   == HTTP_STATUS_CONTINUE;
+            if (sent) {
+                done += chunk;
+                watch.lastMoved = Clock::now();
+            }
         }
+        httpSetTimeout(
+                m_http.get(), static_cast<double>(patience.count()) / 1000.0, nullptr, nullptr);
+        if (progress.stopped()) {
+            cancelJob();
+            return progress.stop();
+        }
+        if (!sent)
+            return abandon("Cannot send the document", 0, byteCount(done, count) + " were taken");
         return count;
     }
 
@@ -151,9 +240,9 @@ public:
         if (m_job <= 0)
             return NVPOS_OK;
         const int job = m_job;
-        m_job = 0;
         if (cupsFinishDocument(m_http.get(), m_queue.c_str()) > IPP_STATUS_OK_CONFLICTING)
-            return fail("The print server refused the document", job);
+            return abandon("The print server refused the document", job);
+        m_job = 0;
         return job;
     }
 
@@ -165,25 +254,38 @@ public:
     }
 
 private:
-    // Logs the failure, cancels the job it leaves behind and drops the connection, whose
-    // request is now in an unknown state; the next document connects afresh.
-    Result fail(const char *what, int job)
+    // The job in progress is given up: the connection, whose request is now in an unknown
+    // state, is dropped (the next document connects afresh), and the job is cancelled on a
+    // connection of its own so that the server does not print half a document.
+    void cancelJob()
     {
-        const int error = m_http ? httpError(m_http.get()) : 0;
-        const bool timedOut = error == ETIMEDOUT || error == EWOULDBLOCK || error == EAGAIN;
-        qCWarning(lcNvPos,
-                  "%s on %s: %s",
-                  what,
-                  m_queue.c_str(),
-                  timedOut ? "the print server did not answer in time" : cupsLastErrorString());
+        const int job = m_job;
+        m_job = 0;
         m_http.reset();
-        if (job > 0) {
-            if (Http cancel = connectToServer()) {
-                if (!cupsCancelJob2(cancel.get(), m_queue.c_str(), job, 0))
-                    qCWarning(lcNvPos, "Cannot cancel job %d: %s", job, cupsLastErrorString());
-            }
-        }
-        return timedOut ? NVPOS_ERR_TIMEOUT : NVPOS_ERR_IO;
+        if (job <= 0)
+            return;
+        std::string why;
+        Http cancel = connectToServer(why);
+        if (!cancel)
+            qCWarning(lcNvPos, "Cannot cancel job %d: %s", job, why.c_str());
+        else if (!cupsCancelJob2(cancel.get(), m_queue.c_str(), job, 0))
+            qCWarning(lcNvPos, "Cannot cancel job %d: %s", job, cupsLastErrorString());
+    }
+
+    // Reports the failure, then cancels the job it leaves behind. job is a job created but not
+    // yet kept in m_job; 0 for the one in m_job.
+    Result abandon(const char *what, int job, const std::string &detail = {})
+    {
+        const bool late = timedOut(m_http.get());
+        std::string reason
+                = std::string(what) + " on " + m_queue + ": "
+                  + (late ? "the print server did not answer in time" : cupsLastErrorString());
+        if (!detail.empty())
+            reason += "; " + detail;
+        if (job > 0)
+            m_job = job;
+        cancelJob();
+        return fail(late ? NVPOS_ERR_TIMEOUT : NVPOS_ERR_IO, reason);
     }
 
     Http m_http;
@@ -195,18 +297,17 @@ private:
 
 std::unique_ptr<Connection> openDriver(const std::string &name)
 {
-    if (name.empty()) {
-        qCWarning(lcNvPos, "No print queue named");
-        return nullptr;
-    }
+    if (name.empty())
+        return failOpen("No print queue was named");
     prepareThread();
-    Http http = connectToServer();
+    std::string why;
+    Http http = connectToServer(why);
     if (!http)
-        return nullptr;
+        return failOpen(why);
     // "queue/instance": an instance is the queue with saved options, which a raw job does
     // not use.
     const std::string queue = name.substr(0, name.find('/'));
-    if (!queueExists(http.get(), queue))
+    if (!queueReady(http.get(), queue))
         return nullptr;
     return std::make_unique<CupsConnection>(std::move(http), queue);
 }

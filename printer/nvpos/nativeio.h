@@ -16,17 +16,16 @@ namespace Printer::NvPos::Native {
 std::string serialDevicePath(int number);
 std::string parallelDevicePath(int number);
 
-// A raw TCP connection, or nullptr (logged) when the host cannot be resolved or reached
-// within connectTimeout().
+// A raw TCP connection, or nullptr (reason reported) when the host cannot be resolved or
+// reached within connectTimeout(). A write succeeds once the peer acknowledged every byte.
 std::unique_ptr<Connection> connectTcp(const std::string &host, std::uint16_t port);
 
 // A device, FIFO or regular file opened for writing without waiting for a reader, or nullptr
-// (logged). Writes fail after noProgressTimeout() without progress.
+// (reason reported). Writes fail after noProgressTimeout() without progress.
 std::unique_ptr<Connection> openDevice(const std::string &path);
 
-// Waits until the serial port behind handle has sent the bytes its driver still holds. When
-// they are not gone by the deadline they are dropped, so that closing cannot hang, and the
-// result is false.
-bool drainSerialOutput(std::intptr_t handle, Clock::time_point deadline);
+// How many bytes the driver of the serial port behind handle still holds (0 when it cannot
+// tell).
+std::int64_t serialOutputQueued(std::intptr_t handle);
 
 } // namespace Printer::NvPos::Native

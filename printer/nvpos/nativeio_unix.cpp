@@ -3,8 +3,10 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -81,107 +83,328 @@ ssize_t writeWithoutSigpipe(int fd, const char *data, std::size_t count)
     return written;
 }
 
-// Writes all bytes to a non-blocking descriptor. Fails when no byte moves for
-// noProgressTimeout().
-Result writeAll(int fd, bool isSocket, const char *data, std::size_t count, const char *what)
-{
-    const Milliseconds patience = noProgressTimeout();
-    std::size_t done = 0;
-    Clock::time_point deadline = Clock::now() + patience;
-    bool claimedReady = false;
-    while (done < count) {
-        const std::size_t chunk = std::min(count - done, WriteChunk);
-        const ssize_t written = isSocket ? ::send(fd, data + done, chunk, MSG_NOSIGNAL)
-                                         : writeWithoutSigpipe(fd, data + done, chunk);
-        if (written > 0) {
-            done += static_cast<std::size_t>(written);
-            deadline = Clock::now() + patience;
-            claimedReady = false;
-            continue;
-        }
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            const int error = errno;
-            qCWarning(lcNvPos,
-                      "Writing to %s failed after %zu of %zu bytes: %s",
-                      what,
-                      done,
-                      count,
-                      errorText(error).c_str());
-            return NVPOS_ERR_IO;
-        }
-        if (Clock::now() >= deadline) {
-            qCWarning(lcNvPos,
-                      "%s took no data for %lld ms; %zu of %zu bytes were sent",
-                      what,
-                      static_cast<long long>(patience.count()),
-                      done,
-                      count);
-            return NVPOS_ERR_TIMEOUT;
-        }
-        if (claimedReady) {
-            std::this_thread::sleep_for(
-                    std::min<Clock::duration>(BusyRetryPause, deadline - Clock::now()));
-            claimedReady = false;
-            continue;
-        }
-        const int ready = waitFor(fd, POLLOUT, deadline);
-        if (ready < 0) {
-            const int error = errno;
-            qCWarning(lcNvPos, "Waiting for %s failed: %s", what, errorText(error).c_str());
-            return NVPOS_ERR_IO;
-        }
-        claimedReady = ready > 0;
-    }
-    return static_cast<Result>(count);
-}
-
-class FdConnection : public Connection
+// A non-blocking descriptor that closes itself.
+class Descriptor
 {
 public:
-    FdConnection(int fd, bool isSocket, std::string what)
+    explicit Descriptor(int fd)
         : m_fd(fd)
-        , m_isSocket(isSocket)
-        , m_what(std::move(what))
     {}
-    ~FdConnection() override { closeFd(); }
+    ~Descriptor() { close(nullptr); }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
 
-    Result write(const char *data, std::int32_t count) override
-    {
-        return writeAll(m_fd, m_isSocket, data, static_cast<std::size_t>(count), m_what.c_str());
-    }
+    int get() const { return m_fd; }
 
-    Result close() override
-    {
-        if (m_isSocket) {
-            // Unread bytes from the printer (status replies) would make the close reset the
-            // connection, which may drop data still on its way; read them first, then send
-            // our end-of-stream.
-            char sink[512];
-            while (::recv(m_fd, sink, sizeof sink, MSG_DONTWAIT) > 0) {
-            }
-            ::shutdown(m_fd, SHUT_WR);
-        }
-        return closeFd() ? NVPOS_OK : NVPOS_ERR_IO;
-    }
-
-private:
-    bool closeFd()
+    // Closes once; false (with the reason recorded) when the system reports an error.
+    bool close(const std::string *what)
     {
         if (m_fd < 0)
             return true;
         // close() is not retried on EINTR: the descriptor is gone either way on Linux.
         const bool ok = ::close(m_fd) == 0 || errno == EINTR;
-        if (!ok)
-            qCWarning(lcNvPos, "Closing %s failed: %s", m_what.c_str(), errorText(errno).c_str());
+        const int error = errno;
         m_fd = -1;
+        if (!ok && what)
+            fail(NVPOS_ERR_IO, "Closing " + *what + " failed: " + errorText(error));
         return ok;
     }
 
+private:
     int m_fd;
-    bool m_isSocket;
-    std::string m_what;
+};
+
+// The end of the next wait: the no-progress deadline, or earlier when the caller's progress
+// function is due.
+Clock::time_point sliceEnd(Clock::time_point deadline, const Progress &progress)
+{
+    return std::min(deadline, progress.nextBeat());
+}
+
+// A printer port, a FIFO or a regular file. A byte has moved once write() took it: the
+// printer-port drivers hand it on synchronously, a pipe holds it for the reader, and a file
+// is flushed to the disk before the write counts.
+class DeviceConnection final : public Connection
+{
+public:
+    DeviceConnection(int fd, std::string path, mode_t type)
+        : m_fd(fd)
+        , m_path(std::move(path))
+        , m_type(type)
+    {}
+
+    Result write(const char *data, std::int32_t count, Progress &progress) override
+    {
+        off_t startSize = -1;
+        struct stat info;
+        if (S_ISREG(m_type) && ::fstat(m_fd.get(), &info) == 0)
+            startSize = info.st_size;
+        const Result result = send(data, static_cast<std::size_t>(count), progress);
+        // A file does not keep half a write, so that what it holds is always whole writes.
+        if (result < 0 && startSize >= 0 && ::ftruncate(m_fd.get(), startSize) != 0)
+            qCWarning(lcNvPos, "Cannot cut %s back: %s", m_path.c_str(), errorText(errno).c_str());
+        return result;
+    }
+
+    Result close() override { return m_fd.close(&m_path) ? NVPOS_OK : NVPOS_ERR_IO; }
+
+private:
+    Result send(const char *data, std::size_t count, Progress &progress)
+    {
+        const int fd = m_fd.get();
+        const Milliseconds patience = noProgressTimeout();
+        std::size_t done = 0;
+        Clock::time_point deadline = Clock::now() + patience;
+        bool claimedReady = false;
+        while (done < count) {
+            const std::size_t chunk = std::min(count - done, WriteChunk);
+            const ssize_t written = writeWithoutSigpipe(fd, data + done, chunk);
+            if (written > 0) {
+                done += static_cast<std::size_t>(written);
+                deadline = Clock::now() + patience;
+                claimedReady = false;
+                if (!progress.update(static_cast<std::int64_t>(done)))
+                    return progress.stop();
+                continue;
+            }
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+                const int error = errno;
+                return fail(NVPOS_ERR_IO,
+                            "Writing to " + m_path + " failed after " + byteCount(done, count)
+                                    + " were taken: " + errorText(error));
+            }
+            if (Clock::now() >= deadline)
+                return tookNoData(patience, done, count);
+            if (!progress.update(static_cast<std::int64_t>(done)))
+                return progress.stop();
+            const Clock::time_point until = sliceEnd(deadline, progress);
+            if (claimedReady) {
+                std::this_thread::sleep_for(
+                        std::min<Clock::duration>(BusyRetryPause, until - Clock::now()));
+                claimedReady = false;
+                continue;
+            }
+            const int ready = waitFor(fd, POLLOUT, until);
+            if (ready < 0) {
+                const int error = errno;
+                return fail(NVPOS_ERR_IO, "Waiting for " + m_path + " failed: " + errorText(error));
+            }
+            claimedReady = ready > 0;
+        }
+        if (S_ISREG(m_type) && ::fsync(fd) != 0) {
+            const int error = errno;
+            return fail(NVPOS_ERR_IO, "Cannot save " + m_path + ": " + errorText(error));
+        }
+        if (S_ISCHR(m_type))
+            return awaitLastTransfer(deadline, patience, count, progress);
+        return static_cast<Result>(count);
+    }
+
+    // A USB printer's driver takes the last block and returns before the printer has it; it
+    // reports the port writable again once that transfer is done. Drivers without that report
+    // are always writable, and this returns at once.
+    Result awaitLastTransfer(Clock::time_point deadline,
+                             Milliseconds patience,
+                             std::size_t count,
+                             Progress &progress)
+    {
+        for (;;) {
+            const int ready = waitFor(m_fd.get(), POLLOUT, sliceEnd(deadline, progress));
+            if (ready > 0)
+                return static_cast<Result>(count);
+            if (ready < 0) {
+                const int error = errno;
+                return fail(NVPOS_ERR_IO, "Waiting for " + m_path + " failed: " + errorText(error));
+            }
+            if (Clock::now() >= deadline)
+                return tookNoData(patience, count, count);
+            if (!progress.update(static_cast<std::int64_t>(count)))
+                return progress.stop();
+        }
+    }
+
+    Result tookNoData(Milliseconds patience, std::size_t done, std::size_t count) const
+    {
+        return fail(NVPOS_ERR_TIMEOUT,
+                    m_path + " took no data for " + std::to_string(patience.count()) + " ms; "
+                            + byteCount(done, count) + " were taken");
+    }
+
+    Descriptor m_fd;
+    std::string m_path;
+    mode_t m_type;
+};
+
+// Raw TCP. A byte has moved once the printer's network stack acknowledged it: the write waits
+// for the acknowledgement of its last byte, not just for room in this machine's send buffer,
+// which holds megabytes and would let a write "succeed" long before the printer has it.
+class SocketConnection final : public Connection
+{
+public:
+    SocketConnection(int fd, std::string address)
+        : m_fd(fd)
+        , m_address(std::move(address))
+    {}
+
+    Result write(const char *data, std::int32_t count, Progress &progress) override
+    {
+        if (m_fd.get() < 0) {
+            return fail(NVPOS_ERR_IO,
+                        "The connection to " + m_address + " was dropped by a stopped write");
+        }
+        const Result result = send(data, static_cast<std::size_t>(count), progress);
+        if (result == NVPOS_ERR_CANCELLED)
+            abort();
+        return result;
+    }
+
+    Result close() override
+    {
+        if (m_fd.get() >= 0) {
+            // Unread bytes from the printer (status replies) would make the close reset the
+            // connection, which may drop data still on its way; read them first, then send
+            // our end-of-stream.
+            discardReplies();
+            ::shutdown(m_fd.get(), SHUT_WR);
+        }
+        return m_fd.close(&m_address) ? NVPOS_OK : NVPOS_ERR_IO;
+    }
+
+private:
+    // How often the acknowledgements are looked at once every byte is queued: the system has
+    // no event for them.
+    static constexpr Milliseconds AckPollInterval{10};
+
+    struct State
+    {
+        bool open = false;        // established, or the printer closed only its sending side
+        std::int64_t unacked = 0; // queued or sent, not yet acknowledged
+        int error = 0;
+    };
+
+    Result send(const char *data, std::size_t count, Progress &progress)
+    {
+        const int fd = m_fd.get();
+        const Milliseconds patience = noProgressTimeout();
+        Clock::time_point deadline = Clock::now() + patience;
+        std::size_t sent = 0;
+        std::int64_t acked = 0;
+        for (;;) {
+            while (sent < count) {
+                const std::size_t chunk = std::min(count - sent, WriteChunk);
+                const ssize_t n = ::send(fd, data + sent, chunk, MSG_NOSIGNAL | MSG_DONTWAIT);
+                if (n > 0) {
+                    sent += static_cast<std::size_t>(n);
+                    deadline = Clock::now() + patience;
+                    continue;
+                }
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+                    return broken(errno, acked, count);
+                break;
+            }
+            discardReplies();
+            const State state = inspect();
+            if (!state.open || state.error != 0)
+                return broken(state.error ? state.error : m_readError, acked, count);
+            const std::int64_t nowAcked = static_cast<std::int64_t>(sent) - state.unacked;
+            if (nowAcked > acked) {
+                acked = nowAcked;
+                deadline = Clock::now() + patience;
+            }
+            if (acked >= static_cast<std::int64_t>(count))
+                return static_cast<Result>(count);
+            if (!progress.update(acked))
+                return progress.stop();
+            if (Clock::now() >= deadline) {
+                return fail(NVPOS_ERR_TIMEOUT,
+                            "The printer took no data for " + std::to_string(patience.count())
+                                    + " ms; " + byteCount(acked, count) + " were acknowledged");
+            }
+            const short events = static_cast<short>((sent < count ? POLLOUT : 0)
+                                                    | (m_peerClosed ? 0 : POLLIN));
+            const Clock::time_point until
+                    = std::min(sliceEnd(deadline, progress), Clock::now() + AckPollInterval);
+            if (waitFor(fd, events, until) < 0) {
+                const int error = errno;
+                return fail(NVPOS_ERR_IO,
+                            "Waiting for " + m_address + " failed: " + errorText(error));
+            }
+        }
+    }
+
+    // The send queue is read before the state: after a reset the system empties the queue, so
+    // the count is trusted only when the connection was still open after reading it.
+    State inspect() const
+    {
+        State state;
+        int unacked = 0;
+        if (::ioctl(m_fd.get(), SIOCOUTQ, &unacked) != 0) {
+            state.error = errno;
+            return state;
+        }
+        state.unacked = unacked;
+        tcp_info info{};
+        socklen_t length = sizeof info;
+        if (::getsockopt(m_fd.get(), IPPROTO_TCP, TCP_INFO, &info, &length) != 0) {
+            state.error = errno;
+            return state;
+        }
+        state.open = info.tcpi_state == TCP_ESTABLISHED || info.tcpi_state == TCP_CLOSE_WAIT;
+        int error = 0;
+        length = sizeof error;
+        if (::getsockopt(m_fd.get(), SOL_SOCKET, SO_ERROR, &error, &length) == 0)
+            state.error = error;
+        return state;
+    }
+
+    // What the printer sends (status bytes) is read and dropped as it comes: unread data
+    // would make closing the socket reset the connection.
+    void discardReplies()
+    {
+        char sink[512];
+        while (!m_peerClosed) {
+            const ssize_t got = ::recv(m_fd.get(), sink, sizeof sink, MSG_DONTWAIT);
+            if (got > 0)
+                continue;
+            if (got == 0)
+                m_peerClosed = true; // its sending side; it may still take our data
+            else if (errno == EINTR)
+                continue;
+            else if (errno != EAGAIN && errno != EWOULDBLOCK)
+                m_readError = errno; // reading took the socket's error; keep it for the reason
+            return;
+        }
+    }
+
+    Result broken(int error, std::int64_t acked, std::size_t count)
+    {
+        if (error == 0 || error == ECONNRESET || error == EPIPE) {
+            return fail(NVPOS_ERR_IO,
+                        m_address + " closed the connection after " + byteCount(acked, count)
+                                + " were acknowledged");
+        }
+        return fail(NVPOS_ERR_IO,
+                    "Sending to " + m_address + " failed after " + byteCount(acked, count)
+                            + " were acknowledged: " + errorText(error));
+    }
+
+    // A stopped write leaves data in the send queue that would still reach the printer;
+    // closing with a zero linger time drops it and resets the connection.
+    void abort()
+    {
+        const linger now{1, 0};
+        ::setsockopt(m_fd.get(), SOL_SOCKET, SO_LINGER, &now, sizeof now);
+        m_fd.close(nullptr);
+    }
+
+    Descriptor m_fd;
+    std::string m_address;
+    bool m_peerClosed = false;
+    int m_readError = 0;
 };
 
 struct AddrInfoDeleter
@@ -205,7 +428,7 @@ AddrInfoList resolve(const std::string &host, std::uint16_t port, Clock::time_po
     if (rc == 0)
         return AddrInfoList(found);
     if (rc != EAI_NONAME) {
-        qCWarning(lcNvPos, "Bad address %s: %s", host.c_str(), ::gai_strerror(rc));
+        failOpen("Bad address " + host + ": " + ::gai_strerror(rc));
         return nullptr;
     }
 
@@ -236,18 +459,19 @@ AddrInfoList resolve(const std::string &host, std::uint16_t port, Clock::time_po
             lookup->done.notify_one();
         }).detach();
     } catch (const std::system_error &error) {
-        qCWarning(lcNvPos, "Cannot look up %s: %s", host.c_str(), error.what());
+        failOpen("Cannot look up " + host + ": " + error.what());
         return nullptr;
     }
 
     std::unique_lock<std::mutex> lock(lookup->mutex);
     if (!lookup->done.wait_until(lock, deadline, [&] { return lookup->finished; })) {
         lookup->abandoned = true;
-        qCWarning(lcNvPos, "Looking up %s took too long", host.c_str());
+        failOpen("Looking up " + host + " took longer than "
+                 + std::to_string(connectTimeout().count()) + " ms");
         return nullptr;
     }
     if (lookup->rc != 0) {
-        qCWarning(lcNvPos, "Cannot look up %s: %s", host.c_str(), ::gai_strerror(lookup->rc));
+        failOpen("Cannot look up " + host + ": " + ::gai_strerror(lookup->rc));
         return nullptr;
     }
     return AddrInfoList(lookup->found);
@@ -278,10 +502,8 @@ int connectOne(const addrinfo *address, Clock::time_point deadline)
                             address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
                             address->ai_protocol);
     if (fd < 0) {
-        qCWarning(lcNvPos,
-                  "No socket for %s: %s",
-                  addressText(address).c_str(),
-                  errorText(errno).c_str());
+        const int error = errno;
+        failOpen("No socket for " + addressText(address) + ": " + errorText(error));
         return -1;
     }
     int error = 0;
@@ -301,10 +523,7 @@ int connectOne(const addrinfo *address, Clock::time_point deadline)
             error = ready == 0 ? ETIMEDOUT : errno;
         }
     }
-    qCWarning(lcNvPos,
-              "Cannot connect to %s: %s",
-              addressText(address).c_str(),
-              errorText(error).c_str());
+    failOpen("Cannot connect to " + addressText(address) + ": " + errorText(error));
     ::close(fd);
     return -1;
 }
@@ -342,7 +561,7 @@ std::unique_ptr<Connection> connectTcp(const std::string &host, std::uint16_t po
         const auto share = (deadline - Clock::now()) / static_cast<int>(candidates.size() - i);
         const int fd = connectOne(candidates[i], Clock::now() + share);
         if (fd >= 0)
-            return std::make_unique<FdConnection>(fd, true, addressText(candidates[i]));
+            return std::make_unique<SocketConnection>(fd, addressText(candidates[i]));
     }
     return nullptr;
 }
@@ -354,15 +573,14 @@ std::unique_ptr<Connection> openDevice(const std::string &path)
     const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
-        qCWarning(lcNvPos,
-                  "Cannot open %s: %s%s",
-                  path.c_str(),
-                  errorText(error).c_str(),
-                  error == ENXIO ? " (nobody is reading it)" : "");
-        return nullptr;
+        return failOpen("Cannot open " + path + ": " + errorText(error)
+                        + (error == ENXIO ? " (nobody is reading it)" : ""));
     }
-    struct stat info;
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    struct stat info
+    {};
+    if (::fstat(fd, &info) != 0)
+        info.st_mode = 0;
+    if (S_ISREG(info.st_mode)) {
         // A file collects what is sent to it, one connection after the other.
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_APPEND);
     }
@@ -374,23 +592,15 @@ std::unique_ptr<Connection> openDevice(const std::string &path)
             ::tcsetattr(fd, TCSANOW, &settings);
         }
     }
-    return std::make_unique<FdConnection>(fd, false, path);
+    return std::make_unique<DeviceConnection>(fd, path, info.st_mode);
 }
 
-bool drainSerialOutput(std::intptr_t handle, Clock::time_point deadline)
+std::int64_t serialOutputQueued(std::intptr_t handle)
 {
-    const int fd = static_cast<int>(handle);
-    for (;;) {
-        int queued = 0;
-        if (::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0)
-            return true;
-        if (Clock::now() >= deadline) {
-            ::tcflush(fd, TCOFLUSH);
-            return false;
-        }
-        std::this_thread::sleep_for(
-                std::min<Clock::duration>(BusyRetryPause, deadline - Clock::now()));
-    }
+    int queued = 0;
+    if (::ioctl(static_cast<int>(handle), TIOCOUTQ, &queued) != 0)
+        return 0; // a driver that cannot tell holds nothing we could wait for
+    return std::max(queued, 0);
 }
 
 } // namespace Printer::NvPos::Native

@@ -1,9 +1,11 @@
-// The five entry points: the table of open connections behind one lock.
+// The entry points: the table of open connections behind one lock.
 #include "nvpos.h"
 
 #include "connection.h"
 #include "portnames.h"
 
+#include <algorithm>
+#include <cstring>
 #include <exception>
 #include <limits>
 #include <mutex>
@@ -72,18 +74,18 @@ Registry &registry()
     return *instance;
 }
 
-// No exception may leave a C entry point.
+// No exception may leave a C entry point. Each call starts with no reason of its own.
 template<typename Call>
 Result guarded(const char *function, Result onError, Call call)
 {
+    clearLastError();
     try {
         return call();
     } catch (const std::exception &error) {
-        qCWarning(lcNvPos, "%s failed: %s", function, error.what());
+        return fail(onError, std::string(function) + " failed: " + error.what());
     } catch (...) {
-        qCWarning(lcNvPos, "%s failed", function);
+        return fail(onError, std::string(function) + " failed");
     }
-    return onError;
 }
 
 std::unique_ptr<Connection>
@@ -99,9 +101,13 @@ open(const std::string &name, const SerialSettings &serial, std::int32_t openMod
     case NVPOS_MODE_DRIVER:
         return openDriver(name);
     default:
-        qCWarning(lcNvPos, "Unknown open mode %d", openMode);
-        return nullptr;
+        return failOpen("Unknown open mode " + std::to_string(openMode));
     }
+}
+
+Result noConnection()
+{
+    return fail(NVPOS_ERR_NO_CONNECTION, "No connection is open");
 }
 
 } // namespace
@@ -120,10 +126,8 @@ int32_t POS_Open(const char *name,
                  int32_t openMode)
 {
     return guarded("POS_Open", NVPOS_ERR_OPEN, [&]() -> Result {
-        if (!name) {
-            qCWarning(lcNvPos, "POS_Open without a name");
-            return NVPOS_ERR_OPEN;
-        }
+        if (!name)
+            return fail(NVPOS_ERR_OPEN, "No port name was given");
         SerialSettings serial;
         serial.baudRate = baudRate;
         serial.dataBits = dataBits;
@@ -145,16 +149,21 @@ int32_t POS_WriteFile(int32_t handle, const char *data, int32_t count)
         std::lock_guard<std::mutex> lock(table.mutex);
         Connection *connection = table.find(handle);
         if (!connection) {
-            qCWarning(lcNvPos, "POS_WriteFile: no open connection has handle %d", handle);
-            return NVPOS_ERR_NO_CONNECTION;
+            return fail(NVPOS_ERR_NO_CONNECTION,
+                        "No open connection has handle " + std::to_string(handle));
         }
         if (count < 0 || (!data && count > 0)) {
-            qCWarning(lcNvPos, "POS_WriteFile: bad buffer (%d bytes)", count);
-            return NVPOS_ERR_ARGUMENT;
+            return fail(NVPOS_ERR_ARGUMENT,
+                        "Bad data to write: " + std::to_string(count) + " bytes at "
+                                + (data ? "an address" : "a null pointer"));
         }
         if (count == 0)
             return 0;
-        return connection->write(data, count);
+        Progress progress(count);
+        const Result result = connection->write(data, count, progress);
+        if (result == count)
+            progress.finish();
+        return result;
     });
 }
 
@@ -164,7 +173,7 @@ int32_t POS_StartDoc(void)
         Registry &table = registry();
         std::lock_guard<std::mutex> lock(table.mutex);
         Connection *connection = table.last();
-        return connection ? connection->startDoc() : NVPOS_ERR_NO_CONNECTION;
+        return connection ? connection->startDoc() : noConnection();
     });
 }
 
@@ -174,7 +183,7 @@ int32_t POS_EndDoc(void)
         Registry &table = registry();
         std::lock_guard<std::mutex> lock(table.mutex);
         Connection *connection = table.last();
-        return connection ? connection->endDoc() : NVPOS_ERR_NO_CONNECTION;
+        return connection ? connection->endDoc() : noConnection();
     });
 }
 
@@ -184,8 +193,30 @@ int32_t POS_Close(void)
         Registry &table = registry();
         std::lock_guard<std::mutex> lock(table.mutex);
         std::unique_ptr<Connection> connection = table.takeLast();
-        return connection ? connection->close() : NVPOS_ERR_NO_CONNECTION;
+        return connection ? connection->close() : noConnection();
     });
+}
+
+int32_t NVPOS_LastError(char *buffer, int32_t size)
+{
+    const std::string &reason = lastError();
+    if (buffer && size > 0) {
+        std::size_t copied = std::min(reason.size(), static_cast<std::size_t>(size) - 1);
+        // A cut never splits a UTF-8 character (a path in the reason may have any).
+        while (copied > 0 && copied < reason.size()
+               && (static_cast<unsigned char>(reason[copied]) & 0xC0) == 0x80) {
+            --copied;
+        }
+        std::memcpy(buffer, reason.data(), copied);
+        buffer[copied] = '\0';
+    }
+    return static_cast<int32_t>(
+            std::min<std::size_t>(reason.size(), std::numeric_limits<int32_t>::max()));
+}
+
+void NVPOS_SetProgressCallback(NVPOS_ProgressFn callback, void *context)
+{
+    setProgressCallback(callback, context);
 }
 
 } // extern "C"

@@ -2,8 +2,9 @@
  * nvpos: the printer library that nvlogo talks to.
  *
  * A small C library that opens a connection to an ESC/POS printer and sends raw bytes over
- * it. The program loads it at run time by file name (libnvpos.so) and resolves these five
- * entry points by name.
+ * it. The program loads it at run time by file name (libnvpos.so) and resolves these
+ * entry points by name: the five POS_ calls, and NVPOS_LastError and NVPOS_SetProgressCallback,
+ * which a program may treat as optional.
  *
  * Handles. POS_Open numbers its connections with positive handles that increase from one
  * open to the next; 0 and -1 never name a connection, so a write with either fails instead
@@ -22,15 +23,22 @@
  *     after 3 s;
  *   - a write fails when no byte moves for the no-progress time, 10 s by default, which the
  *     environment variable NVPOS_WRITE_TIMEOUT_MS (a whole number of milliseconds, 1 or more)
- *     replaces; it also bounds each wait for the print server's answer (libcups tries a
- *     request twice, so a server that never answers is given up after about twice that);
+ *     replaces. A byte moves when the system takes it and again when it is delivered (see
+ *     POS_WriteFile), so a printer that stops acknowledging, or a serial line that stops
+ *     draining, fails the write after that time even when every byte was handed over;
+ *     the time also bounds each wait for the print server's answer (libcups tries a request
+ *     twice, so a server that never answers is given up after about twice that);
  *   - a serial write also fails when it takes longer, in all, than
  *         2 * count * bitsPerCharacter / baudRate seconds + the no-progress time,
  *     where bitsPerCharacter counts the start bit, the data bits, the parity bit and the stop
  *     bits (10 for 8N1); twice the line time leaves room for the printer's flow control.
+ * A write also waits in slices of at most 200 ms, between which it calls the progress
+ * function (NVPOS_SetProgressCallback), which may stop it.
  *
- * Diagnostics. Why an operation failed is written to the Qt logging category
- * "nvlogo.nvpos" (warnings, on by default); the results below are the only interface.
+ * Diagnostics. Every failing call keeps a plain English sentence saying why, for example
+ * "Cannot connect to 127.0.0.1:9101: Connection refused", which NVPOS_LastError returns on the
+ * same thread until that thread's next POS_ call. The reason is also written to the Qt logging
+ * category "nvlogo.nvpos" (warnings, on by default).
  */
 #ifndef NVPOS_H
 #define NVPOS_H
@@ -56,7 +64,8 @@ extern "C" {
 /* Results. Zero or positive is success; every negative value is a failure. */
 #define NVPOS_OK 0
 /* POS_Open only: no connection was opened (unknown host, refused or timed-out connection,
- * missing or busy device, bad serial settings, unknown print queue, bad name or mode). */
+ * missing or busy device, bad serial settings, unknown, stopped or rejecting print queue, bad
+ * name or mode). */
 #define NVPOS_ERR_OPEN (-1)
 /* The handle names no open connection (0, -1, never issued or already closed), or, for the
  * calls without a handle, no connection is open at all. */
@@ -71,6 +80,10 @@ extern "C" {
  * unplugged, reader gone, job refused). Part of the data may have been sent; a print job in
  * progress is cancelled if the server can still be reached. */
 #define NVPOS_ERR_IO (-5)
+/* POS_WriteFile only: the progress function asked to stop. What was still queued for the
+ * printer was dropped (a TCP connection is reset when it is closed); part of the data may have
+ * reached the printer. */
+#define NVPOS_ERR_CANCELLED (-6)
 
 /*
  * Opens a connection and returns its handle (> 0), or NVPOS_ERR_OPEN.
@@ -101,8 +114,13 @@ NVPOS_API int32_t POS_Open(const char *name,
 
 /*
  * Sends count bytes from data, unchanged and in order, over the connection of handle.
- * Returns count once every byte was handed on (a serial port: sent on the line; a socket or
- * a device: taken by the system; a print server: received), or a negative NVPOS_ERR_ value.
+ * Returns count once every byte was delivered, or a negative NVPOS_ERR_ value. Delivered means:
+ *   ETHERNET  acknowledged by the printer's network stack (not merely queued in this machine);
+ *   SERIAL    sent on the line: out of the port's buffers, the driver's included;
+ *   PARALLEL  taken by the device's driver (a USB printer: the last transfer completed); for a
+ *             FIFO taken by the pipe; for a regular file written and flushed to the disk;
+ *   DRIVER    taken by the print server as part of the document; the job counts only when
+ *             POS_EndDoc or POS_Close finishes it successfully.
  * A count of 0 sends nothing and returns 0. On a DRIVER connection a write outside a
  * document starts one, which the next POS_EndDoc or POS_Close finishes.
  */
@@ -124,6 +142,33 @@ NVPOS_API int32_t POS_EndDoc(void);
  * (NVPOS_ERR_NO_CONNECTION when nothing is open). The connection is closed in every case.
  */
 NVPOS_API int32_t POS_Close(void);
+
+/*
+ * Copies the reason of the last failed call made on this thread into buffer, NUL-terminated
+ * and cut to size - 1 bytes (UTF-8), and returns the reason's full length in bytes, without the
+ * NUL; 0 when there is none. buffer may be null when size is 0, which asks for the length only.
+ * Every POS_ call clears the thread's reason when it starts and sets it when it fails, so the
+ * reason belongs to the last POS_ call; NVPOS_LastError and NVPOS_SetProgressCallback leave it
+ * as it is.
+ */
+NVPOS_API int32_t NVPOS_LastError(char *buffer, int32_t size);
+
+/*
+ * Progress of POS_WriteFile: moved is how many of the call's total bytes actually moved on
+ * (ETHERNET: acknowledged by the printer; SERIAL: left the port; PARALLEL: taken by write();
+ * DRIVER: taken by the print server). Return 0 to go on; any other value stops the write,
+ * which then returns NVPOS_ERR_CANCELLED with the reason "Stopped after N of M bytes".
+ */
+typedef int32_t (*NVPOS_ProgressFn)(int64_t moved, int64_t total, void *context);
+
+/*
+ * Sets, for the calling thread only, the function that POS_WriteFile calls on that thread
+ * while it runs: whenever moved changes, at least every 200 ms while the write waits (with the
+ * same counts), and once at the end with moved == total when the write succeeded. context is
+ * passed on unchanged. A null callback removes it. The callback runs inside the library's lock
+ * and must not call any function of this library.
+ */
+NVPOS_API void NVPOS_SetProgressCallback(NVPOS_ProgressFn callback, void *context);
 
 #ifdef __cplusplus
 }

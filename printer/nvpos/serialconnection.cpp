@@ -12,6 +12,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <thread>
 
 namespace Printer::NvPos {
 
@@ -21,11 +22,19 @@ namespace {
 // time on top covers a short buffer and the start of the transfer.
 constexpr int LineTimeFactor = 2;
 
+// How often the driver's queue is looked at once QSerialPort has handed everything to it: the
+// system has no event for bytes leaving the line.
+constexpr Milliseconds DrainPollInterval{10};
+
 class SerialConnection final : public Connection
 {
 public:
-    SerialConnection(std::unique_ptr<QSerialPort> port, int baudRate, int bitsPerCharacter)
+    SerialConnection(std::unique_ptr<QSerialPort> port,
+                     std::string path,
+                     int baudRate,
+                     int bitsPerCharacter)
         : m_port(std::move(port))
+        , m_path(std::move(path))
         , m_baudRate(baudRate)
         , m_bitsPerCharacter(bitsPerCharacter)
     {
@@ -38,10 +47,10 @@ public:
         m_port->close();
     }
 
-    Result write(const char *data, std::int32_t count) override
+    Result write(const char *data, std::int32_t count, Progress &progress) override
     {
         adopt();
-        const Result result = send(data, count);
+        const Result result = send(data, count, progress);
         release();
         return result;
     }
@@ -76,57 +85,88 @@ private:
         return Milliseconds(LineTimeFactor * lineMs) + noProgressTimeout();
     }
 
-    Result send(const char *data, std::int32_t count)
+    // Bytes that left the port: neither in QSerialPort's buffer nor in the driver's queue.
+    std::int64_t sentOnTheLine(std::int32_t count) const
     {
-        const Clock::time_point start = Clock::now();
-        const Clock::time_point deadline = start + writeBudget(count);
-        const Milliseconds patience = noProgressTimeout();
-
-        if (m_port->write(data, count) != count) {
-            qCWarning(lcNvPos,
-                      "Writing to %s failed: %s",
-                      qPrintable(m_port->portName()),
-                      qPrintable(m_port->errorString()));
-            m_port->clear(QSerialPort::Output);
-            return NVPOS_ERR_IO;
-        }
-        while (m_port->bytesToWrite() > 0) {
-            const auto left = std::chrono::duration_cast<Milliseconds>(deadline - Clock::now());
-            if (left.count() <= 0)
-                return fail(NVPOS_ERR_TIMEOUT, count, "the write took too long");
-            const int wait = static_cast<int>(std::min(left, patience).count());
-            if (!m_port->waitForBytesWritten(wait)) {
-                if (m_port->error() == QSerialPort::TimeoutError
-                    || m_port->error() == QSerialPort::NoError) {
-                    return fail(NVPOS_ERR_TIMEOUT,
-                                count,
-                                left <= patience ? "the write took too long"
-                                                 : "the port took no data");
-                }
-                return fail(NVPOS_ERR_IO, count, qPrintable(m_port->errorString()));
-            }
-        }
-        // The driver still holds the last few kilobytes; the write is done when they are out.
-        if (!Native::drainSerialOutput(m_port->handle(), deadline))
-            return fail(NVPOS_ERR_TIMEOUT, count, "the last bytes did not leave the port");
-        return count;
+        const std::int64_t held
+                = m_port->bytesToWrite() + Native::serialOutputQueued(m_port->handle());
+        return std::max<std::int64_t>(count - held, 0);
     }
 
-    Result fail(Result result, std::int32_t count, const char *why)
+    Result send(const char *data, std::int32_t count, Progress &progress)
     {
-        qCWarning(lcNvPos,
-                  "Writing %d bytes to %s at %d baud failed: %s",
-                  count,
-                  qPrintable(m_port->portName()),
-                  m_baudRate,
-                  why);
-        // Drop what is left, so that neither the next write nor the close waits for it.
+        const Clock::time_point deadline = Clock::now() + writeBudget(count);
+        const Milliseconds patience = noProgressTimeout();
+        Clock::time_point stalledAt = Clock::now() + patience;
+
+        if (m_port->write(data, count) != count) {
+            return failWrite(NVPOS_ERR_IO,
+                             "Writing to " + m_path
+                                     + " failed: " + m_port->errorString().toStdString());
+        }
+        std::int64_t moved = 0;
+        for (;;) {
+            const std::int64_t nowMoved = sentOnTheLine(count);
+            if (nowMoved > moved) {
+                moved = nowMoved;
+                stalledAt = Clock::now() + patience;
+            }
+            if (moved >= count)
+                return count;
+            if (!progress.update(moved)) {
+                dropOutput();
+                return progress.stop();
+            }
+            const Clock::time_point now = Clock::now();
+            if (now >= deadline) {
+                return failWrite(NVPOS_ERR_TIMEOUT,
+                                 "Writing " + std::to_string(count) + " bytes to " + m_path + " at "
+                                         + std::to_string(m_baudRate) + " baud took too long; "
+                                         + byteCount(moved, count) + " left the port");
+            }
+            if (now >= stalledAt) {
+                return failWrite(NVPOS_ERR_TIMEOUT,
+                                 "The printer on " + m_path + " took no data for "
+                                         + std::to_string(patience.count()) + " ms; "
+                                         + byteCount(moved, count) + " left the port");
+            }
+            const Clock::time_point until = std::min({deadline, stalledAt, progress.nextBeat()});
+            if (m_port->bytesToWrite() > 0) {
+                const auto wait = std::chrono::duration_cast<Milliseconds>(until - now);
+                if (!m_port->waitForBytesWritten(std::max(1, static_cast<int>(wait.count())))) {
+                    if (m_port->error() != QSerialPort::TimeoutError
+                        && m_port->error() != QSerialPort::NoError) {
+                        return failWrite(NVPOS_ERR_IO,
+                                         "Writing to " + m_path + " failed after "
+                                                 + byteCount(moved, count) + " left the port: "
+                                                 + m_port->errorString().toStdString());
+                    }
+                    m_port->clearError();
+                }
+            } else {
+                // The driver still holds the last few kilobytes.
+                std::this_thread::sleep_for(
+                        std::min<Clock::duration>(DrainPollInterval, until - now));
+            }
+        }
+    }
+
+    Result failWrite(Result result, const std::string &reason)
+    {
+        dropOutput();
+        return fail(result, reason);
+    }
+
+    // Drops what is left, so that neither the next write nor the close waits for it, and the
+    // printer gets no more of a write that failed or was stopped.
+    void dropOutput()
+    {
         m_port->clear(QSerialPort::Output);
         m_port->clearError();
-        return result;
     }
 
     std::unique_ptr<QSerialPort> m_port;
+    std::string m_path;
     int m_baudRate;
     int m_bitsPerCharacter;
 };
@@ -155,40 +195,31 @@ bool applySettings(QSerialPort &port, const SerialSettings &settings)
 std::unique_ptr<Connection> openSerial(const std::string &name, const SerialSettings &settings)
 {
     const auto path = serialDeviceOf(name);
-    if (!path) {
-        qCWarning(lcNvPos, "\"%s\" names no serial port (COMn or COM:/path)", name.c_str());
-        return nullptr;
-    }
+    if (!path)
+        return failOpen("\"" + name + "\" names no serial port (COMn or COM:/path)");
     if (!validSettings(settings)) {
-        qCWarning(lcNvPos,
-                  "Bad serial settings for %s: %d baud, %d data bits, parity %d, %d stop bits",
-                  path->c_str(),
-                  settings.baudRate,
-                  settings.dataBits,
-                  settings.parity,
-                  settings.stopBits);
-        return nullptr;
+        return failOpen("Bad serial settings for " + *path + ": "
+                        + std::to_string(settings.baudRate) + " baud, "
+                        + std::to_string(settings.dataBits) + " data bits, parity "
+                        + std::to_string(settings.parity) + ", " + std::to_string(settings.stopBits)
+                        + " stop bits");
     }
 
     auto port = std::make_unique<QSerialPort>();
     port->setPortName(QString::fromLocal8Bit(path->c_str()));
     // Write only: nothing the printer sends back is read, and no read notifier is needed.
-    if (!port->open(QIODevice::WriteOnly)) {
-        qCWarning(lcNvPos, "Cannot open %s: %s", path->c_str(), qPrintable(port->errorString()));
-        return nullptr;
-    }
+    if (!port->open(QIODevice::WriteOnly))
+        return failOpen("Cannot open " + *path + ": " + port->errorString().toStdString());
     if (!applySettings(*port, settings)) {
-        qCWarning(lcNvPos,
-                  "Cannot set up %s at %d baud: %s",
-                  path->c_str(),
-                  settings.baudRate,
-                  qPrintable(port->errorString()));
+        const std::string why = port->errorString().toStdString();
         port->close();
-        return nullptr;
+        return failOpen("Cannot set up " + *path + " at " + std::to_string(settings.baudRate)
+                        + " baud: " + why);
     }
     const int bitsPerCharacter
             = 1 + settings.dataBits + (settings.parity != 0 ? 1 : 0) + settings.stopBits;
-    return std::make_unique<SerialConnection>(std::move(port), settings.baudRate, bitsPerCharacter);
+    return std::make_unique<SerialConnection>(
+            std::move(port), *path, settings.baudRate, bitsPerCharacter);
 }
 
 } // namespace Printer::NvPos
