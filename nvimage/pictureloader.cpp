@@ -251,7 +251,15 @@ enum class GifCheck { Complete, Incomplete, NoPicture, Damaged };
 
 // Walks the blocks up to the end of the first image's data: the reader leaves the rest
 // of a cut-off image transparent and reports success.
-GifCheck gifFirstImageComplete(const uchar *d, qint64 n)
+struct GifImage
+{
+    int width = 0;
+    int height = 0;
+    int codeSize = 0;
+    qint64 dataStart = 0; // the first sub-block of LZW data
+};
+
+GifCheck gifFirstImageComplete(const uchar *d, qint64 n, GifImage *image)
 {
     if (n < 13)
         return GifCheck::Incomplete;
@@ -277,11 +285,16 @@ GifCheck gifFirstImageComplete(const uchar *d, qint64 n)
         } else if (introducer == 0x2C) {
             if (pos + 9 > n)
                 return GifCheck::Incomplete;
+            image->width = int(le16(d + pos + 4));
+            image->height = int(le16(d + pos + 6));
             const uchar packed = d[pos + 8];
             pos += 9;
             if (packed & 0x80)
                 pos += 3 * (qint64(2) << (packed & 7));
-            ++pos; // LZW minimum code size
+            if (pos >= n)
+                return GifCheck::Incomplete;
+            image->codeSize = d[pos++];
+            image->dataStart = pos;
             return skipSubBlocks() ? GifCheck::Complete : GifCheck::Incomplete;
         } else if (introducer == 0x3B) {
             return GifCheck::NoPicture;
@@ -290,6 +303,79 @@ GifCheck gifFirstImageComplete(const uchar *d, qint64 n)
         }
     }
     return GifCheck::Incomplete;
+}
+
+// Follows the first image's LZW codes, counting the pixels each one stands for: the codes
+// must be valid and the end code must come exactly after the last pixel. giflib stops
+// once every line is full and never looks for the end code, so data decoded with a wrong
+// code size can pass it. Returns why the data is damaged, or an empty string.
+QString lzwDamage(const uchar *d, qint64 n, const GifImage &image)
+{
+    if (image.codeSize < 2 || image.codeSize > 8)
+        return QStringLiteral("its LZW code size %1 lies outside 2 to 8.").arg(image.codeSize);
+    const qint64 pixels = qint64(image.width) * image.height;
+    const int clear = 1 << image.codeSize;
+    const int end = clear + 1;
+    std::vector<quint32> length(4096, 1);
+    int next = clear + 2;
+    int codeSize = image.codeSize + 1;
+    int previous = -1;
+    qint64 decoded = 0;
+    quint32 bits = 0;
+    int bitCount = 0;
+    qint64 pos = image.dataStart;
+    int blockLeft = 0;
+    for (;;) {
+        while (bitCount < codeSize) {
+            if (blockLeft == 0) {
+                blockLeft = pos < n ? d[pos++] : 0;
+                if (blockLeft == 0)
+                    return QStringLiteral("its LZW data stops after %1 of %2 pixels, without "
+                                          "an end code.")
+                            .arg(decoded)
+                            .arg(pixels);
+            }
+            bits |= quint32(d[pos++]) << bitCount;
+            bitCount += 8;
+            --blockLeft;
+        }
+        const int code = int(bits & ((1u << codeSize) - 1));
+        bits >>= codeSize;
+        bitCount -= codeSize;
+        if (code == clear) {
+            next = clear + 2;
+            codeSize = image.codeSize + 1;
+            previous = -1;
+            continue;
+        }
+        if (code == end)
+            break;
+        quint32 codeLength;
+        if (previous < 0) {
+            if (code > clear)
+                return QStringLiteral("its LZW data holds an undefined code.");
+            codeLength = 1;
+        } else {
+            if (code > next || (code == next && next == 4096))
+                return QStringLiteral("its LZW data holds an undefined code.");
+            codeLength
+                    = code == next ? length[std::size_t(previous)] + 1 : length[std::size_t(code)];
+            if (next < 4096) {
+                length[std::size_t(next)] = length[std::size_t(previous)] + 1;
+                ++next;
+                if (next == (1 << codeSize) && codeSize < 12)
+                    ++codeSize;
+            }
+        }
+        decoded += codeLength;
+        if (decoded > pixels)
+            return QStringLiteral("its LZW data holds more than the picture's %1 pixels.")
+                    .arg(pixels);
+        previous = code;
+    }
+    if (decoded != pixels)
+        return QStringLiteral("its LZW data ends after %1 of %2 pixels.").arg(decoded).arg(pixels);
+    return QString();
 }
 
 struct GifInput
@@ -400,9 +486,12 @@ void checkComplete(QFile &file, const QString &path, const QByteArray &format, c
             throw incomplete(QStringLiteral("its JPEG data ends before the end-of-image marker."));
         return;
     }
-    switch (gifFirstImageComplete(data, length)) {
+    GifImage image;
+    switch (gifFirstImageComplete(data, length, &image)) {
     case GifCheck::Complete: {
-        const QString why = gifDamage(data, length);
+        QString why = gifDamage(data, length);
+        if (why.isEmpty())
+            why = lzwDamage(data, length, image);
         if (!why.isEmpty())
             throw damaged(why);
         return;
@@ -476,7 +565,9 @@ struct JpegJob
     JpegErrors errors;
     QImage image;
     qint64 limitBytes = 0; // 0: no limit
+    bool headerOnly = false;
     bool tooLarge = false;
+    bool scansMissing = false;
 };
 
 // Qt's own conversions, so that a good picture gives the same pixels as its reader:
@@ -508,6 +599,8 @@ void runJpegDecode(JpegJob &job, const uchar *data, qint64 length)
         direct = true;
     }
     jpeg_calc_output_dimensions(&info);
+    if (job.headerOnly)
+        return;
     QImage::Format format = QImage::Format_Invalid;
     if (info.output_components == 1)
         format = QImage::Format_Grayscale8;
@@ -531,7 +624,19 @@ void runJpegDecode(JpegJob &job, const uchar *data, qint64 length)
                                      JPOOL_IMAGE,
                                      info.output_width * JDIMENSION(info.output_components),
                                      1);
+    // A progressive picture is read whole here. The scans missing from one that was cut
+    // short leave coefficients unrefined, without a warning.
     jpeg_start_decompress(&info);
+    if (info.progressive_mode && info.coef_bits) {
+        for (int c = 0; c < info.num_components; ++c) {
+            for (int k = 0; k < DCTSIZE2; ++k) {
+                if (info.coef_bits[c][k] != 0) {
+                    job.scansMissing = true;
+                    ERREXIT(&info, JERR_NO_IMAGE);
+                }
+            }
+        }
+    }
     while (info.output_scanline < info.output_height) {
         uchar *line = job.image.scanLine(int(info.output_scanline));
         if (row) {
@@ -554,10 +659,11 @@ bool guardedJpegDecode(JpegJob &job, const uchar *data, qint64 length)
 }
 
 // Decodes the whole JPEG with libjpeg itself: Qt's reader prints libjpeg's warnings and
-// returns the picture with made-up pixels.
-QImage decodeJpeg(const PictureInfo &picture, const QByteArray &bytes)
+// returns the picture with made-up pixels. With headerOnly, reads the size alone.
+QImage decodeJpeg(const PictureInfo &picture, const QByteArray &bytes, bool headerOnly, QSize *size)
 {
     JpegJob job;
+    job.headerOnly = headerOnly;
     job.info.err = jpeg_std_error(&job.errors);
     job.errors.error_exit = jpegFail;
     job.errors.emit_message = jpegMessage;
@@ -568,11 +674,18 @@ QImage decodeJpeg(const PictureInfo &picture, const QByteArray &bytes)
     jpeg_create_decompress(&job.info);
     const bool decoded = guardedJpegDecode(
             job, reinterpret_cast<const uchar *>(bytes.constData()), bytes.size());
+    if (size)
+        *size = QSize(int(job.info.output_width), int(job.info.output_height));
     jpeg_destroy_decompress(&job.info);
     if (decoded)
         return job.image;
     if (job.tooLarge)
         throw tooLargeToDecode(picture, limitMb);
+    if (job.scansMissing)
+        throw PictureError(picture.path,
+                           QStringLiteral("The picture \"%1\" is incomplete: its progressive "
+                                          "scans stop before every detail is sent.")
+                                   .arg(shown(picture.path)));
     throw PictureError(picture.path,
                        QStringLiteral("The picture \"%1\" is damaged: %2.")
                                .arg(shown(picture.path), QString::fromUtf8(job.errors.message)));
@@ -591,7 +704,10 @@ PictureInfo inspectPictureHeader(const QString &path)
         throw PictureError(path,
                            QStringLiteral("The file \"%1\" is not a BMP, JPEG or GIF picture.")
                                    .arg(shown(path)));
-    {
+    if (info.format == "jpeg") {
+        // libjpeg's own header reader: Qt's prints libjpeg's complaints on stderr.
+        decodeJpeg(info, file.readAll(), true, &info.size);
+    } else {
         QImageReader reader(&file, info.format);
         info.size = reader.size();
     }
@@ -632,7 +748,7 @@ QImage decodePicture(const PictureInfo &info)
             throw PictureError(info.path,
                                QStringLiteral("The picture file \"%1\" cannot be read: %2.")
                                        .arg(shown(info.path), file.errorString()));
-        image = decodeJpeg(info, bytes);
+        image = decodeJpeg(info, bytes, false, nullptr);
     } else {
         QImageReader reader(&file, info.format);
         reader.setAutoTransform(false);

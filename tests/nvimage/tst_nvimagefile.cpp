@@ -12,6 +12,7 @@
 #include <QTest>
 
 #include <functional>
+#include <limits>
 
 #ifdef Q_OS_LINUX
 #include <cerrno>
@@ -377,6 +378,14 @@ void tst_NvImageFile::failures_data()
     memcpy(huge.data() + 22, &side, 4);
     writeFile(path(QStringLiteral("huge.bmp")), huge + QByteArray(1000, '\0'));
     const QStringList limits{QStringLiteral("8184 dots wide"), QStringLiteral("2304 dots high")};
+    // Sizes near 2^31 must not overflow the header arithmetic either.
+    const qint32 largest = std::numeric_limits<qint32>::max();
+    memcpy(huge.data() + 18, &largest, 4);
+    memcpy(huge.data() + 22, &largest, 4);
+    writeFile(path(QStringLiteral("largest.bmp")), huge);
+    QTest::newRow("bmp claims 2^31-1 square")
+            << QStringList{path(QStringLiteral("largest.bmp"))} << int(Kind::TooLarge)
+            << limits + QStringList{QStringLiteral("largest.bmp")} << true << 0;
     QTest::newRow("bmp claims 30000x30000")
             << QStringList{path(QStringLiteral("huge.bmp"))} << int(Kind::TooLarge)
             << limits + QStringList{QStringLiteral("huge.bmp"), QStringLiteral("30000 x 30000")}
@@ -409,6 +418,22 @@ void tst_NvImageFile::failures_data()
             << QStringList{good, path(QStringLiteral("big.bmp"))} << int(Kind::Picture)
             << QStringList{QStringLiteral("big.bmp"), QStringLiteral("too large to decode")}
             << false << 1;
+
+    // Damaged data after a good picture: the stream is dropped whole. A GIF's data is
+    // checked before writing, a JPEG's while it is decoded.
+    QByteArray noisyGif = encodeGif(indexed(16, 8, {qRgb(0, 0, 0)}));
+    const qsizetype lzwStart = 13 + 768 + 10 + 1;
+    noisyGif = noisyGif.left(lzwStart) + char(100) + randomBytes(100) + QByteArray("\0;", 2);
+    writeFile(path(QStringLiteral("noise.gif")), noisyGif);
+    QTest::newRow("good, then damaged gif")
+            << QStringList{good, path(QStringLiteral("noise.gif"))} << int(Kind::Picture)
+            << QStringList{QStringLiteral("noise.gif"), QStringLiteral("damaged")} << true << 0;
+    const QByteArray jpeg = readFile(
+            savePicture(path(QStringLiteral("cut.jpg")), randomBlocks(32, 32, 1, 8), "jpeg"));
+    writeFile(path(QStringLiteral("cut.jpg")), jpeg.left(jpeg.size() - 40) + "\xFF\xD9");
+    QTest::newRow("good, then jpeg cut in its scan")
+            << QStringList{good, path(QStringLiteral("cut.jpg"))} << int(Kind::Picture)
+            << QStringList{QStringLiteral("cut.jpg"), QStringLiteral("damaged")} << false << 0;
 
     QTest::newRow("256 pictures") << QStringList(256, good) << int(Kind::Count)
                                   << QStringList{QStringLiteral("256"), QStringLiteral("255")}

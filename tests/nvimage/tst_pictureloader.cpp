@@ -1,0 +1,284 @@
+#include "errors.h"
+#include "nvimagefile.h"
+#include "pictureloader.h"
+#include "testpictures.h"
+
+#include <QBuffer>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+
+using namespace NvImage;
+using namespace TestPictures;
+
+namespace {
+
+QByteArray le16(int v)
+{
+    return QByteArray(1, char(v & 0xff)) + char((v >> 8) & 0xff);
+}
+
+QByteArray le32(qint64 v)
+{
+    return le16(int(v & 0xffff)) + le16(int((v >> 16) & 0xffff));
+}
+
+// An 8-bit run-length BMP of two colours around the given pixel data.
+QByteArray rle8Bmp(int width, int height, const QByteArray &data)
+{
+    const int offset = 14 + 40 + 2 * 4;
+    QByteArray bmp = "BM" + le32(offset + data.size()) + le32(0) + le32(offset);
+    bmp += le32(40) + le32(width) + le32(height) + le16(1) + le16(8) + le32(1) + le32(data.size())
+           + le32(2835) + le32(2835) + le32(2) + le32(0);
+    bmp += QByteArray::fromHex("00000000FFFFFF00"); // black, white
+    return bmp + data;
+}
+
+// 16 x 4 pixels: per row a run, an absolute run (with its pad byte) and a run.
+QByteArray goodRle8Data()
+{
+    QByteArray data;
+    for (int y = 0; y < 4; ++y)
+        data += QByteArray::fromHex("0A00"
+                                    "0003010001"
+                                    "00"
+                                    "0301")
+                + QByteArray::fromHex("0000");
+    data.chop(2);
+    return data + QByteArray::fromHex("0001");
+}
+
+QImage randomBlocks(int width, int height, quint32 seed)
+{
+    QRandomGenerator random(seed);
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, random.generate() | 0xff000000u);
+    return image;
+}
+
+QByteArray jpeg(const QImage &image, bool progressive = false)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setQuality(90);
+    writer.setProgressiveScanWrite(progressive);
+    writer.write(image);
+    return bytes;
+}
+
+// A GIF of 16 x 8 pixels; its LZW data starts after the header, the 256 colours, the image
+// descriptor and the code size byte.
+constexpr int GifDataStart = 13 + 768 + 10 + 1;
+
+QImage indexedStripes(int width, int height)
+{
+    QImage image(width, height, QImage::Format_Indexed8);
+    image.setColorTable({qRgb(0, 0, 0), qRgb(255, 255, 255), qRgb(0, 0, 255)});
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, uint((x + y) % 3));
+    return image;
+}
+
+} // namespace
+
+class tst_PictureLoader : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void damaged_data();
+    void damaged();
+    void everyPrefixRefused_data();
+    void everyPrefixRefused();
+    void decodesAsQtDoes_data();
+    void decodesAsQtDoes();
+    void notRegularFile();
+
+private:
+    QString write(const QString &name, const QByteArray &bytes);
+
+    QTemporaryDir m_dir;
+};
+
+QString tst_PictureLoader::write(const QString &name, const QByteArray &bytes)
+{
+    const QString path = m_dir.filePath(name);
+    writeFile(path, bytes);
+    return path;
+}
+
+void tst_PictureLoader::damaged_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("fragment");
+
+    const QString damaged = QStringLiteral("damaged");
+    const QByteArray rle = goodRle8Data();
+    QTest::newRow("rle8 random") << write(QStringLiteral("random.bmp"),
+                                          rle8Bmp(16, 4, QByteArray::fromHex("07A3FF1000C2")))
+                                 << damaged;
+    QTest::newRow("rle8 only end of bitmap")
+            << write(QStringLiteral("eob.bmp"), rle8Bmp(16, 4, QByteArray::fromHex("0001")))
+            << damaged;
+    QTest::newRow("rle8 run past the row")
+            << write(QStringLiteral("wide.bmp"), rle8Bmp(16, 4, QByteArray::fromHex("1100") + rle))
+            << damaged;
+    QTest::newRow("rle8 delta") << write(QStringLiteral("delta.bmp"),
+                                         rle8Bmp(16, 4, QByteArray::fromHex("00020100") + rle))
+                                << damaged;
+    QTest::newRow("rle8 absolute run past the file") << write(
+            QStringLiteral("absolute.bmp"), rle8Bmp(16, 4, QByteArray::fromHex("000E0101")))
+                                                     << damaged;
+    QTest::newRow("rle8 64 bytes claiming 8184 x 2304")
+            << write(QStringLiteral("claims.bmp"), rle8Bmp(8184, 2304, QByteArray::fromHex("0001")))
+            << damaged;
+
+    const QByteArray gif = encodeGif(indexedStripes(16, 8));
+    const QByteArray gifHead = gif.left(GifDataStart);
+    QRandomGenerator random(3);
+    QByteArray noise(200, Qt::Uninitialized);
+    for (char &b : noise)
+        b = char(random.bounded(256));
+    QTest::newRow("gif random lzw") << write(QStringLiteral("random.gif"),
+                                             gifHead + char(200) + noise + QByteArray("\0;", 2))
+                                    << damaged;
+    QTest::newRow("gif empty lzw")
+            << write(QStringLiteral("empty.gif"), gifHead + QByteArray("\0;", 2)) << damaged;
+    // The data of one row under a descriptor of eight.
+    QByteArray oneRow = encodeGif(indexedStripes(16, 1));
+    oneRow.replace(8, 2, le16(8));
+    oneRow.replace(13 + 768 + 7, 2, le16(8));
+    QTest::newRow("gif ends after one row") << write(QStringLiteral("row.gif"), oneRow) << damaged;
+    QByteArray codeSize = gif;
+    codeSize[GifDataStart - 1] = 3;
+    QTest::newRow("gif wrong code size")
+            << write(QStringLiteral("codesize.gif"), codeSize) << damaged;
+
+    const QByteArray good = jpeg(randomBlocks(32, 32, 1));
+    const qsizetype scan = good.indexOf("\xFF\xDA");
+    QVERIFY(scan > 0);
+    const QByteArray eoi = QByteArray::fromHex("FFD9");
+    QTest::newRow("jpeg scan cut, then EOI")
+            << write(QStringLiteral("cut.jpg"), good.left((scan + good.size()) / 2) + eoi)
+            << damaged;
+    QTest::newRow("jpeg without scan")
+            << write(QStringLiteral("noscan.jpg"), good.left(scan) + eoi) << damaged;
+    QByteArray claims = jpeg(randomBlocks(8, 8, 2));
+    const qsizetype frame = claims.indexOf("\xFF\xC0");
+    QVERIFY(frame > 0);
+    claims.replace(frame + 5, 4, QByteArray::fromHex("09001FF8")); // 2304 high, 8184 wide
+    QTest::newRow("jpeg claiming 8184 x 2304")
+            << write(QStringLiteral("claims.jpg"), claims) << damaged;
+    QByteArray arithmetic = good;
+    arithmetic[good.indexOf("\xFF\xC0") + 1] = char(0xC9);
+    QTest::newRow("jpeg huffman data marked arithmetic")
+            << write(QStringLiteral("arithmetic.jpg"), arithmetic) << damaged;
+}
+
+void tst_PictureLoader::damaged()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, fragment);
+    QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
+    try {
+        const QImage image = loadPicture(path);
+        QFAIL(qPrintable(
+                QStringLiteral("accepted, %1 x %2").arg(image.width()).arg(image.height())));
+    } catch (const PictureError &e) {
+        QVERIFY2(e.message().contains(fragment), qPrintable(e.message()));
+        QVERIFY2(e.message().contains(QFileInfo(path).fileName()), qPrintable(e.message()));
+    }
+}
+
+void tst_PictureLoader::everyPrefixRefused_data()
+{
+    QTest::addColumn<QByteArray>("whole");
+    QTest::addColumn<QByteArray>("suffix"); // appended to every prefix
+    QTest::addColumn<QString>("name");
+    QTest::newRow("rle8 bmp") << rle8Bmp(16, 4, goodRle8Data()) << QByteArray()
+                              << QStringLiteral("prefix.bmp");
+    const QByteArray good = jpeg(randomBlocks(16, 16, 5));
+    QTest::newRow("jpeg with EOI appended")
+            << good.chopped(2) << QByteArray::fromHex("FFD9") << QStringLiteral("prefix.jpg");
+    QTest::newRow("progressive jpeg with EOI appended")
+            << jpeg(randomBlocks(16, 16, 6), true).chopped(2) << QByteArray::fromHex("FFD9")
+            << QStringLiteral("prefix-p.jpg");
+    // Without its trailer byte the first picture is still whole: later frames are not read.
+    QTest::newRow("gif") << encodeGif(indexedStripes(16, 8)).chopped(1) << QByteArray(";")
+                         << QStringLiteral("prefix.gif");
+}
+
+void tst_PictureLoader::everyPrefixRefused()
+{
+    QFETCH(QByteArray, whole);
+    QFETCH(QByteArray, suffix);
+    QFETCH(QString, name);
+    // The whole file is good, so the refusals below are for what is missing.
+    QCOMPARE(loadPicture(write(name, whole + suffix)).isNull(), false);
+    for (qsizetype length = 0; length < whole.size(); ++length) {
+        const QString path = write(name, whole.left(length) + suffix);
+        try {
+            loadPicture(path);
+            QFAIL(qPrintable(QStringLiteral("a prefix of %1 of %2 bytes was accepted")
+                                     .arg(length)
+                                     .arg(whole.size())));
+        } catch (const PictureError &) {
+        }
+    }
+}
+
+void tst_PictureLoader::decodesAsQtDoes_data()
+{
+    QTest::addColumn<QString>("path");
+    const QImage colour = randomBlocks(45, 29, 9).scaled(90, 58);
+    QTest::newRow("jpeg") << write(QStringLiteral("qt.jpg"), jpeg(colour));
+    QTest::newRow("progressive jpeg") << write(QStringLiteral("qt-p.jpg"), jpeg(colour, true));
+    QTest::newRow("grey jpeg") << write(QStringLiteral("grey.jpg"),
+                                        jpeg(colour.convertToFormat(QImage::Format_Grayscale8)));
+    QTest::newRow("gif") << write(QStringLiteral("qt.gif"), encodeGif(indexedStripes(37, 11), 2));
+    QTest::newRow("rle8 bmp") << write(QStringLiteral("qt.bmp"), rle8Bmp(16, 4, goodRle8Data()));
+}
+
+void tst_PictureLoader::decodesAsQtDoes()
+{
+    QFETCH(QString, path);
+    const QImage ours = loadPicture(path);
+    QImageReader reader(path);
+    reader.setAutoTransform(false);
+    const QImage theirs = reader.read();
+    QVERIFY(!theirs.isNull());
+    QCOMPARE(ours.format(), theirs.format());
+    QCOMPARE(ours.convertToFormat(QImage::Format_ARGB32),
+             theirs.convertToFormat(QImage::Format_ARGB32));
+}
+
+void tst_PictureLoader::notRegularFile()
+{
+    // A FIFO without a writer would block an open() for reading for ever.
+    const QString fifo = m_dir.filePath(QStringLiteral("logo.bmp"));
+    QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QVERIFY(!FileExists(fifo));
+    QVERIFY_THROWS_EXCEPTION(PictureError, NvImage::totalFileSize({fifo}));
+    try {
+        inspectPicture(fifo);
+        QFAIL("a FIFO was accepted");
+    } catch (const PictureError &e) {
+        QVERIFY2(e.message().contains(QStringLiteral("not a regular file")),
+                 qPrintable(e.message()));
+    }
+    PictureSurface surface;
+    QVERIFY_THROWS_EXCEPTION(PictureError, buildNvImageStream({fifo}, surface));
+}
+
+QTEST_GUILESS_MAIN(tst_PictureLoader)
+#include "tst_pictureloader.moc"
