@@ -210,6 +210,12 @@ void tst_VPrinterParser::nvCapacity()
     QCOMPARE(recorder.definitions.first().size(), 2);
     QVERIFY(recorder.problems.first().contains(QLatin1String("NV memory")));
 
+    // A definition that fills the memory exactly is taken whole: the FS q n bytes do not count.
+    recorder = parse(HandMade::defineImages({record, record}), 168);
+    QCOMPARE(recorder.definitions.size(), 1);
+    QCOMPARE(recorder.definitions.first().size(), 2);
+    QVERIFY(recorder.problems.first().isEmpty());
+
     recorder = parse(HandMade::defineImages({record}), 83);
     QVERIFY(recorder.definitions.isEmpty());
     QCOMPARE(recorder.commands.first().kind, Kind::DefinitionRejected);

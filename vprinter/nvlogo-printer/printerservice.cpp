@@ -11,7 +11,9 @@ using VirtualPrinter::PseudoTerminal;
 
 namespace {
 constexpr qint64 FileChunk = 65536;
-}
+// What the socket reads ahead from the network; beyond it the sender waits for the printer.
+constexpr qint64 SocketReadAhead = 64 * 1024;
+} // namespace
 
 PrinterService::PrinterService(Printer *printer, QObject *parent)
     : QObject(parent)
@@ -51,11 +53,14 @@ void PrinterService::serveNextConnection()
         return;
     m_server->pauseAccepting();
     m_socket = m_server->nextPendingConnection();
+    m_socket->setReadBufferSize(SocketReadAhead);
     m_connectionBytes = 0;
+    m_paused = false;
     emit message(QStringLiteral("connection from %1:%2")
                          .arg(m_socket->peerAddress().toString())
                          .arg(m_socket->peerPort()));
     connect(m_socket, &QTcpSocket::readyRead, this, &PrinterService::readSocket);
+    connect(m_socket, &QTcpSocket::bytesWritten, this, &PrinterService::repliesWritten);
     connect(m_socket, &QTcpSocket::disconnected, this, [this] {
         endConnection(QStringLiteral("closed by the sender"));
     });
@@ -66,16 +71,42 @@ void PrinterService::serveNextConnection()
         restartIdleTimer();
 }
 
+// A sender that sends status requests and never reads the answers would make the replies pile
+// up without end. Once too many wait, the printer stops reading from it, as a printer with a
+// full buffer does, until the sender has read them; the network then holds the sender back.
 void PrinterService::readSocket()
+{
+    bool received = false;
+    while (m_socket && !m_paused) {
+        if (m_socket->bytesToWrite() >= MaxPendingReplies) {
+            m_paused = true;
+            emit message(QStringLiteral("connection paused: %1 bytes of replies unread; reading "
+                                        "on when the sender has read them")
+                                 .arg(m_socket->bytesToWrite()));
+            break;
+        }
+        const QByteArray bytes = m_socket->read(ReadChunk);
+        if (bytes.isEmpty())
+            break;
+        m_connectionBytes += bytes.size();
+        m_printer->receive(bytes);
+        received = true;
+    }
+    if (received)
+        restartIdleTimer();
+}
+
+void PrinterService::repliesWritten()
 {
     if (!m_socket)
         return;
-    const QByteArray bytes = m_socket->readAll();
-    if (bytes.isEmpty())
-        return;
-    m_connectionBytes += bytes.size();
-    m_printer->receive(bytes);
+    // The sender takes its replies, so it is still there.
     restartIdleTimer();
+    if (m_paused && m_socket->bytesToWrite() <= MaxPendingReplies / 2) {
+        m_paused = false;
+        emit message(QStringLiteral("connection resumed: the sender read its replies"));
+        readSocket();
+    }
 }
 
 void PrinterService::endConnection(const QString &why)
@@ -86,6 +117,10 @@ void PrinterService::endConnection(const QString &why)
     QTcpSocket *socket = m_socket;
     m_socket = nullptr;
     m_idleTimer.stop();
+    // What arrived is still taken, even while paused; its replies have nowhere to go.
+    const QByteArray rest = socket->readAll();
+    m_connectionBytes += rest.size();
+    m_printer->receive(rest);
     socket->disconnect(this);
     socket->abort();
     socket->deleteLater();
@@ -153,7 +188,10 @@ void PrinterService::restartIdleTimer()
 void PrinterService::onIdle()
 {
     if (m_socket) {
-        endConnection(QStringLiteral("closed after %1 s without data").arg(m_idleTimeoutSeconds));
+        endConnection(m_paused ? QStringLiteral("closed: its replies went unread for %1 s")
+                                         .arg(m_idleTimeoutSeconds)
+                               : QStringLiteral("closed after %1 s without data")
+                                         .arg(m_idleTimeoutSeconds));
         return;
     }
     // A serial line has no end: a command left unfinished for this long is given up.

@@ -32,12 +32,18 @@ public:
     // Ends the current connection, and writes a strip that was not cut.
     void shutDown();
 
+    // Replies a connection may leave unread before the printer stops reading from it.
+    static constexpr qint64 MaxPendingReplies = 64 * 1024;
+    // Input is taken in pieces of this size, so that one piece adds at most this many replies.
+    static constexpr qint64 ReadChunk = 4096;
+
 signals:
     void message(const QString &line);
 
 private:
     void serveNextConnection();
     void readSocket();
+    void repliesWritten();
     void endConnection(const QString &why);
     void restartIdleTimer();
     void onIdle();
@@ -49,4 +55,5 @@ private:
     QTimer m_idleTimer;
     int m_idleTimeoutSeconds = 0;
     qint64 m_connectionBytes = 0;
+    bool m_paused = false;
 };
