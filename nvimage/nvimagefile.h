@@ -22,7 +22,7 @@ constexpr int MaxPictures = 255;
 // The chosen picture files together must stay below this many bytes on disk.
 constexpr qint32 TotalFileSizeLimit = 262125;
 
-// The NV memory assumed when the caller names none: the smallest of the printers in use.
+// The NV memory assumed when the caller names none (256 KB).
 constexpr qint64 DefaultNvCapacity = 262144;
 
 // The rounded size of the picture written last (the window's ImageWidth/ImageHeight).

@@ -3,6 +3,7 @@
 #include "nvimagefile.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QImageReader>
 #include <QTemporaryDir>
 
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <vector>
 
 using namespace NvImage;
@@ -40,10 +42,110 @@ QImage makePicture()
     return image;
 }
 
+// The largest picture FS q takes, in few colours, as logos are.
+QImage makeLargestPicture()
+{
+    QImage image(MaxWidthDots, MaxHeightDots, QImage::Format_Indexed8);
+    image.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0), qRgb(200, 30, 30), qRgb(0, 0, 160)});
+    for (int y = 0; y < image.height(); ++y) {
+        uchar *line = image.scanLine(y);
+        for (int x = 0; x < image.width(); ++x)
+            line[x] = uchar(((x / 97 + y / 61) % 3 == 0)
+                            + 2 * (std::hypot(x - 3000, y - 1100) < 900));
+    }
+    return image;
+}
+
+// A plain GIF encoder (Qt writes no GIF): 8-bit LZW codes with a clear code when the table
+// is full.
+QByteArray encodeGif(const QImage &indexed)
+{
+    QByteArray out("GIF89a");
+    const auto put16 = [&out](int v) {
+        out.append(char(v & 0xff));
+        out.append(char(v >> 8));
+    };
+    put16(indexed.width());
+    put16(indexed.height());
+    out.append("\xF7\x00\x00", 3);
+    for (int i = 0; i < 256; ++i) {
+        const QRgb c = i < indexed.colorCount() ? indexed.color(i) : 0;
+        out.append(char(qRed(c)));
+        out.append(char(qGreen(c)));
+        out.append(char(qBlue(c)));
+    }
+    out.append(char(0x2C));
+    put16(0);
+    put16(0);
+    put16(indexed.width());
+    put16(indexed.height());
+    out.append('\0');
+    out.append(char(8));
+
+    QByteArray data;
+    quint32 bits = 0;
+    int bitCount = 0;
+    int codeSize = 9;
+    const auto putCode = [&](int code) {
+        bits |= quint32(code) << bitCount;
+        bitCount += codeSize;
+        while (bitCount >= 8) {
+            data.append(char(bits & 0xff));
+            bits >>= 8;
+            bitCount -= 8;
+        }
+    };
+    std::map<quint32, int> table;
+    int next = 258;
+    putCode(256);
+    int prefix = -1;
+    for (int y = 0; y < indexed.height(); ++y) {
+        const uchar *line = indexed.constScanLine(y);
+        for (int x = 0; x < indexed.width(); ++x) {
+            const uchar c = line[x];
+            if (prefix < 0) {
+                prefix = c;
+                continue;
+            }
+            const quint32 key = quint32(prefix) << 8 | c;
+            const auto found = table.find(key);
+            if (found != table.end()) {
+                prefix = found->second;
+                continue;
+            }
+            putCode(prefix);
+            if (next == 4096) {
+                putCode(256);
+                table.clear();
+                next = 258;
+                codeSize = 9;
+            } else {
+                table[key] = next++;
+                if (next > (1 << codeSize) && codeSize < 12)
+                    ++codeSize;
+            }
+            prefix = c;
+        }
+    }
+    putCode(prefix);
+    putCode(257);
+    if (bitCount > 0)
+        data.append(char(bits & 0xff));
+    for (qsizetype i = 0; i < data.size(); i += 255) {
+        const qsizetype length = std::min<qsizetype>(255, data.size() - i);
+        out.append(char(length));
+        out.append(data.mid(i, length));
+    }
+    out.append('\0');
+    out.append(char(0x3B));
+    return out;
+}
+
 struct Fixture
 {
     QTemporaryDir dir;
     QString jpegPath;
+    QString largest[3]; // BMP, JPEG, GIF of 8184 x 2304
     PictureSurface surface;
 };
 
@@ -140,6 +242,41 @@ BENCHMARK(BM_MemoryStreamJpeg2048)
         ->Unit(benchmark::kMillisecond)
         ->ComputeStatistics("min", fastest);
 
+const char *const LargestFormats[] = {"bmp", "jpeg", "gif"};
+
+// Qt's own decode of the largest picture, the yardstick for the loader below.
+void BM_QtDecodeLargest(benchmark::State &state)
+{
+    const QString &path = fixture->largest[state.range(0)];
+    for (auto _ : state) {
+        QImageReader reader(path);
+        const QImage image = reader.read();
+        if (image.isNull())
+            state.SkipWithError("decode failed");
+        benchmark::DoNotOptimize(image.constBits());
+    }
+    state.SetLabel(LargestFormats[state.range(0)]);
+}
+BENCHMARK(BM_QtDecodeLargest)
+        ->DenseRange(0, 2)
+        ->Unit(benchmark::kMillisecond)
+        ->ComputeStatistics("min", fastest);
+
+// inspectPicture and decodePicture, with every check on the picture's data.
+void BM_LoadLargest(benchmark::State &state)
+{
+    const QString &path = fixture->largest[state.range(0)];
+    for (auto _ : state) {
+        const QImage image = loadPicture(path);
+        benchmark::DoNotOptimize(image.constBits());
+    }
+    state.SetLabel(LargestFormats[state.range(0)]);
+}
+BENCHMARK(BM_LoadLargest)
+        ->DenseRange(0, 2)
+        ->Unit(benchmark::kMillisecond)
+        ->ComputeStatistics("min", fastest);
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -159,6 +296,20 @@ int main(int argc, char **argv)
         return 1;
     }
     f.surface.drawPicture(picture);
+
+    const QImage largest = makeLargestPicture();
+    for (int i = 0; i < 3; ++i) {
+        f.largest[i] = f.dir.filePath(
+                QStringLiteral("largest.%1").arg(QLatin1String(LargestFormats[i])));
+        QFile file(f.largest[i]);
+        const bool written
+                = i == 2 ? file.open(QIODevice::WriteOnly) && file.write(encodeGif(largest)) > 0
+                         : largest.save(f.largest[i], LargestFormats[i], 90);
+        if (!written) {
+            fprintf(stderr, "cannot write the largest %s\n", LargestFormats[i]);
+            return 1;
+        }
+    }
 
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
