@@ -65,13 +65,14 @@ bool timedOut(http_t *http)
     return error == ETIMEDOUT || error == EWOULDBLOCK || error == EAGAIN;
 }
 
-// Why the queue will not print, from its attributes: the state message, or else the reasons.
+// Why the queue will not print, from its attributes: ": " and the state message, or else the
+// reasons; empty when the server gives none.
 std::string stateText(ipp_t *response)
 {
     const char *message = ippGetString(
             ippFindAttribute(response, "printer-state-message", IPP_TAG_TEXT), 0, nullptr);
     if (message && *message)
-        return message;
+        return std::string(": ") + message;
     std::string reasons;
     ipp_attribute_t *attribute
             = ippFindAttribute(response, "printer-state-reasons", IPP_TAG_KEYWORD);
@@ -80,7 +81,7 @@ std::string stateText(ipp_t *response)
         if (reason && std::strcmp(reason, "none") != 0)
             reasons += (reasons.empty() ? "" : ", ") + std::string(reason);
     }
-    return reasons.empty() ? "no reason given" : reasons;
+    return reasons.empty() ? std::string() : ": " + reasons;
 }
 
 struct IppDeleter
@@ -134,15 +135,15 @@ bool queueReady(http_t *http, const std::string &queue)
     const int state
             = ippGetInteger(ippFindAttribute(response.get(), "printer-state", IPP_TAG_ENUM), 0);
     if (state == IPP_PSTATE_STOPPED) {
-        failOpen("The print queue " + queue + " on " + server
-                 + " is stopped: " + stateText(response.get()));
+        failOpen("The print queue " + queue + " on " + server + " is stopped"
+                 + stateText(response.get()));
         return false;
     }
     ipp_attribute_t *accepting
             = ippFindAttribute(response.get(), "printer-is-accepting-jobs", IPP_TAG_BOOLEAN);
     if (accepting && !ippGetBoolean(accepting, 0)) {
-        failOpen("The print queue " + queue + " on " + server
-                 + " does not accept jobs: " + stateText(response.get()));
+        failOpen("The print queue " + queue + " on " + server + " does not accept jobs"
+                 + stateText(response.get()));
         return false;
     }
     return true;
@@ -268,7 +269,7 @@ private:
         Http cancel = connectToServer(why);
         if (!cancel)
             qCWarning(lcNvPos, "Cannot cancel job %d: %s", job, why.c_str());
-        else if (!cupsCancelJob2(cancel.get(), m_queue.c_str(), job, 0))
+        else if (cupsCancelJob2(cancel.get(), m_queue.c_str(), job, 0) > IPP_STATUS_OK_CONFLICTING)
             qCWarning(lcNvPos, "Cannot cancel job %d: %s", job, cupsLastErrorString());
     }
 

@@ -4,9 +4,9 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <linux/sockios.h>
+#include <linux/tcp.h>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
+#include <cstddef>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -277,10 +278,16 @@ private:
     // no event for them.
     static constexpr Milliseconds AckPollInterval{10};
 
+    // The kernel's connection states (include/net/tcp_states.h), which no user header names
+    // next to linux/tcp.h.
+    static constexpr int TcpEstablished = 1;
+    static constexpr int TcpCloseWait = 8;
+
     struct State
     {
-        bool open = false;        // established, or the printer closed only its sending side
-        std::int64_t unacked = 0; // queued or sent, not yet acknowledged
+        bool open = false;            // established, or the printer closed only its sending side
+        std::int64_t unacked = 0;     // queued or sent, not yet acknowledged
+        std::int64_t bytesAcked = -1; // acknowledged since the connect; -1: the system cannot tell
         int error = 0;
     };
 
@@ -291,6 +298,9 @@ private:
         Clock::time_point deadline = Clock::now() + patience;
         std::size_t sent = 0;
         std::int64_t acked = 0;
+        // The count of acknowledged bytes survives a reset, unlike the send queue, which the
+        // system empties then; it is the one to go by where the system has it.
+        const std::int64_t ackedBefore = inspect().bytesAcked;
         for (;;) {
             while (sent < count) {
                 const std::size_t chunk = std::min(count - sent, WriteChunk);
@@ -308,15 +318,21 @@ private:
             }
             discardReplies();
             const State state = inspect();
-            if (!state.open || state.error != 0)
-                return broken(state.error ? state.error : m_readError, acked, count);
-            const std::int64_t nowAcked = static_cast<std::int64_t>(sent) - state.unacked;
+            std::int64_t nowAcked = acked;
+            if (ackedBefore >= 0 && state.bytesAcked >= 0)
+                nowAcked = state.bytesAcked - ackedBefore;
+            else if (state.open)
+                nowAcked = static_cast<std::int64_t>(sent) - state.unacked;
+            nowAcked = std::min(nowAcked, static_cast<std::int64_t>(sent));
             if (nowAcked > acked) {
                 acked = nowAcked;
                 deadline = Clock::now() + patience;
             }
+            // Acknowledged is delivered, even when the printer reset the connection afterwards.
             if (acked >= static_cast<std::int64_t>(count))
                 return static_cast<Result>(count);
+            if (!state.open || state.error != 0)
+                return broken(state.error ? state.error : m_readError, acked, count);
             if (!progress.update(acked))
                 return progress.stop();
             if (Clock::now() >= deadline) {
@@ -337,7 +353,7 @@ private:
     }
 
     // The send queue is read before the state: after a reset the system empties the queue, so
-    // the count is trusted only when the connection was still open after reading it.
+    // its length is trusted only when the connection was still open after reading it.
     State inspect() const
     {
         State state;
@@ -353,7 +369,10 @@ private:
             state.error = errno;
             return state;
         }
-        state.open = info.tcpi_state == TCP_ESTABLISHED || info.tcpi_state == TCP_CLOSE_WAIT;
+        state.open = info.tcpi_state == TcpEstablished || info.tcpi_state == TcpCloseWait;
+        // Older kernels fill in a shorter structure, without the count.
+        if (length >= offsetof(tcp_info, tcpi_bytes_acked) + sizeof info.tcpi_bytes_acked)
+            state.bytesAcked = static_cast<std::int64_t>(info.tcpi_bytes_acked);
         int error = 0;
         length = sizeof error;
         if (::getsockopt(m_fd.get(), SOL_SOCKET, SO_ERROR, &error, &length) == 0)

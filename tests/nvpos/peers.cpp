@@ -151,15 +151,22 @@ QByteArray TcpListener::address() const
 
 void TcpListener::collect(qsizetype expected)
 {
+    serve([expected](int connection) {
+        return readFrom(connection, expected, true, CollectLimit);
+    });
+}
+
+void TcpListener::serve(std::function<QByteArray(int)> reader)
+{
     const int listener = m_fd.get();
-    m_reader = std::async(std::launch::async, [listener, expected] {
+    m_reader = std::async(std::launch::async, [listener, reader = std::move(reader)] {
         pollfd pfd{listener, POLLIN, 0};
         if (::poll(&pfd, 1, static_cast<int>(CollectLimit.count() * 1000)) <= 0)
             return QByteArray();
         Fd connection(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
         if (connection.get() < 0)
             return QByteArray();
-        return readFrom(connection.get(), expected, true, CollectLimit);
+        return reader(connection.get());
     });
 }
 

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <chrono>
+#include <functional>
 #include <future>
 
 namespace NvPosTest {
@@ -56,6 +57,9 @@ public:
 
     // Accepts one connection on a thread and collects what arrives until the stream ends.
     void collect(qsizetype expected);
+    // Accepts one connection on a thread and hands it to reader, whose result received()
+    // returns; the connection is closed when reader returns.
+    void serve(std::function<QByteArray(int connection)> reader);
     QByteArray received();
 
     // Fills the accept queue until a further connect stays pending: from then on a connect

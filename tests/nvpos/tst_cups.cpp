@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QTest>
 
 #include <cups/cups.h>
@@ -23,6 +24,13 @@ QByteArray jobBytes(int job)
     if (!QTest::qWaitFor([&] { return file.exists(); }, JobWaitMs))
         return "(job " + QByteArray::number(job) + " never came out of the queue)";
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray lastError()
+{
+    char reason[512] = {};
+    NVPOS_LastError(reason, sizeof reason);
+    return reason;
 }
 
 std::int32_t openQueue(const char *queue = NVLOGO_CUPS_QUEUE)
@@ -43,6 +51,8 @@ private slots:
     void jobBytesArriveUnchanged();
     void eachDocumentIsAJob();
     void missingQueueFails();
+    void stoppedQueueFails();
+    void stoppedWriteCancelsTheJob();
     void silentServerFailsInTime();
 };
 
@@ -133,7 +143,69 @@ void tst_Cups::eachDocumentIsAJob()
 void tst_Cups::missingQueueFails()
 {
     QCOMPARE(openQueue("nvlogo_no_such_queue"), NVPOS_ERR_OPEN);
+    const QByteArray said = lastError();
+    QVERIFY2(said.startsWith("The print server ")
+                     && said.contains(" has no queue nvlogo_no_such_queue: "),
+             said.constData());
     QCOMPARE(POS_Close(), NVPOS_ERR_NO_CONNECTION);
+}
+
+void tst_Cups::stoppedQueueFails()
+{
+    // A queue added without enabling it is stopped and rejects jobs.
+    QProcess lpadmin;
+    lpadmin.start(QStringLiteral("lpadmin"),
+                  {QStringLiteral("-h"),
+                   qEnvironmentVariable("CUPS_SERVER"),
+                   QStringLiteral("-p"),
+                   QStringLiteral("nvlogo_stopped"),
+                   QStringLiteral("-v"),
+                   QStringLiteral("capture:" NVLOGO_CUPS_JOBDIR),
+                   QStringLiteral("-m"),
+                   QStringLiteral("raw")});
+    QVERIFY2(lpadmin.waitForFinished(30000), qPrintable(lpadmin.errorString()));
+    if (lpadmin.exitCode() != 0)
+        QSKIP(lpadmin.readAllStandardError().constData());
+
+    QCOMPARE(openQueue("nvlogo_stopped"), NVPOS_ERR_OPEN);
+    const QByteArray said = lastError();
+    QVERIFY2(said.startsWith("The print queue nvlogo_stopped on ") && said.contains(" is stopped"),
+             said.constData());
+}
+
+void tst_Cups::stoppedWriteCancelsTheJob()
+{
+    const std::int32_t handle = openQueue();
+    QVERIFY(handle > 0);
+    const std::int32_t job = POS_StartDoc();
+    QVERIFY(job > 0);
+    NVPOS_SetProgressCallback([](std::int64_t, std::int64_t, void *) { return 1; }, nullptr);
+    const QByteArray payload = pattern(300 * 1024);
+    const std::int32_t result = POS_WriteFile(handle, payload.constData(), payload.size());
+    NVPOS_SetProgressCallback(nullptr, nullptr);
+    QCOMPARE(result, NVPOS_ERR_CANCELLED);
+    QVERIFY2(lastError().startsWith("Stopped after "), lastError().constData());
+    QCOMPARE(POS_EndDoc(), NVPOS_OK); // the document is gone with its job
+
+    http_t *http = httpConnect2(cupsServer(),
+                                ippPort(),
+                                nullptr,
+                                AF_UNSPEC,
+                                HTTP_ENCRYPTION_IF_REQUESTED,
+                                1,
+                                30000,
+                                nullptr);
+    QVERIFY(http);
+    ipp_t *request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+    const QByteArray uri = "ipp://localhost/jobs/" + QByteArray::number(job);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri.constData());
+    ippAddString(
+            request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+    ipp_t *response = cupsDoRequest(http, request, "/");
+    const int state = ippGetInteger(ippFindAttribute(response, "job-state", IPP_TAG_ENUM), 0);
+    ippDelete(response);
+    httpClose(http);
+    QCOMPARE(state, int(IPP_JSTATE_CANCELED));
 }
 
 void tst_Cups::silentServerFailsInTime()

@@ -8,8 +8,10 @@
 #include <QTest>
 
 #include <arpa/inet.h>
+#include <cstring>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <thread>
 
 using namespace NvPosTest;
 
@@ -22,6 +24,37 @@ QByteArray pathIn(const QTemporaryDir &folder, const char *name)
 {
     return QFile::encodeName(folder.filePath(QLatin1String(name)));
 }
+
+QByteArray lastError()
+{
+    char reason[512] = {};
+    NVPOS_LastError(reason, sizeof reason);
+    return reason;
+}
+
+// A port on 127.0.0.1 that is bound but not listening: every connect to it is refused.
+class RefusingPort
+{
+public:
+    RefusingPort()
+        : m_socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(m_socket.get(), reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
+            && ::getsockname(m_socket.get(), reinterpret_cast<sockaddr *>(&address), &length)
+                       == 0) {
+            m_port = ntohs(address.sin_port);
+        }
+    }
+    QByteArray address() const { return "127.0.0.1:" + QByteArray::number(m_port); }
+
+private:
+    Fd m_socket;
+    quint16 m_port = 0;
+};
 
 std::int32_t openFile(const QByteArray &path)
 {
@@ -45,6 +78,8 @@ private slots:
     void connectThatNeverCompletesTimesOut();
     void refusedPortFails();
     void fifoWithoutReaderFailsAtOnce();
+    void lastErrorTellsWhy_data();
+    void lastErrorTellsWhy();
 
     void badWrites_data();
     void badWrites();
@@ -54,6 +89,7 @@ private slots:
     void stalledPeerTimesOut_data();
     void stalledPeerTimesOut();
     void vanishedReaderIsAnError();
+    void tcpReaderThatHangsUpFails();
 };
 
 void tst_Failures::cleanup()
@@ -110,17 +146,9 @@ void tst_Failures::connectThatNeverCompletesTimesOut()
 
 void tst_Failures::refusedPortFails()
 {
-    // Bound but not listening: the port stays ours, and every connect to it is refused.
-    Fd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    QCOMPARE(::bind(socket.get(), reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-    socklen_t length = sizeof address;
-    QCOMPARE(::getsockname(socket.get(), reinterpret_cast<sockaddr *>(&address), &length), 0);
-
-    const QByteArray name = "127.0.0.1:" + QByteArray::number(ntohs(address.sin_port));
-    QCOMPARE(POS_Open(name.constData(), 0, 0, 0, 0, NVPOS_MODE_ETHERNET), NVPOS_ERR_OPEN);
+    const RefusingPort refusing;
+    QCOMPARE(POS_Open(refusing.address().constData(), 0, 0, 0, 0, NVPOS_MODE_ETHERNET),
+             NVPOS_ERR_OPEN);
 }
 
 void tst_Failures::fifoWithoutReaderFailsAtOnce()
@@ -132,6 +160,59 @@ void tst_Failures::fifoWithoutReaderFailsAtOnce()
     // only by ctest's timeout.
     QCOMPARE(POS_Open(fifo.portName().constData(), 0, 0, 0, 0, NVPOS_MODE_PARALLEL),
              NVPOS_ERR_OPEN);
+}
+
+void tst_Failures::lastErrorTellsWhy_data()
+{
+    QTest::addColumn<QByteArray>("name"); // "refused": a port that refuses connections
+    QTest::addColumn<int>("mode");        // 0: POS_Close with nothing open
+    QTest::addColumn<QByteArray>("reason");
+
+    QTest::newRow("refused connection") << QByteArray("refused") << NVPOS_MODE_ETHERNET
+                                        << QByteArray("Cannot connect to %1: Connection refused");
+    QTest::newRow("missing device")
+            << QByteArray("LPT:/nonexistent/lp0") << NVPOS_MODE_PARALLEL
+            << QByteArray("Cannot open /nonexistent/lp0: No such file or directory");
+    QTest::newRow("bad serial settings")
+            << QByteArray("COM:/nonexistent/ttyUSB0") << NVPOS_MODE_SERIAL
+            << QByteArray("Bad serial settings for /nonexistent/ttyUSB0: 0 baud, 0 data bits, "
+                          "parity 0, 1 stop bits");
+    QTest::newRow("unknown mode") << QByteArray("127.0.0.1") << 5
+                                  << QByteArray("Unknown open mode 5");
+    QTest::newRow("nothing open") << QByteArray() << 0 << QByteArray("No connection is open");
+}
+
+void tst_Failures::lastErrorTellsWhy()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(int, mode);
+    QFETCH(QByteArray, reason);
+    const RefusingPort refusing;
+    if (name == "refused") {
+        name = refusing.address();
+        reason.replace("%1", name);
+    }
+
+    if (mode == 0)
+        QCOMPARE(POS_Close(), NVPOS_ERR_NO_CONNECTION);
+    else
+        QCOMPARE(POS_Open(name.constData(), 0, 0, 0, 0, mode), NVPOS_ERR_OPEN);
+
+    QCOMPARE(NVPOS_LastError(nullptr, 0), reason.size());
+    QCOMPARE(lastError(), reason);
+    char cut[8];
+    std::memset(cut, 'x', sizeof cut);
+    QCOMPARE(NVPOS_LastError(cut, sizeof cut), reason.size());
+    QCOMPARE(QByteArray(cut), reason.left(7));
+
+    std::int32_t elsewhere = -1;
+    std::thread([&] { elsewhere = NVPOS_LastError(nullptr, 0); }).join();
+    QCOMPARE(elsewhere, 0); // the reason is this thread's own
+
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    QVERIFY(openFile(pathIn(folder, "lp.out")) > 0);
+    QCOMPARE(NVPOS_LastError(nullptr, 0), 0); // a call that succeeds starts without one
 }
 
 void tst_Failures::badWrites_data()
@@ -214,13 +295,28 @@ void tst_Failures::handlesGrowAndCloseTakesTheLastOpened()
 void tst_Failures::stalledPeerTimesOut_data()
 {
     QTest::addColumn<bool>("tcp");
-    QTest::newRow("tcp peer that never reads") << true;
-    QTest::newRow("fifo reader that never reads") << false;
+    QTest::addColumn<int>("size");
+    QTest::addColumn<QByteArray>("reason");
+    QTest::newRow("tcp peer that never reads")
+            << true << 16 * 1024 * 1024
+            << QByteArray("The printer took no data for 300 ms; %1 of 16777216 bytes were "
+                          "acknowledged");
+    // Small enough for this machine's buffers to take all of it: only the acknowledgements
+    // tell that the printer never got it.
+    QTest::newRow("tcp peer that never reads, 100 KB")
+            << true << 100 * 1024
+            << QByteArray("The printer took no data for 300 ms; %1 of 102400 bytes were "
+                          "acknowledged");
+    QTest::newRow("fifo reader that never reads")
+            << false << 16 * 1024 * 1024
+            << QByteArray("%2 took no data for 300 ms; %1 of 16777216 bytes were taken");
 }
 
 void tst_Failures::stalledPeerTimesOut()
 {
     QFETCH(bool, tcp);
+    QFETCH(int, size);
+    QFETCH(QByteArray, reason);
     qputenv("NVPOS_WRITE_TIMEOUT_MS", "300");
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
@@ -234,8 +330,18 @@ void tst_Failures::stalledPeerTimesOut()
             name.constData(), 0, 0, 0, 0, tcp ? NVPOS_MODE_ETHERNET : NVPOS_MODE_PARALLEL);
     QVERIFY(handle > 0);
 
-    const QByteArray payload = pattern(16 * 1024 * 1024);
+    const QByteArray payload = pattern(size);
     QCOMPARE(POS_WriteFile(handle, payload.constData(), payload.size()), NVPOS_ERR_TIMEOUT);
+    // How much got through depends on the system's buffers; the rest of the sentence does not.
+    reason.replace("%2", fifo.portName().mid(4));
+    const QByteArray before = reason.left(reason.indexOf("%1"));
+    const QByteArray after = reason.mid(reason.indexOf("%1") + 2);
+    const QByteArray said = lastError();
+    QVERIFY2(said.startsWith(before) && said.endsWith(after), said.constData());
+    bool isNumber = false;
+    const qlonglong moved = said.mid(before.size(), said.size() - before.size() - after.size())
+                                    .toLongLong(&isNumber);
+    QVERIFY2(isNumber && moved < size, said.constData());
     QCOMPARE(POS_Close(), NVPOS_OK);
 }
 
@@ -252,6 +358,34 @@ void tst_Failures::vanishedReaderIsAnError()
     // The reader goes away: the next write is an error, not a SIGPIPE that ends the program.
     fifo.closeReader();
     QCOMPARE(POS_WriteFile(handle, "\x1b@", 2), NVPOS_ERR_IO);
+    QCOMPARE(POS_Close(), NVPOS_OK);
+}
+
+void tst_Failures::tcpReaderThatHangsUpFails()
+{
+    constexpr qsizetype Taken = 10 * 1024;
+    TcpListener listener(4, 4096); // a small window: the peer cannot take much unread
+    listener.serve([](int connection) {
+        QByteArray data;
+        while (data.size() < Taken) {
+            const QByteArray more = readFrom(connection, 1, false, std::chrono::seconds(60));
+            if (more.isEmpty())
+                break;
+            data += more;
+        }
+        return data; // then hangs up with whatever else arrived unread
+    });
+    const std::int32_t handle
+            = POS_Open(listener.address().constData(), 0, 0, 0, 0, NVPOS_MODE_ETHERNET);
+    QVERIFY(handle > 0);
+
+    const QByteArray payload = pattern(1024 * 1024);
+    QCOMPARE(POS_WriteFile(handle, payload.constData(), payload.size()), NVPOS_ERR_IO);
+    QVERIFY(listener.received().size() >= Taken);
+    const QByteArray said = lastError();
+    QVERIFY2(said.startsWith(listener.address() + " closed the connection after ")
+                     && said.endsWith(" of 1048576 bytes were acknowledged"),
+             said.constData());
     QCOMPARE(POS_Close(), NVPOS_OK);
 }
 

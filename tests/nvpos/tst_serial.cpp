@@ -27,6 +27,7 @@ private slots:
     void usableFromAnotherThread();
     void badSettingsFail_data();
     void badSettingsFail();
+    void stalledLineTimesOut_data();
     void stalledLineTimesOut();
     void slowLineHitsTheLineTimeBound();
 };
@@ -138,16 +139,35 @@ void tst_Serial::badSettingsFail()
              NVPOS_ERR_OPEN);
 }
 
+void tst_Serial::stalledLineTimesOut_data()
+{
+    QTest::addColumn<int>("readFirst");
+    QTest::newRow("nobody reads") << 0;
+    QTest::newRow("the reader stops after 8 KB") << 8 * 1024;
+}
+
 void tst_Serial::stalledLineTimesOut()
 {
+    QFETCH(int, readFirst);
     qputenv("NVPOS_WRITE_TIMEOUT_MS", "300");
-    PtyPair pty; // nobody reads: the pty's buffer fills and the line stops
+    PtyPair pty; // the pty's buffer fills and the line stops
+    if (readFirst > 0)
+        pty.collect(readFirst);
     const std::int32_t handle
             = POS_Open(pty.portName().constData(), 115200, 8, 0, 0, NVPOS_MODE_SERIAL);
     QVERIFY(handle > 0);
     const QByteArray payload = pattern(1024 * 1024);
     QCOMPARE(POS_WriteFile(handle, payload.constData(), payload.size()), NVPOS_ERR_TIMEOUT);
+    char reason[256] = {};
+    NVPOS_LastError(reason, sizeof reason);
+    const QByteArray said(reason);
+    QVERIFY2(said.startsWith("The printer on " + pty.portName().mid(4)
+                             + " took no data for 300 ms; ")
+                     && said.endsWith(" of 1048576 bytes left the port"),
+             reason);
     QCOMPARE(POS_Close(), NVPOS_OK);
+    if (readFirst > 0)
+        QVERIFY(pty.received().size() >= readFirst);
 }
 
 void tst_Serial::slowLineHitsTheLineTimeBound()

@@ -9,7 +9,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <memory>
+#include <thread>
 
 using namespace NvPosTest;
 
@@ -113,6 +118,54 @@ private:
     std::unique_ptr<Fifo> m_fifo;
 };
 
+// What the progress function was told, and whether it asks to stop at its first call.
+struct ProgressLog
+{
+    QList<QPair<qint64, qint64>> calls;
+    bool stop = false;
+
+    static std::int32_t record(std::int64_t moved, std::int64_t total, void *context)
+    {
+        auto *log = static_cast<ProgressLog *>(context);
+        log->calls.append({moved, total});
+        return log->stop ? 1 : 0;
+    }
+
+    // Empty when the counts rose, never fell and ended with one call at the total.
+    QByteArray faultsFor(qint64 total) const
+    {
+        if (calls.isEmpty() || calls.last() != qMakePair(total, total))
+            return "the last call was not (total, total)";
+        for (qsizetype i = 0; i < calls.size(); ++i) {
+            if (calls[i].second != total || (i > 0 && calls[i].first < calls[i - 1].first)
+                || (i + 1 < calls.size() && calls[i].first >= total)) {
+                return "call " + QByteArray::number(i) + " was ("
+                       + QByteArray::number(calls[i].first) + ", "
+                       + QByteArray::number(calls[i].second) + ")";
+            }
+        }
+        return {};
+    }
+};
+
+// A printer that takes 2 KB at a time with a pause after each, counting what it has read.
+QByteArray readSlowly(int connection, std::atomic<qsizetype> &taken)
+{
+    QByteArray data;
+    char buffer[2048];
+    for (;;) {
+        pollfd pfd{connection, POLLIN, 0};
+        if (::poll(&pfd, 1, 5000) <= 0) // a writer that went quiet: the test has failed
+            return data;
+        const ssize_t got = ::read(connection, buffer, sizeof buffer);
+        if (got <= 0)
+            return data;
+        data.append(buffer, got);
+        taken += got;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Kind)
@@ -122,13 +175,26 @@ class tst_Transports : public QObject
     Q_OBJECT
 
 private slots:
+    void cleanup();
     void bytesArriveUnchanged_data();
     void bytesArriveUnchanged();
     void regularFileIsAppendedTo();
+    void tcpWriteWaitsForTheSlowPrinter();
+    void progressFunctionStopsTheWrite_data();
+    void progressFunctionStopsTheWrite();
 
 private:
     Printer::PosLibrary m_library{QStringLiteral(NVPOS_LIBRARY)};
+    ProgressLog m_progress;
 };
+
+void tst_Transports::cleanup()
+{
+    m_library.setProgressCallback(nullptr, nullptr);
+    m_progress = {};
+    while (m_library.POS_Close() != NVPOS_ERR_NO_CONNECTION) {
+    }
+}
 
 void tst_Transports::bytesArriveUnchanged_data()
 {
@@ -170,10 +236,14 @@ void tst_Transports::bytesArriveUnchanged()
             = m_library.POS_Open(peer.name(), peer.baud(), peer.dataBits(), 0, 0, peer.mode());
     QVERIFY2(handle > 0, peer.name().constData());
     QCOMPARE(m_library.POS_StartDoc(), NVPOS_OK);
+    QVERIFY(m_library.setProgressCallback(ProgressLog::record, &m_progress));
     const qsizetype step = payload.size() / writes + 1;
     for (qsizetype offset = 0; offset < payload.size(); offset += step) {
         const auto count = static_cast<std::int32_t>(qMin(step, payload.size() - offset));
+        m_progress.calls.clear();
         QCOMPARE(m_library.POS_WriteFile(handle, payload.constData() + offset, count), count);
+        const QByteArray faults = m_progress.faultsFor(count);
+        QVERIFY2(faults.isEmpty(), faults.constData());
     }
     QCOMPARE(m_library.POS_EndDoc(), NVPOS_OK);
     QCOMPARE(m_library.POS_Close(), NVPOS_OK);
@@ -198,6 +268,72 @@ void tst_Transports::regularFileIsAppendedTo()
         QCOMPARE(m_library.POS_Close(), NVPOS_OK);
     }
     QCOMPARE(peer.received(), first + second);
+}
+
+void tst_Transports::tcpWriteWaitsForTheSlowPrinter()
+{
+    // The printer's receive buffer holds a few KB, and this machine's send buffer far more
+    // than the payload: the write may end only when the printer has acknowledged the last
+    // byte, by which time it has read nearly all of them.
+    constexpr qsizetype PrinterBuffer = 16 * 1024;
+    TcpListener listener(4, 4096);
+    std::atomic<qsizetype> taken{0};
+    listener.serve([&taken](int connection) { return readSlowly(connection, taken); });
+    const std::int32_t handle
+            = m_library.POS_Open(listener.address(), 0, 0, 0, 0, NVPOS_MODE_ETHERNET);
+    QVERIFY(handle > 0);
+    QVERIFY(m_library.setProgressCallback(ProgressLog::record, &m_progress));
+
+    const QByteArray payload = pattern(64 * 1024);
+    QCOMPARE(m_library.POS_WriteFile(handle, payload.constData(), payload.size()), payload.size());
+    const qsizetype takenAtReturn = taken;
+    QVERIFY2(takenAtReturn >= payload.size() - PrinterBuffer,
+             QByteArray::number(takenAtReturn).constData());
+    const QByteArray faults = m_progress.faultsFor(payload.size());
+    QVERIFY2(faults.isEmpty(), faults.constData());
+    QVERIFY(m_progress.calls.size() > 2); // it rose on the way, not only at the end
+    QCOMPARE(m_library.POS_Close(), NVPOS_OK);
+    QVERIFY(listener.received() == payload);
+}
+
+void tst_Transports::progressFunctionStopsTheWrite_data()
+{
+    QTest::addColumn<Kind>("kind");
+    QTest::newRow("tcp") << Kind::Tcp;
+    QTest::newRow("serial pty") << Kind::Serial;
+    QTest::newRow("parallel fifo") << Kind::Fifo;
+}
+
+void tst_Transports::progressFunctionStopsTheWrite()
+{
+    QFETCH(Kind, kind);
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    // Nobody reads the pty and the FIFO, and the TCP printer reads slowly: the write would
+    // take long, and the first progress report stops it.
+    Peer peer(kind, folder.path());
+    TcpListener slowPrinter(4, 4096);
+    std::atomic<qsizetype> taken{0};
+    if (kind == Kind::Tcp)
+        slowPrinter.serve([&taken](int connection) { return readSlowly(connection, taken); });
+    const QByteArray name = kind == Kind::Tcp ? slowPrinter.address() : peer.name();
+    const std::int32_t handle
+            = m_library.POS_Open(name, peer.baud(), peer.dataBits(), 0, 0, peer.mode());
+    QVERIFY(handle > 0);
+    m_progress.stop = true;
+    QVERIFY(m_library.setProgressCallback(ProgressLog::record, &m_progress));
+
+    const QByteArray payload = pattern(4 * 1024 * 1024);
+    QCOMPARE(m_library.POS_WriteFile(handle, payload.constData(), payload.size()),
+             NVPOS_ERR_CANCELLED);
+    QCOMPARE(m_progress.calls.size(), 1);
+    QCOMPARE(m_library.lastErrorText(),
+             QStringLiteral("Stopped after %1 of %2 bytes")
+                     .arg(m_progress.calls.first().first)
+                     .arg(payload.size()));
+    QCOMPARE(m_library.POS_Close(), NVPOS_OK);
+    if (kind == Kind::Tcp) // what was still queued never reached the printer
+        QVERIFY(slowPrinter.received().size() < payload.size());
 }
 
 QTEST_GUILESS_MAIN(tst_Transports)

@@ -21,6 +21,8 @@ private Q_SLOTS:
     void closeReturnsTheLibraryResult();
     void missingLibraryFailsClearly();
     void missingEntryPointFailsClearly();
+    void optionalEntryPoints_data();
+    void optionalEntryPoints();
     void unknownKindNeedsNoLibrary();
 
 private:
@@ -217,6 +219,31 @@ void tst_OpenPort::missingEntryPointFailsClearly()
         QVERIFY2(QString::fromUtf8(error.what()).contains(QLatin1String("POS_StartDoc")),
                  error.what());
     }
+}
+
+void tst_OpenPort::optionalEntryPoints_data()
+{
+    QTest::addColumn<QString>("library");
+    QTest::addColumn<bool>("hasThem");
+    QTest::newRow("a library without them") << QStringLiteral(RECORDING_POS_LIBRARY) << false;
+    QTest::newRow("the printer library") << QStringLiteral(NVPOS_LIBRARY) << true;
+}
+
+void tst_OpenPort::optionalEntryPoints()
+{
+    QFETCH(QString, library);
+    QFETCH(bool, hasThem);
+    Printer::PosLibrary pos(library);
+    const auto stopAtOnce = [](std::int64_t, std::int64_t, void *) -> std::int32_t {
+        return 1;
+    };
+    QCOMPARE(pos.setProgressCallback(stopAtOnce, nullptr), hasThem);
+    QCOMPARE(pos.setProgressCallback(nullptr, nullptr), hasThem);
+    // The printer library refuses a handle it never issued, and tells why; the other has no
+    // reasons to give, and its calls work all the same.
+    pos.POS_WriteFile(987654, "x", 1);
+    QCOMPARE(pos.lastErrorText(),
+             hasThem ? QStringLiteral("No open connection has handle 987654") : QString());
 }
 
 void tst_OpenPort::unknownKindNeedsNoLibrary()
