@@ -247,6 +247,7 @@ public:
     SocketConnection(int fd, std::string address)
         : m_fd(fd)
         , m_address(std::move(address))
+        , m_ackedAtConnect(inspect().bytesAcked)
     {}
 
     Result write(const char *data, std::int32_t count, Progress &progress) override
@@ -299,14 +300,17 @@ private:
         std::size_t sent = 0;
         std::int64_t acked = 0;
         // The count of acknowledged bytes survives a reset, unlike the send queue, which the
-        // system empties then; it is the one to go by where the system has it.
-        const std::int64_t ackedBefore = inspect().bytesAcked;
+        // system empties then; it is the one to go by where the system has it. It counts from
+        // the connect, and a failed earlier write may still have bytes on their way: only what
+        // was acknowledged beyond everything sent before this write belongs to it.
+        const std::int64_t sentBefore = m_sentTotal;
         for (;;) {
             while (sent < count) {
                 const std::size_t chunk = std::min(count - sent, WriteChunk);
                 const ssize_t n = ::send(fd, data + sent, chunk, MSG_NOSIGNAL | MSG_DONTWAIT);
                 if (n > 0) {
                     sent += static_cast<std::size_t>(n);
+                    m_sentTotal += n;
                     deadline = Clock::now() + patience;
                     continue;
                 }
@@ -319,8 +323,8 @@ private:
             discardReplies();
             const State state = inspect();
             std::int64_t nowAcked = acked;
-            if (ackedBefore >= 0 && state.bytesAcked >= 0)
-                nowAcked = state.bytesAcked - ackedBefore;
+            if (m_ackedAtConnect >= 0 && state.bytesAcked >= 0)
+                nowAcked = state.bytesAcked - m_ackedAtConnect - sentBefore;
             else if (state.open)
                 nowAcked = static_cast<std::int64_t>(sent) - state.unacked;
             nowAcked = std::min(nowAcked, static_cast<std::int64_t>(sent));
@@ -424,6 +428,8 @@ private:
     std::string m_address;
     bool m_peerClosed = false;
     int m_readError = 0;
+    std::int64_t m_ackedAtConnect; // the handshake counts too
+    std::int64_t m_sentTotal = 0;
 };
 
 struct AddrInfoDeleter
