@@ -53,6 +53,17 @@ QStringList QtDialogs::getOpenFileNames(const QStringList &nameFilters)
     return dialog.selectedFiles();
 }
 
+bool QtDialogs::confirm(const QString &caption, const QString &question)
+{
+    QMessageBox box(QMessageBox::Question,
+                    caption.isEmpty() ? QGuiApplication::applicationDisplayName() : caption,
+                    question,
+                    QMessageBox::Yes | QMessageBox::No,
+                    m_parent);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 void reportUnhandledError(Dialogs &dialogs, const std::exception &error)
 {
     dialogs.showMessage(MessageIcon::Critical,

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <userinterface.h>
+
 #include <QString>
 #include <QStringList>
 
@@ -9,25 +11,15 @@ class QWidget;
 
 namespace App {
 
-enum class MessageIcon { None, Information, Warning, Critical };
+using Commands::MessageIcon;
 
-// Everything a command asks of the user goes through here, so that tests and the
-// command-line tool can stand in for the modal boxes and the file dialog.
-class Dialogs
+// The window's dialogs: the commands' messages and file dialog, and the questions the
+// window asks itself, so that tests can stand in for all of them.
+class Dialogs : public Commands::Dialogs
 {
 public:
-    virtual ~Dialogs() = default;
-
-    // A modal box with an OK button. An empty caption shows the application's title.
-    virtual void showMessage(MessageIcon icon,
-                             const QString &caption,
-                             const QString &text,
-                             const QString &details = QString())
-            = 0;
-
-    // The Open dialog with several files allowed; the chosen paths in the dialog's order,
-    // or an empty list when the user cancelled.
-    virtual QStringList getOpenFileNames(const QStringList &nameFilters) = 0;
+    // A modal question with Yes and No buttons; true for Yes.
+    virtual bool confirm(const QString &caption, const QString &question) = 0;
 };
 
 // The real modal boxes and file dialog, parented to a window.
@@ -41,6 +33,7 @@ public:
                      const QString &text,
                      const QString &details) override;
     QStringList getOpenFileNames(const QStringList &nameFilters) override;
+    bool confirm(const QString &caption, const QString &question) override;
 
 private:
     QWidget *m_parent;

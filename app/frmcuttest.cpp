@@ -1,17 +1,23 @@
 #include "frmcuttest.h"
 
 #include "dialogs.h"
-#include "printoutcommand.h"
+#include "progresswindow.h"
 
-#include <defaultaddress.h>
+#include <downloadcommand.h>
 #include <installedprinters.h>
+#include <printoutcommand.h>
+#include <settings.h>
 
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QThread>
+
+#include <memory>
 
 namespace App {
 
@@ -74,6 +80,11 @@ FrmCutTest::FrmCutTest(Printer::PosLibrary &library, Dialogs *dialogs, QWidget *
 
     createControls();
     fitFontToLayout();
+    m_progress = new ProgressWindow(this);
+    connect(m_progress, &ProgressWindow::stopClicked, this, &FrmCutTest::stopClicked);
+    connect(&m_runner, &CommandRunner::stageChanged, m_progress, &ProgressWindow::setStage);
+    connect(&m_runner, &CommandRunner::bytesMoved, m_progress, &ProgressWindow::setBytesMoved);
+    connect(&m_runner, &CommandRunner::finished, this, &FrmCutTest::commandEnded);
     Form_Load();
 }
 
@@ -90,7 +101,7 @@ void FrmCutTest::createControls()
     Combo1->setEditText(QStringLiteral("Combo1"));
     Label2 = label(this, "Label2", QStringLiteral("IP:"), twips(105, 570, 255, 255));
     Text1 = place<QLineEdit>(this, "Text1", twips(675, 540, 1575, 285));
-    Text1->setText(Controls::defaultPrinterAddress());
+    Text1->setText(Commands::defaultPrinterAddress());
     Label3 = label(this, "Label3", QStringLiteral("Driver:"), twips(105, 990, 495, 255));
     Combo2 = dropDownList(this, "Combo2", twips(735, 945, 2115, 315));
     Label4 = label(this, "Label4", QStringLiteral("Baundrate:"), twips(105, 1365, 840, 255));
@@ -127,7 +138,7 @@ void FrmCutTest::fitFontToLayout()
                                                        {Label5, Label5->text()},
                                                        {CmdDownload, CmdDownload->text()},
                                                        {CmdPrintOut, CmdPrintOut->text()},
-                                                       {Text1, Controls::defaultPrinterAddress()}};
+                                                       {Text1, Commands::defaultPrinterAddress()}};
     constexpr qreal SmallestPointSize = 6.0;
     constexpr int TextMargins = 8; // frame and padding of a text box
     QFont f = font();
@@ -180,8 +191,7 @@ void FrmCutTest::Form_Load()
         Combo4->addItem(QString::number(i + 1));
     Combo4->setCurrentIndex(0);
 
-    Combo2->addItems(Printer::installedPrinters());
-    Combo2->setCurrentIndex(Combo2->count() > 0 ? 0 : -1);
+    listPrinters();
 
     // Transparent parts of a picture show the window's background, as on screen.
     Picture1.setBackground(palette().color(QPalette::Base));
@@ -227,21 +237,146 @@ void FrmCutTest::Combo1_Change()
     applyConnectionKind();
 }
 
+void FrmCutTest::listPrinters()
+{
+    // A print server that is slow to answer must not hold the window back; the list fills
+    // in when the answer comes.
+    auto names = std::make_shared<QStringList>();
+    QThread *lister = QThread::create([names] { *names = Printer::installedPrinters(); });
+    connect(lister, &QThread::finished, lister, &QObject::deleteLater);
+    connect(lister, &QThread::finished, this, [this, names] {
+        Combo2->addItems(*names);
+        Combo2->setCurrentIndex(Combo2->count() > 0 ? 0 : -1);
+        Q_EMIT printersListed();
+    });
+    lister->start();
+}
+
 void FrmCutTest::CmdDownload_Click()
 {
     runGuarded(*m_dialogs, [this] {
-        Download(m_library, portSettings(), *m_dialogs, *this, Picture1, m_state);
+        if (m_runner.isRunning())
+            return;
+        const QStringList paths = m_dialogs->getOpenFileNames(Commands::downloadNameFilters());
+        if (paths.isEmpty())
+            return;
+        setCommandsEnabled(false);
+        setImageNumbers(int(paths.size()));
+        const Printer::PortSettings port = portSettings();
+        const qint64 capacity = Commands::nvCapacitySetting();
+        startCommand(CmdDownload->text(),
+                     [this, port, paths, capacity](Commands::Progress &progress) {
+                         return Commands::downloadPictures(
+                                 m_library, port, paths, Picture1, m_runState, capacity, &progress);
+                     });
     });
+}
+
+void FrmCutTest::CmdPrintOut_Click()
+{
+    runGuarded(*m_dialogs, [this] {
+        if (m_runner.isRunning())
+            return;
+        setCommandsEnabled(false);
+        const Printer::PortSettings port = portSettings();
+        const QString imageNumber = Combo4->currentText();
+        const int mode = Combo5->currentIndex();
+        startCommand(CmdPrintOut->text(),
+                     [this, port, imageNumber, mode](Commands::Progress &progress) {
+                         return Commands::PrintOut(
+                                 m_library, port, imageNumber, mode, m_runState, &progress);
+                     });
+    });
+}
+
+void FrmCutTest::startCommand(const QString &title, CommandRunner::Work work)
+{
+    const Printer::PortSettings port = portSettings();
+    m_runState = m_state;
+    m_progress->begin(title, Commands::describeTarget(port), Commands::serialBaudRate(port));
+    m_runner.start(std::move(work));
+}
+
+void FrmCutTest::stopClicked()
+{
+    runGuarded(*m_dialogs, [this] {
+        if (!m_runner.isRunning() || m_runner.stopRequested())
+            return;
+        // Before the first byte a stop loses nothing; once bytes move it breaks the
+        // definition the printer is receiving, so the user decides.
+        if (m_runner.stage() == Commands::Progress::Stage::Sending
+            && !confirm(tr("Stop"),
+                        tr("The printer is receiving the data. If you stop now, it keeps a "
+                           "partial definition and must be switched off and on before the "
+                           "next download.\n\nStop sending?"))) {
+            return;
+        }
+        if (m_runner.isRunning()) {
+            m_runner.requestStop();
+            m_progress->setStopping();
+        }
+    });
+}
+
+bool FrmCutTest::confirm(const QString &caption, const QString &question)
+{
+    // The command may end while the question is up; its outcome waits for the answer.
+    m_asking = true;
+    const bool yes = m_dialogs->confirm(caption, question);
+    m_asking = false;
+    if (m_outcomeWaits) {
+        m_outcomeWaits = false;
+        QMetaObject::invokeMethod(this, &FrmCutTest::showOutcome, Qt::QueuedConnection);
+    }
+    return yes;
+}
+
+void FrmCutTest::commandEnded(const Commands::Outcome &outcome)
+{
+    m_state = m_runState;
+    m_outcome = outcome;
+    m_progress->end();
+    setCommandsEnabled(true);
+    if (m_asking) {
+        m_outcomeWaits = true;
+        return;
+    }
+    showOutcome();
+}
+
+void FrmCutTest::showOutcome()
+{
+    // The user reads the outcome in a window that is usable again.
+    runGuarded(*m_dialogs, [this] { m_dialogs->show(m_outcome); });
+    Q_EMIT commandFinished();
+    if (m_closeWhenDone)
+        close();
+}
+
+void FrmCutTest::closeEvent(QCloseEvent *event)
+{
+    if (!m_runner.isRunning()) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    if (m_closeWhenDone)
+        return;
+    if (!confirm(tr("Close"),
+                 tr("A command is still talking to the printer. Stop it and close the window?")))
+        return;
+    // Closes once the outcome has been shown, also when the command ended meanwhile.
+    m_closeWhenDone = true;
+    if (m_runner.isRunning()) {
+        m_runner.requestStop();
+        m_progress->setStopping();
+    }
 }
 
 void FrmCutTest::setCommandsEnabled(bool enabled)
 {
     CmdDownload->setEnabled(enabled);
     CmdPrintOut->setEnabled(enabled);
-    if (enabled)
-        QGuiApplication::restoreOverrideCursor();
-    else
-        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
 }
 
 void FrmCutTest::setImageNumbers(int count)
@@ -250,18 +385,6 @@ void FrmCutTest::setImageNumbers(int count)
     for (int i = 1; i <= count; ++i)
         Combo4->addItem(QString::number(i));
     Combo4->setCurrentIndex(0);
-}
-
-void FrmCutTest::CmdPrintOut_Click()
-{
-    runGuarded(*m_dialogs, [this] {
-        PrintOut(m_library,
-                 portSettings(),
-                 Combo4->currentText(),
-                 Combo5->currentIndex(),
-                 *m_dialogs,
-                 m_state);
-    });
 }
 
 } // namespace App

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "commandstate.h"
-#include "downloadcommand.h"
+#include "commandrunner.h"
 
+#include <commandstate.h>
 #include <picturesurface.h>
 #include <portconnection.h>
 
@@ -10,6 +10,7 @@
 
 #include <memory>
 
+class QCloseEvent;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -22,10 +23,12 @@ class PosLibrary;
 namespace App {
 
 class Dialogs;
+class ProgressWindow;
 
 // The program's one window: the connection settings, the two commands and the
-// off-screen drawing surface the download rasterises on.
-class FrmCutTest : public QWidget, private DownloadHost
+// off-screen drawing surface the download rasterises on. The commands' slow work runs on a
+// thread of their own while the window shows their progress.
+class FrmCutTest : public QWidget
 {
     Q_OBJECT
 
@@ -39,7 +42,11 @@ public:
     // The window's settings as plain values, read once when a command starts.
     Printer::PortSettings portSettings() const;
 
-    const CommandState &commandState() const { return m_state; }
+    const Commands::CommandState &commandState() const { return m_state; }
+
+    // Whether a command is running; its outcome is shown when it ends.
+    bool isBusy() const { return m_runner.isRunning(); }
+    ProgressWindow *progressWindow() const { return m_progress; }
 
     // The hidden drawing surface that pictures are rasterised on; never shown.
     const NvImage::PictureSurface &picture1() const { return Picture1; }
@@ -61,6 +68,15 @@ public:
     QLabel *Label5 = nullptr;
     QComboBox *Combo5 = nullptr;
 
+Q_SIGNALS:
+    // A command ended and its outcome was shown.
+    void commandFinished();
+    // The printer queue list has been filled in.
+    void printersListed();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
 private:
     void createControls();
     void fitFontToLayout();
@@ -72,14 +88,29 @@ private:
     void CmdDownload_Click();
     void CmdPrintOut_Click();
 
-    void setCommandsEnabled(bool enabled) override;
-    void setImageNumbers(int count) override;
+    void setCommandsEnabled(bool enabled);
+    void setImageNumbers(int count);
+    void listPrinters();
+
+    void startCommand(const QString &title, CommandRunner::Work work);
+    void stopClicked();
+    bool confirm(const QString &caption, const QString &question);
+    void commandEnded(const Commands::Outcome &outcome);
+    void showOutcome();
 
     Printer::PosLibrary &m_library;
     std::unique_ptr<Dialogs> m_ownDialogs;
     Dialogs *m_dialogs = nullptr;
-    CommandState m_state;
+    Commands::CommandState m_state;
+    // The running command's copy; the window's own is updated when the command ends.
+    Commands::CommandState m_runState;
     NvImage::PictureSurface Picture1;
+    CommandRunner m_runner;
+    ProgressWindow *m_progress = nullptr;
+    Commands::Outcome m_outcome;
+    bool m_asking = false;       // a question is up; an outcome waits for its answer
+    bool m_outcomeWaits = false; // the command ended while a question was up
+    bool m_closeWhenDone = false;
 };
 
 } // namespace App

@@ -2,8 +2,9 @@
 
 #include "consoledialogs.h"
 
+#include "streamoutput.h"
+
 #include <commandstate.h>
-#include <defaultaddress.h>
 #include <downloadcommand.h>
 #include <errors.h>
 #include <installedprinters.h>
@@ -13,10 +14,11 @@
 #include <portconnection.h>
 #include <poslibrary.h>
 #include <printoutcommand.h>
+#include <settings.h>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QSaveFile>
+#include <QRegularExpression>
 
 #include <functional>
 #include <map>
@@ -75,9 +77,9 @@ void addPortOptions(QCommandLineParser &parser)
     parser.addOption({QStringLiteral("ip"),
                       QStringLiteral("The printer's address for ETHERNET, host or host:port "
                                      "(default %1).")
-                              .arg(Controls::defaultPrinterAddress()),
+                              .arg(Commands::defaultPrinterAddress()),
                       QStringLiteral("address"),
-                      Controls::defaultPrinterAddress()});
+                      Commands::defaultPrinterAddress()});
     parser.addOption({QStringLiteral("printer"),
                       QStringLiteral("The printer queue for DRIVER (default: the first "
                                      "installed queue)."),
@@ -87,6 +89,35 @@ void addPortOptions(QCommandLineParser &parser)
                                      "(default 19200)."),
                       QStringLiteral("rate"),
                       QStringLiteral("19200")});
+}
+
+void addCapacityOption(QCommandLineParser &parser)
+{
+    parser.addOption({QStringLiteral("nv-capacity"),
+                      QStringLiteral("The printer's NV memory in bytes, which the pictures' NV "
+                                     "data must fit (default %1, or %2 when set).")
+                              .arg(NvImage::DefaultNvCapacity)
+                              .arg(QLatin1String(Commands::NvCapacityVariable)),
+                      QStringLiteral("bytes")});
+}
+
+// --nv-capacity, else the environment's setting.
+bool nvCapacity(const QCommandLineParser &parser, qint64 &capacity, const Context &c, int &status)
+{
+    if (!parser.isSet(QStringLiteral("nv-capacity"))) {
+        capacity = Commands::nvCapacitySetting();
+        return true;
+    }
+    const auto value = Commands::parseNvCapacity(parser.value(QStringLiteral("nv-capacity")));
+    if (!value) {
+        status = usage(c,
+                       QStringLiteral("--nv-capacity must be a number of bytes from %1 to %2.")
+                               .arg(Commands::MinNvCapacity)
+                               .arg(Commands::MaxNvCapacity));
+        return false;
+    }
+    capacity = *value;
+    return true;
 }
 
 // Parses a subcommand's options; returns false and sets status when it is done already.
@@ -122,6 +153,13 @@ bool portSettings(const QCommandLineParser &parser,
                   int &status)
 {
     settings.portText = parser.value(QStringLiteral("port"));
+    if (Printer::portKindOf(settings.portText) == Printer::PortKind::Unknown) {
+        status = usage(c,
+                       QStringLiteral("unknown port '%1': use ETHERNET, COM1..COM9, LPT1..LPT3, "
+                                      "DRIVER, or a device as COM:/path or LPT:/path.")
+                               .arg(settings.portText));
+        return false;
+    }
     settings.ipText = parser.value(QStringLiteral("ip"));
     settings.baudText = parser.value(QStringLiteral("baud"));
     if (!BaudRates.contains(settings.baudText)) {
@@ -138,18 +176,6 @@ bool portSettings(const QCommandLineParser &parser,
     return true;
 }
 
-QString describeTarget(const Printer::PortSettings &port)
-{
-    switch (Printer::portKindOf(port.portText)) {
-    case Printer::PortKind::Ethernet:
-        return port.ipText.trimmed();
-    case Printer::PortKind::Driver:
-        return QStringLiteral("queue \"%1\"").arg(port.printerName);
-    default:
-        return port.portText;
-    }
-}
-
 Printer::PosLibrary &library()
 {
     static Printer::PosLibrary instance(Printer::PosLibrary::defaultFileName());
@@ -164,6 +190,7 @@ int download(const QStringList &arguments, const Context &c)
                                                 "1 to n in this order."),
                                  QStringLiteral("PICTURE..."));
     addPortOptions(parser);
+    addCapacityOption(parser);
     int status = Success;
     if (!parse(parser, QStringLiteral("download"), arguments, c, status))
         return status;
@@ -173,14 +200,17 @@ int download(const QStringList &arguments, const Context &c)
     Printer::PortSettings port;
     if (!portSettings(parser, port, c, status))
         return status;
+    qint64 capacity = 0;
+    if (!nvCapacity(parser, capacity, c, status))
+        return status;
 
     ConsoleDialogs dialogs(pictures, c.err);
-    const bool serial = Printer::portKindOf(port.portText) == Printer::PortKind::Serial;
-    ConsoleProgress progress(describeTarget(port), serial ? port.baudText.toInt() : 0, c.err);
+    ConsoleProgress progress(Commands::describeTarget(port), Commands::serialBaudRate(port), c.err);
     NvImage::PictureSurface surface;
-    App::CommandState state;
-    App::Download(library(), port, dialogs, progress, surface, state);
-    return dialogs.failed() ? Failure : Success;
+    Commands::CommandState state;
+    const Commands::Outcome outcome = Commands::Download(
+            library(), port, dialogs, progress, surface, state, capacity, &progress);
+    return outcome.succeeded() ? Success : Failure;
 }
 
 int printOut(const QStringList &arguments, const Context &c)
@@ -199,6 +229,14 @@ int printOut(const QStringList &arguments, const Context &c)
         return status;
     if (parser.positionalArguments().size() != 1)
         return usage(c, QStringLiteral("print needs exactly one image number."));
+    // Only plain numbers: the window's list holds nothing else, and "abc" would print image 0.
+    const QString number = parser.positionalArguments().constFirst();
+    static const QRegularExpression decimal(QStringLiteral("^[0-9]{1,3}$"));
+    if (!decimal.match(number).hasMatch() || number.toInt() < 1 || number.toInt() > 255)
+        return usage(c,
+                     QStringLiteral("the image number must be a whole number from 1 to 255, "
+                                    "not '%1'.")
+                             .arg(number));
     const int mode = int(Modes.indexOf(parser.value(QStringLiteral("mode"))));
     if (mode < 0)
         return usage(
@@ -209,16 +247,18 @@ int printOut(const QStringList &arguments, const Context &c)
         return status;
 
     ConsoleDialogs dialogs({}, c.err);
-    App::CommandState state;
+    ConsoleProgress progress(Commands::describeTarget(port), Commands::serialBaudRate(port), c.err);
+    Commands::CommandState state;
     try {
-        App::PrintOut(
-                library(), port, parser.positionalArguments().constFirst(), mode, dialogs, state);
+        const Commands::Outcome outcome
+                = Commands::PrintOut(library(), port, number, mode, state, &progress);
+        dialogs.show(outcome);
+        return outcome.succeeded() ? Success : Failure;
     } catch (const std::exception &error) {
         print(c.err,
               QStringLiteral("nvlogo-cli: error: %1\n").arg(QString::fromUtf8(error.what())));
         return Failure;
     }
-    return dialogs.failed() ? Failure : Success;
 }
 
 int stream(const QStringList &arguments, const Context &c)
@@ -230,6 +270,7 @@ int stream(const QStringList &arguments, const Context &c)
     parser.addOption({{QStringLiteral("o"), QStringLiteral("output")},
                       QStringLiteral("Where to write the stream."),
                       QStringLiteral("file")});
+    addCapacityOption(parser);
     int status = Success;
     if (!parse(parser, QStringLiteral("stream"), arguments, c, status))
         return status;
@@ -238,34 +279,49 @@ int stream(const QStringList &arguments, const Context &c)
         return usage(c, QStringLiteral("stream needs at least one picture."));
     if (!parser.isSet(QStringLiteral("output")))
         return usage(c, QStringLiteral("stream needs -o FILE."));
+    qint64 capacity = 0;
+    if (!nvCapacity(parser, capacity, c, status))
+        return status;
 
     ConsoleDialogs dialogs({}, c.err);
     try {
         // The same limits as a download, so that the stream is the one a download sends.
-        if (!NvImage::totalFileSizeAccepted(NvImage::totalFileSize(pictures))) {
-            dialogs.showMessage(
-                    App::MessageIcon::Warning, QString(), App::graphSizeOutOfRangeText());
+        const qint32 total = NvImage::totalFileSize(pictures);
+        if (!NvImage::totalFileSizeAccepted(total)) {
+            dialogs.showMessage(Commands::MessageIcon::Warning,
+                                QString(),
+                                Commands::graphSizeOutOfRangeText(),
+                                QStringLiteral("The pictures take %1 bytes on disk; together "
+                                               "they must stay below %2 bytes.")
+                                        .arg(total)
+                                        .arg(NvImage::TotalFileSizeLimit));
             return Failure;
         }
         NvImage::PictureSurface surface;
-        const QByteArray bytes = NvImage::buildNvImageStream(pictures, surface);
-        // Written whole or not at all.
-        QSaveFile file(parser.value(QStringLiteral("output")));
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()
-            || !file.commit()) {
-            dialogs.showMessage(
-                    App::MessageIcon::Critical,
-                    QString(),
-                    QStringLiteral("Cannot write %1: %2").arg(file.fileName(), file.errorString()));
+        NvImage::ImageSize size;
+        const QByteArray bytes = NvImage::buildNvImageStream(pictures, surface, size, capacity);
+        const QString output = parser.value(QStringLiteral("output"));
+        const QString error = writeStreamOutput(output, bytes);
+        if (!error.isEmpty()) {
+            dialogs.showMessage(Commands::MessageIcon::Critical,
+                                QString(),
+                                QStringLiteral("Cannot write %1: %2").arg(output, error));
             return Failure;
         }
         print(c.err,
               QStringLiteral("Wrote %1 bytes (%2 NV images) to %3\n")
                       .arg(bytes.size())
                       .arg(pictures.size())
-                      .arg(file.fileName()));
+                      .arg(output));
+    } catch (const NvImage::NvCapacityError &error) {
+        dialogs.showMessage(Commands::MessageIcon::Warning,
+                            QString(),
+                            Commands::graphSizeOutOfRangeText(),
+                            error.message());
+        return Failure;
     } catch (const std::exception &error) {
-        dialogs.showMessage(App::MessageIcon::Critical, QString(), QString::fromUtf8(error.what()));
+        dialogs.showMessage(
+                Commands::MessageIcon::Critical, QString(), QString::fromUtf8(error.what()));
         return Failure;
     }
     return Success;
@@ -279,7 +335,10 @@ int printers(const QStringList &arguments, const Context &c)
         return status;
     if (!parser.positionalArguments().isEmpty())
         return usage(c, QStringLiteral("printers takes no arguments."));
-    for (const QString &name : Printer::installedPrinters())
+    const QStringList names = Printer::installedPrinters();
+    if (names.isEmpty())
+        print(c.err, QStringLiteral("nvlogo-cli: no printer queue is installed.\n"));
+    for (const QString &name : names)
         print(c.out, name + QLatin1Char('\n'));
     return Success;
 }

@@ -1,24 +1,34 @@
 #include "consoledialogs.h"
 
-#include <QThread>
+#include <csignal>
 
 #include <unistd.h>
 
 namespace Cli {
+
+namespace {
+
+volatile std::sig_atomic_t g_stopSignal = 0;
+
+void onTerminationSignal(int signal)
+{
+    g_stopSignal = signal;
+}
+
+} // namespace
 
 ConsoleDialogs::ConsoleDialogs(QStringList pictures, std::FILE *out)
     : m_pictures(std::move(pictures))
     , m_out(out)
 {}
 
-void ConsoleDialogs::showMessage(App::MessageIcon icon,
+void ConsoleDialogs::showMessage(Commands::MessageIcon icon,
                                  const QString &caption,
                                  const QString &text,
                                  const QString &details)
 {
     Q_UNUSED(caption)
-    const bool failure = icon != App::MessageIcon::Information;
-    m_failed = m_failed || failure;
+    const bool failure = icon != Commands::MessageIcon::Information;
     std::fprintf(m_out, "nvlogo-cli: %s%s\n", failure ? "error: " : "", qPrintable(text));
     if (!details.isEmpty())
         std::fprintf(m_out, "nvlogo-cli: %s\n", qPrintable(details));
@@ -37,58 +47,67 @@ ConsoleProgress::ConsoleProgress(QString target, int baudRate, std::FILE *out)
     , m_out(out)
 {}
 
-ConsoleProgress::~ConsoleProgress()
+void ConsoleProgress::stageChanged(Stage stage)
 {
-    sendingFinished();
-}
-
-void ConsoleProgress::sendingStarted(qint64 byteCount)
-{
-    m_byteCount = byteCount;
-    m_timer.start();
-    m_sending = true;
-    report(false);
-    // The write blocks this thread, so the line is kept up to date from another one.
-    m_ticker.reset(QThread::create([this] {
-        while (m_sending.load()) {
-            for (int waited = 0; waited < IntervalMs && m_sending.load(); waited += 50)
-                QThread::msleep(50);
-            if (m_sending.load())
-                report(false);
-        }
-    }));
-    m_ticker->start();
-}
-
-void ConsoleProgress::sendingFinished()
-{
-    if (!m_ticker)
-        return;
-    m_sending = false;
-    m_ticker->wait();
-    m_ticker.reset();
-    report(true);
-}
-
-void ConsoleProgress::report(bool last)
-{
-    const qint64 seconds = m_timer.elapsed() / 1000;
-    QString line = QStringLiteral("Sending %1 bytes to %2: %3 s")
-                           .arg(m_byteCount)
-                           .arg(m_target)
-                           .arg(seconds);
-    if (m_baudRate > 0) {
-        // Ten bits on the line for each byte: start, eight data bits, stop.
-        const qint64 estimate = (m_byteCount * 10 + m_baudRate - 1) / m_baudRate;
-        line += QStringLiteral(" of about %1 s").arg(estimate);
+    if (stage == Stage::Sending) {
+        m_sending.start();
+        m_reported = false;
+    } else if (stage == Stage::Closing && m_lineOpen) {
+        // A message may follow; it gets a line of its own.
+        std::fputs("\n", m_out);
+        m_lineOpen = false;
     }
-    if (last)
-        line += QStringLiteral(", done");
+}
+
+void ConsoleProgress::bytesMoved(qint64 moved, qint64 total)
+{
+    const bool last = moved >= total && total > 0;
+    if (m_reported && !last && m_sinceReport.elapsed() < IntervalMs)
+        return;
+    report(moved, total, last);
+}
+
+bool ConsoleProgress::stopRequested() const
+{
+    return terminationRequested();
+}
+
+void ConsoleProgress::report(qint64 moved, qint64 total, bool last)
+{
+    m_reported = true;
+    m_sinceReport.start();
+    QString line = QStringLiteral("Sending to %1: %2 of %3 bytes reached the printer, %4 s")
+                           .arg(m_target)
+                           .arg(moved)
+                           .arg(total)
+                           .arg(m_sending.isValid() ? m_sending.elapsed() / 1000 : 0);
+    if (m_baudRate > 0 && !last) {
+        // Ten bits on the line for each byte: start, eight data bits, stop.
+        const qint64 left = ((total - moved) * 10 + m_baudRate - 1) / m_baudRate;
+        line += QStringLiteral(", about %1 s left").arg(left);
+    }
     // On a terminal the line is redrawn in place; in a log each report is a line of its own.
     const bool terminal = isatty(fileno(m_out));
-    std::fprintf(
-            m_out, terminal ? "\r%s%s" : "%s%s", qPrintable(line), terminal && !last ? "" : "\n");
+    const bool endLine = !terminal || last;
+    std::fprintf(m_out, terminal ? "\r%s\033[K%s" : "%s%s", qPrintable(line), endLine ? "\n" : "");
+    m_lineOpen = !endLine;
     std::fflush(m_out);
+}
+
+void stopOnTerminationSignals()
+{
+    struct sigaction action = {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    // A second signal ends the program the usual way.
+    action.sa_flags = SA_RESETHAND;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
+}
+
+bool terminationRequested()
+{
+    return g_stopSignal != 0;
 }
 
 } // namespace Cli

@@ -1,68 +1,68 @@
 #pragma once
 
-#include <dialogs.h>
 #include <downloadcommand.h>
+#include <userinterface.h>
 
 #include <QElapsedTimer>
 #include <QStringList>
 
-#include <atomic>
 #include <cstdio>
-#include <memory>
-
-class QThread;
 
 namespace Cli {
 
-// The window's messages, printed to standard error; the file dialog answers with the
-// pictures named on the command line.
-class ConsoleDialogs final : public App::Dialogs
+// The window's messages, printed to standard error, the details under the message; the
+// file dialog answers with the pictures named on the command line.
+class ConsoleDialogs final : public Commands::Dialogs
 {
 public:
     explicit ConsoleDialogs(QStringList pictures, std::FILE *out = stderr);
 
-    void showMessage(App::MessageIcon icon,
+    void showMessage(Commands::MessageIcon icon,
                      const QString &caption,
                      const QString &text,
                      const QString &details = QString()) override;
     QStringList getOpenFileNames(const QStringList &nameFilters) override;
 
-    // Whether any message reported a failure (everything but information).
-    bool failed() const { return m_failed; }
-
 private:
     QStringList m_pictures;
     std::FILE *m_out;
-    bool m_failed = false;
 };
 
-// A download has no window to change; it shows a progress line on standard error while
-// the stream goes out.
-class ConsoleProgress final : public App::DownloadHost
+// A command has no window to change; it shows a progress line on standard error with the
+// bytes that reached the printer, as the printer library reports them. A stop is asked for
+// by a termination signal (see stopOnTerminationSignals).
+class ConsoleProgress final : public Commands::Progress, public Commands::DownloadHost
 {
 public:
     // baudRate: the serial line's speed, to estimate how long the write takes; 0 if unknown.
     ConsoleProgress(QString target, int baudRate, std::FILE *out = stderr);
-    ~ConsoleProgress() override;
 
     void setCommandsEnabled(bool) override {}
     void setImageNumbers(int) override {}
-    void sendingStarted(qint64 byteCount) override;
-    void sendingFinished() override;
 
-    // Seconds between progress lines; the first line comes at once.
+    void stageChanged(Stage stage) override;
+    void bytesMoved(qint64 moved, qint64 total) override;
+    bool stopRequested() const override;
+
+    // Time between progress lines; the first and the last come at once.
     static constexpr int IntervalMs = 1000;
 
 private:
-    void report(bool last);
+    void report(qint64 moved, qint64 total, bool last);
 
     QString m_target;
     int m_baudRate;
     std::FILE *m_out;
-    qint64 m_byteCount = 0;
-    QElapsedTimer m_timer;
-    std::unique_ptr<QThread> m_ticker;
-    std::atomic<bool> m_sending{false};
+    QElapsedTimer m_sending;
+    QElapsedTimer m_sinceReport;
+    bool m_reported = false;
+    bool m_lineOpen = false;
 };
+
+// From now on SIGINT, SIGTERM and SIGHUP ask the running command to stop (a second one
+// ends the program at once), so that it closes its connection and leaves no scratch file.
+void stopOnTerminationSignals();
+// Whether such a signal came.
+bool terminationRequested();
 
 } // namespace Cli

@@ -1,4 +1,5 @@
 #include "commands.h"
+#include "consoledialogs.h"
 
 #include <QCoreApplication>
 
@@ -8,5 +9,6 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("nvlogo-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(NVLOGO_VERSION));
+    Cli::stopOnTerminationSignals();
     return Cli::run(QCoreApplication::arguments().mid(1));
 }

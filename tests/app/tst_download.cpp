@@ -2,8 +2,12 @@
 #include "recordingdialogs.h"
 #include "recordinglibrary.h"
 #include "tcpsink.h"
+#include "windowdriver.h"
 
+#include <commandstate.h>
+#include <downloadcommand.h>
 #include <frmcuttest.h>
+#include <nvimagefile.h>
 
 #include <QComboBox>
 #include <QDir>
@@ -14,7 +18,7 @@
 #include <QTest>
 
 using App::FrmCutTest;
-using App::MessageIcon;
+using Commands::MessageIcon;
 
 namespace {
 
@@ -93,6 +97,7 @@ private Q_SLOTS:
     void everyWayOutCleansUp_data();
     void everyWayOutCleansUp();
     void deliversTheStreamOverTcp();
+    void stopBeforeSendingSendsNothing();
 
 private:
     QStringList calls() { return m_rec->calls(); }
@@ -135,7 +140,7 @@ void tst_Download::cleanup()
 void tst_Download::download(const QStringList &paths)
 {
     m_dialogs.answers.append(paths);
-    QTest::mouseClick(m_window->CmdDownload, Qt::LeftButton);
+    QVERIFY(clickAndWait(*m_window, m_window->CmdDownload));
 }
 
 void tst_Download::cancelChangesNothing()
@@ -249,7 +254,7 @@ void tst_Download::everyWayOutCleansUp_data()
                                            << "" << true;
     QTest::newRow("262125 bytes are refused") << "sum 262125"
                                               << "Graph size out of range!"
-                                              << "" << false;
+                                              << "below 262125 bytes" << false;
     QTest::newRow("256 pictures") << "256 pictures"
                                   << "Unexpect error!"
                                   << "255" << false;
@@ -276,7 +281,7 @@ void tst_Download::everyWayOutCleansUp_data()
                                         << "" << false;
     QTest::newRow("write fails") << "write fails"
                                  << "Fail to send to printer,please check!"
-                                 << "" << true;
+                                 << "result -5" << true;
     QTest::newRow("printer library lacks an entry point") << "no StartDoc"
                                                           << "Unexpect error!"
                                                           << "POS_StartDoc" << true;
@@ -365,7 +370,7 @@ void tst_Download::deliversTheStreamOverTcp()
     const QStringList paths = {savePicture(dir, QStringLiteral("a.bmp"), {100, 50}, "BMP"),
                                savePicture(dir, QStringLiteral("b.jpg"), {2048, 64}, "JPEG")};
     dialogs.answers.append(paths);
-    QTest::mouseClick(window.CmdDownload, Qt::LeftButton);
+    QVERIFY(clickAndWait(window, window.CmdDownload));
 
     QCOMPARE(dialogs.messages.size(), 1);
     QCOMPARE(dialogs.messages[0].text, QStringLiteral("Wait until printer reset."));
@@ -374,6 +379,33 @@ void tst_Download::deliversTheStreamOverTcp()
     QCOMPARE(received.left(9).toHex(), QByteArray("1b401c71020d000700"));
     QCOMPARE(received.mid(9 + 728, 4).toHex(), QByteArray("00010800"));
     QCOMPARE(printer.connectionCount(), 1);
+}
+
+void tst_Download::stopBeforeSendingSendsNothing()
+{
+    struct StopAtOnce : Commands::Progress
+    {
+        bool stopRequested() const override { return true; }
+    } stop;
+    NvImage::PictureSurface surface;
+    Commands::CommandState state;
+    const Printer::PortSettings port{QStringLiteral("ETHERNET"),
+                                     QStringLiteral("10.0.0.9"),
+                                     QString(),
+                                     QStringLiteral("19200")};
+    const Commands::Outcome outcome = Commands::downloadPictures(
+            m_rec->library,
+            port,
+            {savePicture(m_pictures->path(), QStringLiteral("p.bmp"), {8, 8}, "BMP")},
+            surface,
+            state,
+            NvImage::DefaultNvCapacity,
+            &stop);
+    QCOMPARE(outcome.result, Commands::Outcome::Result::Stopped);
+    QVERIFY(!outcome.succeeded());
+    QCOMPARE(calls(), QStringList());
+    QCOMPARE(QDir(m_scratchDir->path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+             QStringList());
 }
 
 QTEST_MAIN(tst_Download)

@@ -2,6 +2,7 @@
 #include "recordingdialogs.h"
 #include "recordinglibrary.h"
 #include "tcpsink.h"
+#include "windowdriver.h"
 
 #include <frmcuttest.h>
 
@@ -269,7 +270,7 @@ void tst_FrmCutTest::printOutReadsTheControls()
     m_window->Text1->setText(QStringLiteral("  127.0.0.1  "));
     m_window->Combo4->setCurrentIndex(12);
     m_window->Combo5->setCurrentIndex(3);
-    QTest::mouseClick(m_window->CmdPrintOut, Qt::LeftButton);
+    QVERIFY(clickAndWait(*m_window, m_window->CmdPrintOut));
     const QStringList expected{QStringLiteral(R"(POS_Open("127.0.0.1",0,0,0,0,21))"),
                                QStringLiteral("POS_StartDoc()"),
                                QStringLiteral("POS_WriteFile(3,1c700d031d564200,8)"),
@@ -281,14 +282,14 @@ void tst_FrmCutTest::printOutReadsTheControls()
     m_rec.reset();
     m_window->Combo1->setCurrentIndex(m_window->Combo1->findText(QStringLiteral("COM4")));
     m_window->Combo3->setCurrentIndex(3);
-    QTest::mouseClick(m_window->CmdPrintOut, Qt::LeftButton);
+    QVERIFY(clickAndWait(*m_window, m_window->CmdPrintOut));
     QCOMPARE(m_rec.calls().value(0), QStringLiteral(R"(POS_Open("COM4",115200,8,0,0,1))"));
 }
 
 void tst_FrmCutTest::printOutFailureToOpenIsShown()
 {
     m_rec.setOpenResult(-1);
-    QTest::mouseClick(m_window->CmdPrintOut, Qt::LeftButton);
+    QVERIFY(clickAndWait(*m_window, m_window->CmdPrintOut));
     QCOMPARE(m_dialogs.messages.size(), 1);
     QCOMPARE(m_dialogs.messages[0].text, QStringLiteral("Fail to open port,please check!"));
     QCOMPARE(m_rec.calls().size(), 1);
@@ -302,13 +303,13 @@ void tst_FrmCutTest::printOutReachesAPrinterOverTcp()
     FrmCutTest window(nvpos, &dialogs);
     TcpSink printer;
     window.Text1->setText(QStringLiteral("127.0.0.1:%1").arg(printer.port()));
-    QTest::mouseClick(window.CmdPrintOut, Qt::LeftButton);
+    QVERIFY(clickAndWait(window, window.CmdPrintOut));
     QCOMPARE(printer.waitForClosedConnection().toHex(), QByteArray("1c7001001d564200"));
     QCOMPARE(dialogs.messages.size(), 0);
 
     // Nothing listens on port 1: the open fails and says so.
     window.Text1->setText(QStringLiteral("127.0.0.1:1"));
-    QTest::mouseClick(window.CmdPrintOut, Qt::LeftButton);
+    QVERIFY(clickAndWait(window, window.CmdPrintOut));
     QCOMPARE(dialogs.messages.size(), 1);
     QCOMPARE(dialogs.messages[0].text, QStringLiteral("Fail to open port,please check!"));
 }
@@ -319,7 +320,7 @@ void tst_FrmCutTest::errorsReachTheApplicationHandlerAndTheWindowGoesOn()
     RecordingDialogs dialogs;
     FrmCutTest window(missing, &dialogs);
     window.show();
-    QTest::mouseClick(window.CmdPrintOut, Qt::LeftButton);
+    QVERIFY(clickAndWait(window, window.CmdPrintOut));
     QCOMPARE(dialogs.messages.size(), 1);
     QCOMPARE(dialogs.messages[0].caption, QGuiApplication::applicationDisplayName());
     QVERIFY2(dialogs.messages[0].text.contains(QLatin1String("/nonexistent/folder")),
@@ -330,7 +331,7 @@ void tst_FrmCutTest::errorsReachTheApplicationHandlerAndTheWindowGoesOn()
     // An image number beyond a byte goes the same way, before any connection opens.
     window.Combo4->addItem(QStringLiteral("256"));
     window.Combo4->setCurrentIndex(window.Combo4->count() - 1);
-    QTest::mouseClick(window.CmdPrintOut, Qt::LeftButton);
+    QVERIFY(clickAndWait(window, window.CmdPrintOut));
     QCOMPARE(dialogs.messages.size(), 2);
     QVERIFY2(dialogs.messages[1].text.contains(QLatin1String("256")),
              qPrintable(dialogs.messages[1].text));

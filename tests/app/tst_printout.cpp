@@ -7,7 +7,7 @@
 
 #include <QTest>
 
-using App::MessageIcon;
+using Commands::MessageIcon;
 
 namespace {
 
@@ -46,14 +46,14 @@ private Q_SLOTS:
 private:
     RecordingLibrary m_rec{QStringLiteral(RECORDING_POS_LIBRARY)};
     RecordingDialogs m_dialogs;
-    App::CommandState m_state;
+    Commands::CommandState m_state;
 };
 
 void tst_PrintOut::init()
 {
     m_rec.reset();
     m_dialogs = RecordingDialogs();
-    m_state = App::CommandState();
+    m_state = Commands::CommandState();
 }
 
 void tst_PrintOut::bytes_data()
@@ -90,7 +90,7 @@ void tst_PrintOut::bytes()
     QFETCH(QString, number);
     QFETCH(int, mode);
     QFETCH(QByteArray, expected);
-    QCOMPARE(App::printOutBytes(number, mode).toHex(), expected.toHex());
+    QCOMPARE(Commands::printOutBytes(number, mode).toHex(), expected.toHex());
 }
 
 void tst_PrintOut::numbersBeyondAByteFailBeforeAnyCall_data()
@@ -107,8 +107,8 @@ void tst_PrintOut::numbersBeyondAByteFailBeforeAnyCall_data()
 void tst_PrintOut::numbersBeyondAByteFailBeforeAnyCall()
 {
     QFETCH(QString, number);
-    QVERIFY_THROWS_EXCEPTION(App::OverflowError,
-                             App::PrintOut(m_rec.library, Ethernet, number, 0, m_dialogs, m_state));
+    QVERIFY_THROWS_EXCEPTION(Commands::OverflowError,
+                             Commands::PrintOut(m_rec.library, Ethernet, number, 0, m_state));
     QCOMPARE(m_rec.calls(), QStringList());
     QCOMPARE(m_dialogs.messages.size(), 0);
 }
@@ -116,7 +116,7 @@ void tst_PrintOut::numbersBeyondAByteFailBeforeAnyCall()
 void tst_PrintOut::sendsOneWriteInsideADocument()
 {
     m_rec.setOpenResult(7);
-    App::PrintOut(m_rec.library, Ethernet, QStringLiteral("13"), 3, m_dialogs, m_state);
+    m_dialogs.show(Commands::PrintOut(m_rec.library, Ethernet, QStringLiteral("13"), 3, m_state));
     const QStringList expected{
             Open, StartDoc, writeCall(7, QStringLiteral("1c700d031d564200")), EndDoc, Close};
     QCOMPARE(m_rec.calls(), expected);
@@ -128,7 +128,7 @@ void tst_PrintOut::sendsOneWriteInsideADocument()
 void tst_PrintOut::openFailureShowsOneMessageAndCallsNothingElse()
 {
     m_rec.setOpenResult(-1);
-    App::PrintOut(m_rec.library, Ethernet, QStringLiteral("1"), 0, m_dialogs, m_state);
+    m_dialogs.show(Commands::PrintOut(m_rec.library, Ethernet, QStringLiteral("1"), 0, m_state));
     QCOMPARE(m_rec.calls(), QStringList{Open});
     QCOMPARE(m_dialogs.messages.size(), 1);
     QCOMPARE(m_dialogs.messages[0].text, QStringLiteral("Fail to open port,please check!"));
@@ -140,7 +140,7 @@ void tst_PrintOut::openFailureShowsOneMessageAndCallsNothingElse()
 void tst_PrintOut::unknownPortKindGoesOnWithHandleZero()
 {
     const Printer::PortSettings usb{QStringLiteral("USB001"), QString(), QString(), QString()};
-    App::PrintOut(m_rec.library, usb, QStringLiteral("1"), 0, m_dialogs, m_state);
+    m_dialogs.show(Commands::PrintOut(m_rec.library, usb, QStringLiteral("1"), 0, m_state));
     const QStringList expected{
             StartDoc, writeCall(0, QStringLiteral("1c7001001d564200")), EndDoc, Close};
     QCOMPARE(m_rec.calls(), expected);
@@ -150,7 +150,7 @@ void tst_PrintOut::unknownPortKindGoesOnWithHandleZero()
 void tst_PrintOut::failedWriteIsReportedAfterClosing()
 {
     m_rec.setWriteResult(-4);
-    App::PrintOut(m_rec.library, Ethernet, QStringLiteral("2"), 1, m_dialogs, m_state);
+    m_dialogs.show(Commands::PrintOut(m_rec.library, Ethernet, QStringLiteral("2"), 1, m_state));
     QCOMPARE(m_rec.calls().last(), Close);
     QCOMPARE(m_rec.calls().size(), 5);
     QCOMPARE(m_dialogs.messages.size(), 1);
@@ -164,17 +164,17 @@ void tst_PrintOut::errorAfterOpenStillCloses()
     RecordingLibrary partial(QStringLiteral(RECORDING_POS_NOSTARTDOC_LIBRARY));
     QVERIFY_THROWS_EXCEPTION(
             Printer::PrinterLibraryError,
-            App::PrintOut(partial.library, Ethernet, QStringLiteral("1"), 0, m_dialogs, m_state));
+            Commands::PrintOut(partial.library, Ethernet, QStringLiteral("1"), 0, m_state));
     QCOMPARE(partial.calls(), (QStringList{Open, Close}));
 }
 
 void tst_PrintOut::docStatusFollowsTheLibrary()
 {
     m_rec.setDocResult(0);
-    App::PrintOut(m_rec.library, Ethernet, QStringLiteral("1"), 0, m_dialogs, m_state);
+    m_dialogs.show(Commands::PrintOut(m_rec.library, Ethernet, QStringLiteral("1"), 0, m_state));
     QCOMPARE(m_state.DocStatus, qint16(0));
     m_rec.setDocResult(3);
-    App::PrintOut(m_rec.library, Ethernet, QStringLiteral("1"), 0, m_dialogs, m_state);
+    m_dialogs.show(Commands::PrintOut(m_rec.library, Ethernet, QStringLiteral("1"), 0, m_state));
     QCOMPARE(m_state.DocStatus, qint16(-1));
 }
 

@@ -2,6 +2,7 @@
 // raw print queue.
 
 #include "recordingdialogs.h"
+#include "windowdriver.h"
 
 #include <frmcuttest.h>
 #include <poslibrary.h>
@@ -113,6 +114,9 @@ void tst_PrintQueue::cleanupTestCase()
 std::unique_ptr<FrmCutTest> tst_PrintQueue::driverWindow()
 {
     auto window = std::make_unique<FrmCutTest>(m_nvpos, &m_dialogs);
+    QSignalSpy listed(window.get(), &FrmCutTest::printersListed);
+    if (!waitForPrinterList(listed))
+        qFatal("the printer list did not arrive");
     window->Combo1->setCurrentIndex(window->Combo1->findText(QStringLiteral("DRIVER")));
     window->Combo2->setCurrentIndex(window->Combo2->findText(Queue));
     return window;
@@ -130,6 +134,8 @@ void tst_PrintQueue::listsTheInstalledQueuesInTheServersOrder()
     QVERIFY(expected.contains(Queue));
 
     FrmCutTest window(m_nvpos, &m_dialogs);
+    QSignalSpy arrived(&window, &FrmCutTest::printersListed);
+    QVERIFY(waitForPrinterList(arrived));
     QStringList listed;
     for (int i = 0; i < window.Combo2->count(); ++i)
         listed.append(window.Combo2->itemText(i));
@@ -143,7 +149,7 @@ void tst_PrintQueue::printsOverTheQueue()
     window->Combo4->setCurrentIndex(4);
     window->Combo5->setCurrentIndex(2);
     const QSet<QString> before = jobFiles(m_jobDir.path());
-    QTest::mouseClick(window->CmdPrintOut, Qt::LeftButton);
+    QVERIFY(clickAndWait(*window, window->CmdPrintOut));
     QCOMPARE(m_dialogs.messages.size(), 0);
     QCOMPARE(newJob(m_jobDir.path(), before).toHex(), QByteArray("1c7005021d564200"));
 }
@@ -161,7 +167,7 @@ void tst_PrintQueue::downloadsOverTheQueue()
     m_dialogs = RecordingDialogs();
     m_dialogs.answers.append({path});
     const QSet<QString> before = jobFiles(m_jobDir.path());
-    QTest::mouseClick(window->CmdDownload, Qt::LeftButton);
+    QVERIFY(clickAndWait(*window, window->CmdDownload));
     QCOMPARE(m_dialogs.messages.size(), 1);
     QCOMPARE(m_dialogs.messages[0].text, QStringLiteral("Wait until printer reset."));
 

@@ -1,3 +1,4 @@
+#include "slowpeer.h"
 #include "tcpsink.h"
 
 #include <commands.h>
@@ -68,6 +69,7 @@ private Q_SLOTS:
     void downloadSendsTheStreamWithProgress();
     void downloadRefusalsExitNonZero();
     void streamWritesWholeOrNothing();
+    void downloadToAPrinterThatHangsUpFails();
 
 private:
     int run(const QStringList &arguments);
@@ -109,6 +111,15 @@ void tst_Cli::usageErrors_data()
     QTest::newRow("unknown option") << QStringList{"print", "1", "--colour"} << "colour";
     QTest::newRow("stream without output") << QStringList{"stream", "a.bmp"} << "-o FILE";
     QTest::newRow("printers with arguments") << QStringList{"printers", "x"} << "no arguments";
+    QTest::newRow("print a word") << QStringList{"print", "abc"} << "not 'abc'";
+    QTest::newRow("print 0") << QStringList{"print", "0"} << "from 1 to 255";
+    QTest::newRow("print 256") << QStringList{"print", "256"} << "from 1 to 255";
+    QTest::newRow("print 3.5") << QStringList{"print", "3.5"} << "not '3.5'";
+    QTest::newRow("unknown port kind")
+            << QStringList{"print", "1", "--port", "USB"} << "ETHERNET, COM1..COM9";
+    QTest::newRow("bad capacity")
+            << QStringList{"stream", "a.bmp", "-o", "x", "--nv-capacity", "lots"}
+            << "--nv-capacity";
 }
 
 void tst_Cli::usageErrors()
@@ -149,8 +160,6 @@ void tst_Cli::printSendsTheBytesOfTheWindow_data()
                                   << QByteArray::fromHex("1c7002011d564200");
     QTest::newRow("double height")
             << QStringList{"--mode=double-height", "2"} << QByteArray::fromHex("1c7002021d564200");
-    QTest::newRow("rounded like the window")
-            << QStringList{"3.5"} << QByteArray::fromHex("1c7004001d564200");
 }
 
 void tst_Cli::printSendsTheBytesOfTheWindow()
@@ -165,13 +174,12 @@ void tst_Cli::printSendsTheBytesOfTheWindow()
 
 void tst_Cli::printFailuresExitNonZero()
 {
-    QCOMPARE(run({"print", "256", "--ip", "127.0.0.1:1"}), Cli::Failure);
-    QVERIFY2(m_stderr.contains(QLatin1String("Overflow")), qPrintable(m_stderr));
-
-    // Nothing listens on port 1 of the loopback address: the connection is refused.
+    // Nothing listens on port 1 of the loopback address: the connection is refused, and the
+    // reason follows the fixed text.
     QCOMPARE(run({"print", "1", "--ip", "127.0.0.1:1"}), Cli::Failure);
-    QVERIFY2(m_stderr.contains(QLatin1String("Fail to open port,please check!")),
+    QVERIFY2(m_stderr.contains(QLatin1String("Fail to open port,please check!\nnvlogo-cli: ")),
              qPrintable(m_stderr));
+    QVERIFY2(m_stderr.contains(QLatin1String("refused")), qPrintable(m_stderr));
 }
 
 void tst_Cli::downloadSendsTheStreamWithProgress()
@@ -186,10 +194,10 @@ void tst_Cli::downloadSendsTheStreamWithProgress()
     const QString ip = QStringLiteral("127.0.0.1:%1").arg(printer.port());
     QCOMPARE(run(QStringList{"download", "--ip", ip} + pictures), Cli::Success);
     QCOMPARE(printer.waitForClosedConnection().toHex(), expected.toHex());
-    QVERIFY2(m_stderr.contains(
-                     QStringLiteral("Sending %1 bytes to %2").arg(expected.size()).arg(ip)),
+    QVERIFY2(m_stderr.contains(QStringLiteral("Sending to %1: %2 of %2 bytes reached the printer")
+                                       .arg(ip)
+                                       .arg(expected.size())),
              qPrintable(m_stderr));
-    QVERIFY2(m_stderr.contains(QLatin1String("done")), qPrintable(m_stderr));
     QVERIFY2(m_stderr.contains(QLatin1String("Wait until printer reset.")), qPrintable(m_stderr));
 }
 
@@ -233,6 +241,26 @@ void tst_Cli::streamWritesWholeOrNothing()
     QCOMPARE(dir.entryList(QDir::Files), before);
     QVERIFY(written.open(QIODevice::ReadOnly));
     QCOMPARE(written.readAll(), bytes);
+
+    // A device takes the stream as it is and stays a device.
+    QCOMPARE(run({"stream", picture, "-o", "/dev/null"}), Cli::Success);
+    QVERIFY(QFileInfo(QStringLiteral("/dev/null")).isFile() == false);
+    QVERIFY(QFile::exists(QStringLiteral("/dev/null")));
+}
+
+void tst_Cli::downloadToAPrinterThatHangsUpFails()
+{
+    // One bit a pixel: small on disk, 16 KB of stream.
+    QImage mono(2048, 64, QImage::Format_Mono);
+    mono.fill(0);
+    const QString picture = QDir(m_dir.path()).filePath(QStringLiteral("h.bmp"));
+    QVERIFY(mono.save(picture, "BMP"));
+    SlowPeer printer(8192, 1, 10240);
+    QCOMPARE(run({"download", "--ip", QStringLiteral("127.0.0.1:%1").arg(printer.port()), picture}),
+             Cli::Failure);
+    QVERIFY2(m_stderr.contains(QLatin1String("error: Fail to send to printer,please check!")),
+             qPrintable(m_stderr));
+    QVERIFY2(!m_stderr.contains(QLatin1String("Wait until printer reset.")), qPrintable(m_stderr));
 }
 
 QTEST_GUILESS_MAIN(tst_Cli)

@@ -8,7 +8,7 @@
 #include <functional>
 
 // Stands in for the modal boxes and the file dialog: remembers every message and answers
-// the file dialog from a queue (an empty answer is a cancel).
+// the file dialog from a queue (an empty answer is a cancel), and questions with a hook.
 class RecordingDialogs final : public App::Dialogs
 {
 public:
@@ -36,10 +36,19 @@ public:
         return answers.isEmpty() ? QStringList() : answers.takeFirst();
     }
 
+    bool confirm(const QString &caption, const QString &question) override
+    {
+        questions.append(question);
+        return answerQuestion ? answerQuestion(caption, question) : true;
+    }
+
     // Asked while each box is shown, to see the state the user sees behind it.
     std::function<bool()> probe;
     QList<Message> messages;
     QList<QStringList> answers;
     QStringList lastNameFilters;
+    QStringList questions;
+    // Answers each question; Yes when unset. May spin the event loop, as a real box does.
+    std::function<bool(const QString &caption, const QString &question)> answerQuestion;
     int fileDialogCount = 0;
 };

@@ -1,9 +1,9 @@
 #include "printoutcommand.h"
 
 #include "commandstate.h"
-#include "dialogs.h"
 #include "messages.h"
 #include "portsession.h"
+#include "transfer.h"
 
 #include <portconnection.h>
 #include <poslibrary.h>
@@ -14,7 +14,7 @@
 #include <locale>
 #include <sstream>
 
-namespace App {
+namespace Commands {
 
 namespace {
 
@@ -114,29 +114,32 @@ QByteArray printOutBytes(const QString &imageNumberText, int modeIndex)
     return bytes;
 }
 
-void PrintOut(Printer::PosLibrary &library,
-              const Printer::PortSettings &port,
-              const QString &imageNumberText,
-              int modeIndex,
-              Dialogs &dialogs,
-              CommandState &state)
+Outcome PrintOut(Printer::PosLibrary &library,
+                 const Printer::PortSettings &port,
+                 const QString &imageNumberText,
+                 int modeIndex,
+                 CommandState &state,
+                 Progress *progress)
 {
     // Complete before the connection opens, so a bad number leaves nothing open.
     const QByteArray bytes = printOutBytes(imageNumberText, modeIndex);
 
+    setStage(progress, Progress::Stage::Opening);
     PortSession session(library, port, state);
-    if (!session.isOpen()) {
-        dialogs.showMessage(MessageIcon::Critical, errorCaption(), failToOpenPortText());
-        return;
-    }
+    if (!session.isOpen())
+        return failedToOpen(library);
     state.DocStatus = library.POS_StartDoc() != 0 ? -1 : 0;
-    state.CallResult = library.POS_WriteFile(state.PortHandle, bytes.constData(), bytes.size());
-    const bool sent = state.CallResult >= 0;
-    state.DocStatus = library.POS_EndDoc() != 0 ? -1 : 0;
+    Transfer transfer = writeWatched(library, state, bytes, progress);
+    const std::int32_t ended = library.POS_EndDoc();
+    state.DocStatus = ended != 0 ? -1 : 0;
+    // A print queue has the job only once the server accepted its end.
+    if (transfer.ok() && ended < 0)
+        transfer = Transfer::failedAfterWrite(library, transfer);
+    setStage(progress, Progress::Stage::Closing);
     state.CallResult = session.close();
 
-    if (!sent)
-        dialogs.showMessage(MessageIcon::Critical, errorCaption(), failToSendText());
+    // A print-out that went through says nothing.
+    return transfer.outcome(Outcome{Outcome::Result::Delivered, MessageIcon::None, {}, {}, {}});
 }
 
-} // namespace App
+} // namespace Commands

@@ -7,7 +7,7 @@ class PosLibrary;
 struct PortSettings;
 } // namespace Printer
 
-namespace App {
+namespace Commands {
 
 struct CommandState;
 
@@ -36,4 +36,4 @@ private:
     bool m_open = false;
 };
 
-} // namespace App
+} // namespace Commands

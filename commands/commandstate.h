@@ -2,7 +2,7 @@
 
 #include <QtGlobal>
 
-namespace App {
+namespace Commands {
 
 // What the window's commands leave behind between clicks. Only PortHandle is read
 // again (by the same command, at once); the others record the library's last answers.
@@ -15,4 +15,4 @@ struct CommandState
     qint16 ImageHeight = 0; // likewise
 };
 
-} // namespace App
+} // namespace Commands

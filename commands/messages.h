@@ -2,7 +2,7 @@
 
 #include <QString>
 
-namespace App {
+namespace Commands {
 
 // The texts the printer commands show, as users and their manuals know them.
 inline QString failToOpenPortText()
@@ -40,4 +40,4 @@ inline QString infoCaption()
     return QStringLiteral("info");
 }
 
-} // namespace App
+} // namespace Commands

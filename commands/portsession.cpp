@@ -4,7 +4,7 @@
 
 #include <portconnection.h>
 
-namespace App {
+namespace Commands {
 
 PortSession::PortSession(Printer::PosLibrary &library,
                          const Printer::PortSettings &port,
@@ -32,4 +32,4 @@ qint32 PortSession::close()
     return Printer::ClosePort(m_library);
 }
 
-} // namespace App
+} // namespace Commands

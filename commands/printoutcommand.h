@@ -1,5 +1,7 @@
 #pragma once
 
+#include "userinterface.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -10,9 +12,8 @@ class PosLibrary;
 struct PortSettings;
 } // namespace Printer
 
-namespace App {
+namespace Commands {
 
-class Dialogs;
 struct CommandState;
 
 // A number that does not fit where it has to go.
@@ -33,14 +34,14 @@ quint8 toByte(double value, const QString &what);
 QByteArray printOutBytes(const QString &imageNumberText, int modeIndex);
 
 // Prints a stored NV image and cuts the paper: builds the bytes, opens a connection, sends
-// them in one write inside a document and closes. Tells the user when the connection does
-// not open or the write fails; other errors (an image number beyond a byte, a missing printer
-// library) propagate, after the connection was closed if it had opened.
-void PrintOut(Printer::PosLibrary &library,
-              const Printer::PortSettings &port,
-              const QString &imageNumberText,
-              int modeIndex,
-              Dialogs &dialogs,
-              CommandState &state);
+// them in one write inside a document and closes. The outcome has a message when the
+// connection does not open or the write fails. Other errors (an image number beyond a byte,
+// a missing printer library) propagate, after the connection was closed if it had opened.
+Outcome PrintOut(Printer::PosLibrary &library,
+                 const Printer::PortSettings &port,
+                 const QString &imageNumberText,
+                 int modeIndex,
+                 CommandState &state,
+                 Progress *progress = nullptr);
 
-} // namespace App
+} // namespace Commands

@@ -1,0 +1,176 @@
+#include "downloadcommand.h"
+
+#include "commandstate.h"
+#include "messages.h"
+#include "portsession.h"
+#include "settings.h"
+#include "transfer.h"
+
+#include <errors.h>
+#include <nvimagefile.h>
+#include <portconnection.h>
+#include <poslibrary.h>
+
+#include <QScopeGuard>
+
+namespace Commands {
+
+namespace {
+
+Outcome refused(const QString &text, const QString &details = QString())
+{
+    return {Outcome::Result::Refused, MessageIcon::Warning, errorCaption(), text, details};
+}
+
+QString fileSizeDetails(qint32 total)
+{
+    return QStringLiteral("The chosen files take %1 bytes on disk; together they must stay "
+                          "below %2 bytes. A GIF, or a BMP with one bit a pixel, of the same "
+                          "picture is far smaller.")
+            .arg(total)
+            .arg(NvImage::TotalFileSizeLimit);
+}
+
+QString capacityDetails(const NvImage::NvCapacityError &error)
+{
+    return QStringLiteral("The pictures make %1 bytes of NV image data, but the printer's NV "
+                          "memory holds %2 bytes. If the printer has more, set %3 (nvlogo-cli: "
+                          "--nv-capacity) to its size in bytes.")
+            .arg(error.dataSize())
+            .arg(error.capacity())
+            .arg(QLatin1String(NvCapacityVariable));
+}
+
+Outcome send(Printer::PosLibrary &library,
+             const Printer::PortSettings &port,
+             CommandState &state,
+             const QByteArray &buffer,
+             Progress *progress)
+{
+    setStage(progress, Progress::Stage::Opening);
+    PortSession session(library, port, state);
+    if (!session.isOpen())
+        return failedToOpen(library);
+    if (stopRequested(progress)) {
+        state.CallResult = session.close();
+        return stoppedBeforeSending();
+    }
+
+    // Only a print queue needs the stream framed as a job.
+    const bool driver = Printer::portKindOf(port.portText) == Printer::PortKind::Driver;
+    if (driver)
+        state.CallResult = library.POS_StartDoc();
+    const Transfer transfer = writeWatched(library, state, buffer, progress);
+    Transfer delivered = transfer;
+    if (driver) {
+        // A queue has the whole document only once the server accepted its end.
+        state.CallResult = library.POS_EndDoc();
+        if (delivered.ok() && state.CallResult < 0)
+            delivered = Transfer::failedAfterWrite(library, transfer);
+    }
+    setStage(progress, Progress::Stage::Closing);
+    state.CallResult = session.close();
+    return delivered.outcome(Outcome{Outcome::Result::Delivered,
+                                     MessageIcon::Information,
+                                     infoCaption(),
+                                     waitUntilResetText(),
+                                     {}},
+                             QStringLiteral("The printer holds a partial definition. Switch it "
+                                            "off and on again before the next download."));
+}
+
+Outcome downloadAndSend(Printer::PosLibrary &library,
+                        const Printer::PortSettings &port,
+                        const QStringList &paths,
+                        NvImage::PictureSurface &Picture1,
+                        CommandState &state,
+                        qint64 nvCapacity,
+                        Progress *progress)
+{
+    setStage(progress, Progress::Stage::Preparing);
+    const qint32 total = NvImage::totalFileSize(paths);
+    if (!NvImage::totalFileSizeAccepted(total))
+        return refused(graphSizeOutOfRangeText(), fileSizeDetails(total));
+
+    QByteArray buffer;
+    {
+        NvImage::ScratchFile scratch;
+        NvImage::ImageSize size{state.ImageWidth, state.ImageHeight};
+        {
+            // The window keeps the size of the last picture written, also after a failure.
+            const auto keepSize = qScopeGuard([&] {
+                state.ImageWidth = size.ImageWidth;
+                state.ImageHeight = size.ImageHeight;
+            });
+            NvImage::WriteNvImageFile(scratch, paths, Picture1, size, nvCapacity);
+        }
+        buffer = NvImage::ReadNvImageFile(scratch);
+        // The stream is in memory now; nothing of it is left on disk while it is sent.
+        scratch.remove();
+    }
+    if (stopRequested(progress))
+        return stoppedBeforeSending();
+    return send(library, port, state, buffer, progress);
+}
+
+} // namespace
+
+QStringList downloadNameFilters()
+{
+    // The shown description is the pattern itself; the upper-case spelling is matched too,
+    // as it would be on a file system that ignores case.
+    return {QStringLiteral("*.bmp (*.bmp *.BMP)"),
+            QStringLiteral("*.jpg (*.jpg *.JPG)"),
+            QStringLiteral("*.gif (*.gif *.GIF)"),
+            QStringLiteral("*.* (*)")};
+}
+
+Outcome downloadPictures(Printer::PosLibrary &library,
+                         const Printer::PortSettings &port,
+                         const QStringList &paths,
+                         NvImage::PictureSurface &Picture1,
+                         CommandState &state,
+                         qint64 nvCapacity,
+                         Progress *progress)
+{
+    try {
+        return downloadAndSend(library, port, paths, Picture1, state, nvCapacity, progress);
+    } catch (const NvImage::NvCapacityError &error) {
+        return refused(graphSizeOutOfRangeText(), capacityDetails(error));
+    } catch (const NvImage::PictureTooLargeError &error) {
+        // The printer would void such a definition; say which picture and what fits.
+        return refused(error.message());
+    } catch (const std::exception &error) {
+        return unexpected(QString::fromUtf8(error.what()));
+    } catch (...) {
+        return unexpected(QString());
+    }
+}
+
+Outcome Download(Printer::PosLibrary &library,
+                 const Printer::PortSettings &port,
+                 Dialogs &dialogs,
+                 DownloadHost &host,
+                 NvImage::PictureSurface &Picture1,
+                 CommandState &state,
+                 qint64 nvCapacity,
+                 Progress *progress)
+{
+    Outcome outcome;
+    try {
+        const QStringList paths = dialogs.getOpenFileNames(downloadNameFilters());
+        if (paths.isEmpty())
+            return outcome;
+        host.setCommandsEnabled(false);
+        host.setImageNumbers(int(paths.size()));
+        outcome = downloadPictures(library, port, paths, Picture1, state, nvCapacity, progress);
+    } catch (const std::exception &error) {
+        outcome = unexpected(QString::fromUtf8(error.what()));
+    }
+    // The user reads the outcome in a window that is usable again.
+    host.setCommandsEnabled(true);
+    dialogs.show(outcome);
+    return outcome;
+}
+
+} // namespace Commands
