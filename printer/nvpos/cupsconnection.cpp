@@ -273,8 +273,9 @@ private:
             qCWarning(lcNvPos, "Cannot cancel job %d: %s", job, cupsLastErrorString());
     }
 
-    // Reports the failure, then cancels the job it leaves behind. job is a job created but not
-    // yet kept in m_job; 0 for the one in m_job.
+    // Cancels the job a failure leaves behind, then reports the failure; last, so that its
+    // reason is the one kept rather than the cancellation's. job is a job created but not yet
+    // kept in m_job; 0 for the one in m_job.
     Result abandon(const char *what, int job, const std::string &detail = {})
     {
         const bool late = timedOut(m_http.get());
