@@ -31,8 +31,10 @@ ProgressWindow::ProgressWindow(QWidget *parent)
     setObjectName(QStringLiteral("ProgressWindow"));
     setWindowModality(Qt::WindowModal);
     setWindowFlag(Qt::WindowCloseButtonHint, false);
-    setMinimumWidth(360);
+    setMinimumWidth(440);
     m_status->setObjectName(QStringLiteral("status"));
+    // A long printer name wraps instead of being cut off.
+    m_status->setWordWrap(true);
     m_time->setObjectName(QStringLiteral("time"));
     m_bar->setObjectName(QStringLiteral("bar"));
     m_stop->setObjectName(QStringLiteral("stop"));
