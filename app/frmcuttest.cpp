@@ -331,12 +331,28 @@ bool FrmCutTest::confirm(const QString &caption, const QString &question)
     return yes;
 }
 
+void FrmCutTest::endForSignal()
+{
+    m_quitWhenDone = true;
+    if (!m_runner.isRunning()) {
+        QCoreApplication::quit();
+        return;
+    }
+    m_runner.requestStop();
+    m_progress->setStopping();
+}
+
 void FrmCutTest::commandEnded(const Commands::Outcome &outcome)
 {
     m_state = m_runState;
     m_outcome = outcome;
     m_progress->end();
     setCommandsEnabled(true);
+    if (m_quitWhenDone) {
+        Q_EMIT commandFinished();
+        QCoreApplication::quit();
+        return;
+    }
     if (m_asking) {
         m_outcomeWaits = true;
         return;

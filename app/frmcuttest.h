@@ -48,6 +48,10 @@ public:
     bool isBusy() const { return m_runner.isRunning(); }
     ProgressWindow *progressWindow() const { return m_progress; }
 
+    // The program was asked to end (a termination signal): a running command is stopped and
+    // waited for, without questions or messages, then the program quits.
+    void endForSignal();
+
     // The hidden drawing surface that pictures are rasterised on; never shown.
     const NvImage::PictureSurface &picture1() const { return Picture1; }
 
@@ -111,6 +115,7 @@ private:
     bool m_asking = false;       // a question is up; an outcome waits for its answer
     bool m_outcomeWaits = false; // the command ended while a question was up
     bool m_closeWhenDone = false;
+    bool m_quitWhenDone = false;
 };
 
 } // namespace App

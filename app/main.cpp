@@ -1,4 +1,5 @@
 #include "frmcuttest.h"
+#include "terminationsignals.h"
 
 #include <poslibrary.h>
 
@@ -36,6 +37,12 @@ int main(int argc, char *argv[])
 
     Printer::PosLibrary library(Printer::PosLibrary::defaultFileName());
     App::FrmCutTest window(library);
+    App::TerminationSignals terminations;
+    QObject::connect(&terminations,
+                     &App::TerminationSignals::terminationRequested,
+                     &window,
+                     &App::FrmCutTest::endForSignal);
+    terminations.install();
     window.show();
     return app.exec();
 }

@@ -2,6 +2,7 @@
 // download, come out printed in each size mode, and must match their source dot for dot.
 
 #include "printerprocess.h"
+#include "slowpeer.h"
 #include "testpictures.h"
 
 #include <QDir>
@@ -9,6 +10,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
 
 namespace {
 
@@ -86,6 +89,8 @@ private Q_SLOTS:
     void printsEachModeOverTcp_data();
     void printsEachModeOverTcp();
     void downloadsAndPrintsOverASerialLine();
+    void terminationSignalStopsCleanly_data();
+    void terminationSignalStopsCleanly();
 
 private:
     QString waitForStrip(PrinterProcess &printer, int number);
@@ -196,6 +201,46 @@ void tst_CliVirtualPrinter::downloadsAndPrintsOverASerialLine()
     QVERIFY2(!strip.isEmpty(), qPrintable(printer.transcript()));
     const QString difference = compareStrip(QImage(strip), m_first, 2, 2);
     QVERIFY2(difference.isEmpty(), qPrintable(difference));
+}
+
+void tst_CliVirtualPrinter::terminationSignalStopsCleanly_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::newRow("SIGHUP") << int(SIGHUP);
+}
+
+void tst_CliVirtualPrinter::terminationSignalStopsCleanly()
+{
+    QFETCH(int, signal);
+    // One bit a pixel: small on disk, 147 KB of stream for a printer that reads 20 KB/s.
+    QImage mono(2048, 576, QImage::Format_Mono);
+    mono.fill(1);
+    const QString picture = QDir(m_dir.path()).filePath(QStringLiteral("slow.bmp"));
+    QVERIFY(mono.save(picture, "BMP"));
+    QTemporaryDir scratch;
+    SlowPeer printer(1024, 50);
+    QProcess cli;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TMPDIR"), scratch.path());
+    cli.setProcessEnvironment(environment);
+    cli.start(QStringLiteral(NVLOGO_CLI_PATH),
+              {QStringLiteral("download"),
+               QStringLiteral("--ip"),
+               QStringLiteral("127.0.0.1:%1").arg(printer.port()),
+               picture});
+    QVERIFY(cli.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(printer.received() > 0, 30000);
+    ::kill(pid_t(cli.processId()), signal);
+    QVERIFY(cli.waitForFinished(30000));
+    const QString err = QString::fromLocal8Bit(cli.readAllStandardError());
+    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(cli.exitCode(), 1);
+    QVERIFY2(err.contains(QLatin1String("Stopped after")), qPrintable(err));
+    QVERIFY2(!err.contains(QLatin1String("Wait until printer reset.")), qPrintable(err));
+    QCOMPARE(QDir(scratch.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+             QStringList());
 }
 
 QTEST_GUILESS_MAIN(tst_CliVirtualPrinter)
