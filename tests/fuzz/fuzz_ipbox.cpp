@@ -105,7 +105,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     QString text;
     if (mode & 1) {
         std::vector<char16_t> units(std::size_t(restSize / 2));
-        std::memcpy(units.data(), rest, units.size() * sizeof(char16_t));
+        if (!units.empty())
+            std::memcpy(units.data(), rest, units.size() * sizeof(char16_t));
         text = QString::fromUtf16(units.data(), qsizetype(units.size()));
     } else {
         text = QString::fromUtf8(rest, restSize);

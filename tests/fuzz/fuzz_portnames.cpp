@@ -44,7 +44,7 @@ void checkHostPort(const std::string &text)
         return;
     check(!parsed->host.empty(), "empty host");
     check(parsed->port >= 1, "port 0");
-    if (text.find(':') == std::string::npos) {
+    if (text.find(':') == std::string::npos && text.front() != '[') {
         check(parsed->host == text && parsed->port == DefaultRawPort, "a bare host changed");
         return;
     }
