@@ -23,6 +23,22 @@ bool haveDisplay()
 
 int main(int argc, char *argv[])
 {
+    // Answered before any display is needed.
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray argument(argv[i]);
+        if (argument == "--help" || argument == "-h") {
+            std::fputs("Usage: nvlogo [Qt options]\n\nStores pictures as NV images in an ESC/POS "
+                       "receipt printer and test-prints them.\nThe window has no options of its "
+                       "own; see nvlogo(1), and nvlogo-cli for the command line.\n\n"
+                       "  -h, --help   show this help\n  --version    show the version\n",
+                       stdout);
+            return EXIT_SUCCESS;
+        }
+        if (argument == "--version") {
+            std::printf("nvlogo %s\n", NVLOGO_VERSION);
+            return EXIT_SUCCESS;
+        }
+    }
     if (!haveDisplay()) {
         std::fputs("nvlogo needs a graphical display, but neither DISPLAY nor WAYLAND_DISPLAY is "
                    "set.\nStart it from a desktop session, or with ssh -X, or under xvfb-run.\n",

@@ -129,8 +129,14 @@ bool parse(QCommandLineParser &parser,
 {
     parser.setApplicationDescription(QString());
     parser.addHelpOption();
+    parser.addVersionOption();
     if (!parser.parse(QStringList{QStringLiteral("nvlogo-cli")} + arguments)) {
         status = usage(c, parser.errorText());
+        return false;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        print(c.out, QStringLiteral("nvlogo-cli %1\n").arg(QCoreApplication::applicationVersion()));
+        status = Success;
         return false;
     }
     if (parser.isSet(QStringLiteral("help"))) {
