@@ -35,6 +35,8 @@ int main(int argc, char *argv[])
                 return 1;
             }
             const QByteArray bytes = input.readAll();
+            // Named first, so that a fault points at its input.
+            std::fprintf(stderr, "%s\n", qUtf8Printable(file));
             LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(bytes.constData()),
                                    size_t(bytes.size()));
             ++inputs;
