@@ -83,6 +83,7 @@ void writeStream(QIODevice &out,
                  const QList<PictureInfo> &pictures,
                  PictureSurface &surface,
                  ImageSize &size,
+                 Conversion conversion,
                  const QString &target)
 {
     const char header[] = {0x1B, 0x40, 0x1C, 0x71, char(quint8(pictures.size()))};
@@ -97,6 +98,7 @@ void writeStream(QIODevice &out,
                                QStringLiteral("The picture \"%1\" could not be converted to "
                                               "dots: there is not enough memory.")
                                        .arg(QDir::toNativeSeparators(picture.path)));
+        applyConversion(surface, conversion);
         const qint16 width = roundUpToMultipleOf8(surface.width());
         const qint16 height = roundUpToMultipleOf8(surface.height());
         size.ImageWidth = width;
@@ -241,14 +243,15 @@ void WriteNvImageFile(ScratchFile &scratch,
                       const QStringList &paths,
                       PictureSurface &Picture1,
                       ImageSize &size,
-                      qint64 nvCapacity)
+                      qint64 nvCapacity,
+                      Conversion conversion)
 {
     // A stream of an earlier run never survives into this one.
     scratch.remove();
     const QList<PictureInfo> pictures = checkPictures(paths, nvCapacity);
     try {
         QFileDevice &file = scratch.create();
-        writeStream(file, pictures, Picture1, size, scratchName(file.fileName()));
+        writeStream(file, pictures, Picture1, size, conversion, scratchName(file.fileName()));
         scratch.finish();
     } catch (...) {
         scratch.remove();
@@ -277,22 +280,40 @@ QByteArray ReadNvImageFile(ScratchFile &scratch)
 QByteArray buildNvImageStream(const QStringList &paths,
                               PictureSurface &surface,
                               ImageSize &size,
-                              qint64 nvCapacity)
+                              qint64 nvCapacity,
+                              Conversion conversion)
 {
     const QList<PictureInfo> pictures = checkPictures(paths, nvCapacity);
     QByteArray stream;
     stream.reserve(5 + nvDefinitionSize(roundedSizes(pictures)));
     QBuffer buffer(&stream);
     buffer.open(QIODevice::WriteOnly);
-    writeStream(buffer, pictures, surface, size, QStringLiteral("the stream in memory"));
+    writeStream(
+            buffer, pictures, surface, size, conversion, QStringLiteral("the stream in memory"));
     buffer.close();
     return stream;
 }
 
-QByteArray buildNvImageStream(const QStringList &paths, PictureSurface &surface, qint64 nvCapacity)
+QByteArray buildNvImageStream(const QStringList &paths,
+                              PictureSurface &surface,
+                              qint64 nvCapacity,
+                              Conversion conversion)
 {
     ImageSize size;
-    return buildNvImageStream(paths, surface, size, nvCapacity);
+    return buildNvImageStream(paths, surface, size, nvCapacity, conversion);
+}
+
+qint64 nvRecordSize(const QString &path)
+{
+    return nvDefinitionSize(roundedSizes({inspectPictureHeader(path)}));
+}
+
+qint64 nvStreamSize(const QStringList &paths)
+{
+    qint64 size = 5;
+    for (const QString &path : paths)
+        size += nvRecordSize(path);
+    return size;
 }
 
 } // namespace NvImage

@@ -75,8 +75,8 @@ public:
     void remove();
 
 private:
-    friend void
-    WriteNvImageFile(ScratchFile &, const QStringList &, PictureSurface &, ImageSize &, qint64);
+    friend void WriteNvImageFile(
+            ScratchFile &, const QStringList &, PictureSurface &, ImageSize &, qint64, Conversion);
 
     QFileDevice &create();
     void finish();
@@ -90,12 +90,14 @@ private:
 // definition's size against nvCapacity) before the first byte is written. On any failure
 // the scratch file is removed and the error is thrown: PictureCountError, PictureError,
 // PictureTooLargeError, NvCapacityError, OverflowError or ScratchFileError. size keeps the
-// rounded size of the last picture written.
+// rounded size of the last picture written. conversion says how each drawn picture becomes
+// dots; BlueRule writes the bytes the printer tool always wrote.
 void WriteNvImageFile(ScratchFile &scratch,
                       const QStringList &paths,
                       PictureSurface &Picture1,
                       ImageSize &size,
-                      qint64 nvCapacity = DefaultNvCapacity);
+                      qint64 nvCapacity = DefaultNvCapacity,
+                      Conversion conversion = Conversion::BlueRule);
 
 // The whole scratch file. Throws ScratchFileError when it is missing or cannot be read.
 QByteArray ReadNvImageFile(ScratchFile &scratch);
@@ -104,9 +106,18 @@ QByteArray ReadNvImageFile(ScratchFile &scratch);
 QByteArray buildNvImageStream(const QStringList &paths,
                               PictureSurface &surface,
                               ImageSize &size,
-                              qint64 nvCapacity = DefaultNvCapacity);
+                              qint64 nvCapacity = DefaultNvCapacity,
+                              Conversion conversion = Conversion::BlueRule);
 QByteArray buildNvImageStream(const QStringList &paths,
                               PictureSurface &surface,
-                              qint64 nvCapacity = DefaultNvCapacity);
+                              qint64 nvCapacity = DefaultNvCapacity,
+                              Conversion conversion = Conversion::BlueRule);
+
+// The bytes a picture's record takes in the stream and in NV memory (four size bytes and
+// its dots), and the whole stream's length for these pictures (ESC @ FS q n and their
+// records). Both read the pictures' headers only, so a list can be summed as it changes;
+// they throw PictureError or PictureTooLargeError as inspectPictureHeader does.
+qint64 nvRecordSize(const QString &path);
+qint64 nvStreamSize(const QStringList &paths);
 
 } // namespace NvImage

@@ -123,6 +123,48 @@ void PictureSurface::drawPicture(const QImage &picture)
     m_image = surface;
 }
 
+void PictureSurface::dither()
+{
+    if (m_image.isNull())
+        return;
+    const int width = m_image.width();
+    const int height = m_image.height();
+    // Writing detaches a picture shared with its decoder; that copy is the only allocation.
+    uchar *bits = m_image.bits();
+    if (!bits)
+        throw std::bad_alloc();
+    const qsizetype stride = m_image.bytesPerLine();
+    // The error carried to this row and to the next, one slot either side of the picture
+    // for what falls off its edges.
+    std::vector<int> current(std::size_t(width) + 2, 0);
+    std::vector<int> next(std::size_t(width) + 2, 0);
+    for (int y = 0; y < height; ++y) {
+        auto *line = reinterpret_cast<QRgb *>(bits + y * stride);
+        std::fill(next.begin(), next.end(), 0);
+        int *here = current.data() + 1;
+        int *below = next.data() + 1;
+        for (int x = 0; x < width; ++x) {
+            const QRgb pixel = line[x];
+            const int value = (299 * qRed(pixel) + 587 * qGreen(pixel) + 114 * qBlue(pixel)) / 1000
+                              + here[x];
+            const bool black = value < 128;
+            const int error = value - (black ? 0 : 255);
+            line[x] = black ? 0xff000000u : 0xffffffffu;
+            here[x + 1] += error * 7 / 16;
+            below[x - 1] += error * 3 / 16;
+            below[x] += error * 5 / 16;
+            below[x + 1] += error / 16;
+        }
+        current.swap(next);
+    }
+}
+
+void applyConversion(PictureSurface &surface, Conversion conversion)
+{
+    if (conversion == Conversion::Dither)
+        surface.dither();
+}
+
 qint32 PictureSurface::Point(int x, int y) const
 {
     if (x < 0 || y < 0 || x >= m_image.width() || y >= m_image.height())

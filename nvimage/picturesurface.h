@@ -6,6 +6,11 @@
 
 namespace NvImage {
 
+// How a drawn picture becomes dots. BlueRule is the printer tool's rule: a dot is black when
+// its pixel's blue component is below 128. Dither converts by brightness with error
+// diffusion, for photos and coloured logos that the blue rule turns to blots.
+enum class Conversion { BlueRule, Dither };
+
 // The window's hidden drawing surface: an off-screen image the size of the picture last
 // drawn, read back one point at a time or in bulk.
 class PictureSurface
@@ -28,6 +33,11 @@ public:
     // red + 256 * green + 65536 * blue of the point, or -1 outside the surface.
     qint32 Point(int x, int y) const;
 
+    // Floyd-Steinberg on each pixel's luminance (299 R + 587 G + 114 B) / 1000: every pixel
+    // becomes pure black or pure white, so that the blue rule packs exactly the dithered
+    // dots. Integer arithmetic only: the same picture gives the same dots everywhere.
+    void dither();
+
     // The surface's pixels, always opaque and in QImage::Format_RGB32 (or null when empty).
     const QImage &image() const { return m_image; }
 
@@ -35,6 +45,9 @@ private:
     QImage m_image;
     QRgb m_background;
 };
+
+// Prepares a drawn surface for packing: Dither dithers it, BlueRule leaves it as it is.
+void applyConversion(PictureSurface &surface, Conversion conversion);
 
 // Eight vertical dots of column x, rows 8 * band to 8 * band + 7, the top one in bit 7.
 // A dot is black when the point's value c has 0 <= c < 2^23, that is when its blue

@@ -1,0 +1,195 @@
+#include "picturepreview.h"
+
+#include <QtAlgorithms>
+
+#include <limits>
+#include <stdexcept>
+
+namespace NvImage {
+
+namespace {
+
+// Eight dot bytes of one band, columns left to right, each with its top dot in bit 7,
+// become the band's eight rows of Format_Mono bytes, the left dot in bit 7: a transpose of
+// an 8 x 8 bit matrix.
+inline quint64 transpose8x8(quint64 x)
+{
+    quint64 t = (x ^ (x >> 7)) & 0x00AA00AA00AA00AAull;
+    x = x ^ t ^ (t << 7);
+    t = (x ^ (x >> 14)) & 0x0000CCCC0000CCCCull;
+    x = x ^ t ^ (t << 14);
+    t = (x ^ (x >> 28)) & 0x00000000F0F0F0F0ull;
+    return x ^ t ^ (t << 28);
+}
+
+qint64 blackDotsInside(const QImage &dots, const QSize &picture)
+{
+    const int fullBytes = picture.width() / 8;
+    const int rest = picture.width() % 8;
+    const uchar lastMask = uchar(0xFF << (8 - rest));
+    qint64 black = 0;
+    for (int y = 0; y < picture.height(); ++y) {
+        const uchar *line = dots.constScanLine(y);
+        for (int i = 0; i < fullBytes; ++i)
+            black += qPopulationCount(line[i]);
+        if (rest)
+            black += qPopulationCount(uchar(line[fullBytes] & lastMask));
+    }
+    return black;
+}
+
+// Pixels the blue rule gets wrong by eye, and mid tones it flattens. The margins around
+// 128 keep near-grey pixels, which either way is right for, from counting.
+struct BlueRuleFit
+{
+    qint64 misprinted = 0;
+    qint64 midTones = 0;
+};
+
+BlueRuleFit blueRuleFit(const QImage &surface)
+{
+    BlueRuleFit fit;
+    const int width = surface.width();
+    for (int y = 0; y < surface.height(); ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(surface.constScanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const QRgb pixel = line[x];
+            const int luminance
+                    = (299 * qRed(pixel) + 587 * qGreen(pixel) + 114 * qBlue(pixel)) / 1000;
+            const bool black = qBlue(pixel) < 128;
+            fit.misprinted += (luminance < 96 && !black) || (luminance >= 160 && black);
+            fit.midTones += luminance >= 64 && luminance < 192;
+        }
+    }
+    return fit;
+}
+
+// Whether part is more than permille thousandths of whole, in integers.
+bool moreThan(qint64 part, qint64 whole, int permille)
+{
+    return part * 1000 > whole * permille;
+}
+
+} // namespace
+
+QString conversionLabel(Conversion conversion)
+{
+    switch (conversion) {
+    case Conversion::BlueRule:
+        return QStringLiteral("Blue rule (logos)");
+    case Conversion::Dither:
+        return QStringLiteral("Dither (photos)");
+    }
+    return QString();
+}
+
+QImage storedImage(const QByteArray &dotBytes, int widthDots, int heightDots)
+{
+    if (widthDots < 0 || heightDots < 0 || widthDots % 8 != 0 || heightDots % 8 != 0)
+        throw std::invalid_argument("storedImage: the size is not a multiple of 8 dots");
+    const int bands = heightDots / 8;
+    if (qint64(widthDots) * bands != dotBytes.size())
+        throw std::invalid_argument("storedImage: the dot bytes do not match the size");
+    if (widthDots == 0 || heightDots == 0)
+        return QImage();
+    QImage image(widthDots, heightDots, QImage::Format_Mono);
+    if (image.isNull())
+        throw std::bad_alloc();
+    image.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)});
+    const auto *dots = reinterpret_cast<const uchar *>(dotBytes.constData());
+    uchar *bits = image.bits();
+    const qsizetype stride = image.bytesPerLine();
+    for (int group = 0; group < widthDots / 8; ++group) {
+        const uchar *column = dots + qsizetype(group) * 8 * bands;
+        uchar *out = bits + group;
+        for (int band = 0; band < bands; ++band, out += 8 * stride) {
+            quint64 matrix = 0;
+            for (int j = 0; j < 8; ++j)
+                matrix = matrix << 8 | column[qsizetype(j) * bands + band];
+            matrix = transpose8x8(matrix);
+            for (int k = 0; k < 8; ++k)
+                out[k * stride] = uchar(matrix >> (56 - 8 * k));
+        }
+    }
+    return image;
+}
+
+QString previewWarningText(PreviewWarning warning, qint64 nvCapacity)
+{
+    switch (warning) {
+    case PreviewWarning::WiderThan80mmPaper:
+        return QStringLiteral("Wider than 80 mm paper (576 dots): the rest does not print.");
+    case PreviewWarning::WiderThan58mmPaper:
+        return QStringLiteral("Wider than 58 mm paper (384 dots); fits 80 mm paper.");
+    case PreviewWarning::NearlyAllWhite:
+        return QStringLiteral("Almost nothing prints: nearly every dot is white.");
+    case PreviewWarning::NearlyAllBlack:
+        return QStringLiteral("Prints almost solid black: nearly every dot is black.");
+    case PreviewWarning::ColoursMisprinted:
+        return QStringLiteral("Colours print wrongly here (dark blue as white, yellow as black): "
+                              "try \"%1\".")
+                .arg(conversionLabel(Conversion::Dither));
+    case PreviewWarning::ShadesLost:
+        return QStringLiteral("Greys and shades print as solid black or white: try \"%1\".")
+                .arg(conversionLabel(Conversion::Dither));
+    case PreviewWarning::LargerThanNvMemory:
+        return QStringLiteral("Too large for the printer's NV memory (%1 bytes).").arg(nvCapacity);
+    }
+    return QString();
+}
+
+PicturePreview previewPicture(const QString &path,
+                              Conversion conversion,
+                              const QColor &background,
+                              qint64 nvCapacity)
+{
+    // The download's own code builds the record; the memory is judged below, as a warning.
+    PictureSurface surface(background);
+    const QByteArray stream
+            = buildNvImageStream({path}, surface, std::numeric_limits<qint64>::max(), conversion);
+    const auto byte = [&stream](int i) {
+        return int(quint8(stream.at(i)));
+    };
+    constexpr int RecordStart = 5;
+    constexpr int DotsStart = RecordStart + 4;
+    if (stream.size() < DotsStart)
+        throw std::logic_error("previewPicture: the stream holds no record");
+    PicturePreview preview;
+    preview.sizeDots = QSize(8 * (byte(RecordStart) + 256 * byte(RecordStart + 1)),
+                             8 * (byte(RecordStart + 2) + 256 * byte(RecordStart + 3)));
+    preview.sizeMm = QSizeF(preview.sizeDots) / DotsPerMm;
+    preview.recordBytes = stream.size() - RecordStart;
+    preview.dots = storedImage(
+            QByteArray::fromRawData(stream.constData() + DotsStart, stream.size() - DotsStart),
+            preview.sizeDots.width(),
+            preview.sizeDots.height());
+    preview.pictureSize = QSize(surface.width(), surface.height());
+    preview.blackDots = blackDotsInside(preview.dots, preview.pictureSize);
+
+    const auto warn = [&preview, nvCapacity](PreviewWarning warning) {
+        preview.warningKinds.append(warning);
+        preview.warnings.append(previewWarningText(warning, nvCapacity));
+    };
+    if (preview.sizeDots.width() > Paper80mmDots)
+        warn(PreviewWarning::WiderThan80mmPaper);
+    else if (preview.sizeDots.width() > Paper58mmDots)
+        warn(PreviewWarning::WiderThan58mmPaper);
+    const qint64 pictureDots = qint64(preview.pictureSize.width()) * preview.pictureSize.height();
+    if (moreThan(pictureDots - preview.blackDots, pictureDots, 995))
+        warn(PreviewWarning::NearlyAllWhite);
+    else if (moreThan(preview.blackDots, pictureDots, 995))
+        warn(PreviewWarning::NearlyAllBlack);
+    if (conversion == Conversion::BlueRule) {
+        // The surface still holds the drawn picture: the blue rule packs it unchanged.
+        const BlueRuleFit fit = blueRuleFit(surface.image());
+        if (moreThan(fit.misprinted, pictureDots, 50))
+            warn(PreviewWarning::ColoursMisprinted);
+        if (moreThan(fit.midTones, pictureDots, 250))
+            warn(PreviewWarning::ShadesLost);
+    }
+    if (preview.recordBytes > nvCapacity)
+        warn(PreviewWarning::LargerThanNvMemory);
+    return preview;
+}
+
+} // namespace NvImage

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "nvimagefile.h"
+#include "picturesurface.h"
+
+#include <QByteArray>
+#include <QColor>
+#include <QImage>
+#include <QList>
+#include <QSize>
+#include <QSizeF>
+#include <QString>
+#include <QStringList>
+
+namespace NvImage {
+
+// Receipt printers print 8 dots a millimetre; the common papers' printable widths.
+constexpr int DotsPerMm = 8;
+constexpr int Paper80mmDots = 576;
+constexpr int Paper58mmDots = 384;
+
+// What the window and the command line call each conversion, so that both say the same.
+QString conversionLabel(Conversion conversion);
+
+// One image record's dot bytes (column after column, each column's bands top to bottom,
+// the top dot in bit 7) drawn back as widthDots x heightDots pixels, one a dot, in
+// QImage::Format_Mono: index 1 (a set bit) black, index 0 white. Both sizes are the record's,
+// multiples of 8. Throws std::invalid_argument when the bytes do not fit the size.
+QImage storedImage(const QByteArray &dotBytes, int widthDots, int heightDots);
+
+// What may go wrong with a picture that the preview can see before it is stored.
+enum class PreviewWarning {
+    WiderThan80mmPaper, // wider than 576 dots
+    WiderThan58mmPaper, // wider than 384 dots, up to 576
+    NearlyAllWhite,     // more than 99.5 % of the picture's dots are white
+    NearlyAllBlack,     // more than 99.5 % of the picture's dots are black
+    ColoursMisprinted,  // blue rule: more than 5 % of the pixels are clearly dark but print
+                        // white, or clearly light but print black
+    ShadesLost,         // blue rule: more than 25 % of the pixels are mid tones
+    LargerThanNvMemory, // the record alone needs more than the printer's NV memory
+};
+
+// The warning as the user reads it, one short sentence.
+QString previewWarningText(PreviewWarning warning, qint64 nvCapacity = DefaultNvCapacity);
+
+// The picture as the printer will store it.
+struct PicturePreview
+{
+    QImage dots;            // the stored dots, storedImage() of the record
+    QSize sizeDots;         // the record's size: the picture's rounded up to multiples of 8
+    QSizeF sizeMm;          // sizeDots at 8 dots a millimetre
+    QSize pictureSize;      // the picture's own size in pixels (the rest of dots is padding)
+    qint64 recordBytes = 0; // the record's bytes in the stream and in NV memory
+    qint64 blackDots = 0;   // black dots inside the picture's own size
+    QList<PreviewWarning> warningKinds;
+    QStringList warnings; // previewWarningText() of warningKinds, in the same order
+};
+
+// Builds the picture's record as the stream builder does, whatever the NV memory, draws its
+// dots back and works out the warnings. Throws what buildNvImageStream throws for a picture
+// that cannot be read (PictureError with the reason, PictureTooLargeError, OverflowError).
+// nvCapacity only decides LargerThanNvMemory.
+PicturePreview previewPicture(const QString &path,
+                              Conversion conversion,
+                              const QColor &background = Qt::white,
+                              qint64 nvCapacity = DefaultNvCapacity);
+
+} // namespace NvImage
