@@ -18,7 +18,9 @@
 #include <gif_lib.h>
 #include <jerror.h>
 #include <jpeglib.h>
+#include <png.h>
 #include <unistd.h>
+#include <zlib.h>
 
 namespace NvImage {
 
@@ -64,16 +66,21 @@ void openPicture(QFile &file)
     }
 }
 
-// The format by the file's first bytes; only the three kinds the printer tool takes.
+constexpr char PngSignature[] = "\x89PNG\r\n\x1A\n";
+constexpr int PngSignatureSize = 8;
+
+// The format by the file's first bytes; only the kinds the printer tool takes.
 QByteArray sniffFormat(QFile &file)
 {
-    const QByteArray head = file.peek(6);
+    const QByteArray head = file.peek(PngSignatureSize);
     if (head.startsWith("BM"))
         return QByteArrayLiteral("bmp");
     if (head.startsWith("\xFF\xD8\xFF"))
         return QByteArrayLiteral("jpeg");
     if (head.startsWith("GIF87a") || head.startsWith("GIF89a"))
         return QByteArrayLiteral("gif");
+    if (head == QByteArray(PngSignature, PngSignatureSize))
+        return QByteArrayLiteral("png");
     return QByteArray();
 }
 
@@ -449,6 +456,43 @@ QString gifDamage(const uchar *d, qint64 n)
     }
 }
 
+quint32 be32(const uchar *p)
+{
+    return quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3];
+}
+
+// Walks a PNG's chunks from IHDR to IEND checking every CRC, so that a cut or altered file
+// is refused before any picture is written. libpng only warns about a bad CRC in an
+// ancillary chunk and drops it. Returns why the file is damaged, or an empty string;
+// *incomplete tells a file cut short.
+QString pngChunkDamage(const uchar *d, qint64 n, bool *incomplete)
+{
+    *incomplete = false;
+    qint64 pos = PngSignatureSize;
+    bool first = true;
+    while (pos + 8 <= n) {
+        const quint32 length = be32(d + pos);
+        const QString type = QString::fromLatin1(reinterpret_cast<const char *>(d + pos + 4), 4);
+        if (length > 0x7FFFFFFFu)
+            return QStringLiteral("its \"%1\" chunk claims %2 bytes.").arg(type).arg(length);
+        if (first && type != QLatin1String("IHDR"))
+            return QStringLiteral("it does not begin with its IHDR chunk.");
+        first = false;
+        if (pos + 12 + qint64(length) > n) {
+            *incomplete = true;
+            return QStringLiteral("the file ends inside its \"%1\" chunk.").arg(type);
+        }
+        const uLong crc = crc32(crc32(0L, Z_NULL, 0), d + pos + 4, uInt(length + 4));
+        if (crc != be32(d + pos + 8 + length))
+            return QStringLiteral("the CRC of its \"%1\" chunk is wrong.").arg(type);
+        pos += 12 + qint64(length);
+        if (type == QLatin1String("IEND"))
+            return QString();
+    }
+    *incomplete = true;
+    return QStringLiteral("the file ends before its IEND chunk.");
+}
+
 void checkComplete(QFile &file, const QString &path, const QByteArray &format, const QSize &size)
 {
     const auto incomplete = [&](const QString &why) {
@@ -484,6 +528,14 @@ void checkComplete(QFile &file, const QString &path, const QByteArray &format, c
     if (format == "jpeg") {
         if (!jpegComplete(data, length))
             throw incomplete(QStringLiteral("its JPEG data ends before the end-of-image marker."));
+        return;
+    }
+    if (format == "png") {
+        // The compressed data is checked as decodePicture decodes it.
+        bool cut = false;
+        const QString why = pngChunkDamage(data, length, &cut);
+        if (!why.isEmpty())
+            throw cut ? incomplete(why) : damaged(why);
         return;
     }
     GifImage image;
@@ -691,6 +743,154 @@ QImage decodeJpeg(const PictureInfo &picture, const QByteArray &bytes, bool head
                                .arg(shown(picture.path), QString::fromUtf8(job.errors.message)));
 }
 
+// libpng reports through these callbacks; nothing reaches stderr. Errors jump back; a
+// warning about anything but an ancillary chunk (data it dropped or made up) fails the
+// picture as an error does.
+struct PngJob
+{
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    const uchar *data = nullptr;
+    qint64 length = 0;
+    qint64 pos = 0;
+    QImage image;
+    std::vector<png_bytep> rows;
+    QSize size;
+    qint64 limitBytes = 0; // 0: no limit
+    bool headerOnly = false;
+    bool tooLarge = false;
+    bool cutShort = false;
+    char message[256] = {};
+    QByteArray warning; // the first warning that fails the picture
+};
+
+extern "C" void readPngInput(png_structp png, png_bytep out, size_t length)
+{
+    auto *job = static_cast<PngJob *>(png_get_io_ptr(png));
+    if (qint64(length) > job->length - job->pos) {
+        job->cutShort = true;
+        png_error(png, "the file ends inside its PNG data");
+    }
+    std::memcpy(out, job->data + job->pos, length);
+    job->pos += qint64(length);
+}
+
+extern "C" void pngFail(png_structp png, png_const_charp message)
+{
+    auto *job = static_cast<PngJob *>(png_get_error_ptr(png));
+    qstrncpy(job->message, message, sizeof job->message);
+    png_longjmp(png, 1);
+}
+
+extern "C" void pngWarning(png_structp png, png_const_charp message)
+{
+    // libpng names the chunk first ("iCCP: known incorrect sRGB profile"); an ancillary
+    // chunk's name begins in lower case and its warnings touch no pixel.
+    const bool ancillary = std::strlen(message) > 5 && message[4] == ':' && message[0] >= 'a'
+                           && message[0] <= 'z';
+    auto *job = static_cast<PngJob *>(png_get_error_ptr(png));
+    if (!ancillary && job->warning.isEmpty())
+        job->warning = QByteArray(message);
+}
+
+// Every libpng call that may jump back lives here; what must outlive a jump is in the job.
+void runPngDecode(PngJob &job)
+{
+    png_structp png = job.png;
+    png_infop info = job.info;
+    png_set_read_fn(png, &job, readPngInput);
+    png_read_info(png, info);
+    png_uint_32 width = 0;
+    png_uint_32 height = 0;
+    int depth = 0;
+    int colourType = 0;
+    png_get_IHDR(png, info, &width, &height, &depth, &colourType, nullptr, nullptr, nullptr);
+    job.size = QSize(int(std::min<png_uint_32>(width, 1u << 30)),
+                     int(std::min<png_uint_32>(height, 1u << 30)));
+    if (job.headerOnly)
+        return;
+    if (job.limitBytes > 0 && qint64(width) * height * 4 > job.limitBytes) {
+        job.tooLarge = true;
+        png_error(png, "too large");
+    }
+    // Everything becomes 8-bit RGB32 or non-premultiplied ARGB32: the surface blends the
+    // transparent parts over its background as it does for a GIF. No gamma is applied, as
+    // Qt's reader applies none.
+    const bool alpha
+            = (colourType & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
+    png_set_expand(png);
+    png_set_scale_16(png);
+    png_set_gray_to_rgb(png);
+    if (Q_BYTE_ORDER == Q_LITTLE_ENDIAN) {
+        png_set_bgr(png);
+        if (!alpha)
+            png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
+    } else if (alpha) {
+        png_set_swap_alpha(png);
+    } else {
+        png_set_filler(png, 0xFF, PNG_FILLER_BEFORE);
+    }
+    png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    if (png_get_rowbytes(png, info) != std::size_t(width) * 4)
+        png_error(png, "unexpected pixel layout");
+    job.image
+            = QImage(int(width), int(height), alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    if (job.image.isNull())
+        png_error(png, "not enough memory for the picture");
+    job.rows.resize(height);
+    for (png_uint_32 y = 0; y < height; ++y)
+        job.rows[y] = job.image.scanLine(int(y));
+    png_read_image(png, job.rows.data());
+    // Reads on to IEND: data beyond the last row is reported here.
+    png_read_end(png, nullptr);
+}
+
+bool guardedPngDecode(PngJob &job)
+{
+    if (setjmp(png_jmpbuf(job.png)) != 0)
+        return false;
+    runPngDecode(job);
+    return true;
+}
+
+// Decodes the whole PNG with libpng itself, every warning about the picture's data
+// counted: Qt's reader prints them and carries on. With headerOnly, reads the size alone.
+QImage decodePng(const PictureInfo &picture, const QByteArray &bytes, bool headerOnly, QSize *size)
+{
+    PngJob job;
+    job.headerOnly = headerOnly;
+    job.data = reinterpret_cast<const uchar *>(bytes.constData());
+    job.length = bytes.size();
+    const int limitMb = QImageReader::allocationLimit();
+    job.limitBytes = qint64(std::max(limitMb, 0)) * 1024 * 1024;
+    job.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &job, pngFail, pngWarning);
+    if (job.png)
+        job.info = png_create_info_struct(job.png);
+    if (!job.info) {
+        png_destroy_read_struct(&job.png, nullptr, nullptr);
+        throw std::bad_alloc();
+    }
+    const bool decoded = guardedPngDecode(job);
+    png_destroy_read_struct(&job.png, &job.info, nullptr);
+    if (size)
+        *size = job.size;
+    if (job.tooLarge)
+        throw tooLargeToDecode(picture, limitMb);
+    if (job.cutShort)
+        throw PictureError(picture.path,
+                           QStringLiteral("The picture \"%1\" is incomplete: the file ends "
+                                          "inside its PNG data.")
+                                   .arg(shown(picture.path)));
+    if (!decoded || !job.warning.isEmpty())
+        throw PictureError(picture.path,
+                           QStringLiteral("The picture \"%1\" is damaged: %2.")
+                                   .arg(shown(picture.path),
+                                        decoded ? QString::fromUtf8(job.warning)
+                                                : QString::fromUtf8(job.message)));
+    return job.image;
+}
+
 } // namespace
 
 PictureInfo inspectPictureHeader(const QString &path)
@@ -702,11 +902,14 @@ PictureInfo inspectPictureHeader(const QString &path)
     info.format = sniffFormat(file);
     if (info.format.isEmpty())
         throw PictureError(path,
-                           QStringLiteral("The file \"%1\" is not a BMP, JPEG or GIF picture.")
+                           QStringLiteral("The file \"%1\" is not a BMP, JPEG, GIF or PNG picture.")
                                    .arg(shown(path)));
     if (info.format == "jpeg") {
         // libjpeg's own header reader: Qt's prints libjpeg's complaints on stderr.
         decodeJpeg(info, file.readAll(), true, &info.size);
+    } else if (info.format == "png") {
+        // libpng's own header reader, as silent as the decoder.
+        decodePng(info, file.readAll(), true, &info.size);
     } else {
         QImageReader reader(&file, info.format);
         info.size = reader.size();
@@ -742,13 +945,14 @@ QImage decodePicture(const PictureInfo &info)
     QFile file(info.path);
     openPicture(file);
     QImage image;
-    if (info.format == "jpeg") {
+    if (info.format == "jpeg" || info.format == "png") {
         const QByteArray bytes = file.readAll();
         if (file.error() != QFileDevice::NoError)
             throw PictureError(info.path,
                                QStringLiteral("The picture file \"%1\" cannot be read: %2.")
                                        .arg(shown(info.path), file.errorString()));
-        image = decodeJpeg(info, bytes, false, nullptr);
+        image = info.format == "png" ? decodePng(info, bytes, false, nullptr)
+                                     : decodeJpeg(info, bytes, false, nullptr);
     } else {
         QImageReader reader(&file, info.format);
         reader.setAutoTransform(false);

@@ -15,11 +15,11 @@ constexpr int MaxHeightDots = 288 * 8;
 struct PictureInfo
 {
     QString path;
-    QByteArray format; // "bmp", "jpeg" or "gif", decided by the file's content
+    QByteArray format; // "bmp", "jpeg", "gif" or "png", decided by the file's content
     QSize size;        // in pixels
 };
 
-// Reads a picture file's header and checks that it is a whole BMP, JPEG or GIF picture
+// Reads a picture file's header and checks that it is a whole BMP, JPEG, GIF or PNG picture
 // of a size the printer accepts. Throws PictureError (missing, not a regular file,
 // unreadable, not such a picture, incomplete or damaged) or PictureTooLargeError.
 PictureInfo inspectPicture(const QString &path);
@@ -27,15 +27,15 @@ PictureInfo inspectPicture(const QString &path);
 // inspectPicture in two steps, so that a list of pictures can be checked against the
 // printer's memory before any picture's data is read. The first reads the format and the
 // size and checks the size; the second checks that the data is whole, decoding a GIF's
-// picture data and walking a BMP's runs.
+// picture data, walking a BMP's runs and a PNG's chunks with their CRCs.
 PictureInfo inspectPictureHeader(const QString &path);
 void checkPictureData(const PictureInfo &info);
 
 // Decodes the picture (a GIF's first frame) that inspectPicture described. Throws
 // PictureError when the decoder refuses it or reports damaged data (a JPEG is decoded with
-// libjpeg, whose every warning counts), also when it exceeds the reader's allocation limit,
-// and PictureTooLargeError when the decoded picture is larger than its header said. Never
-// returns a null image.
+// libjpeg, a PNG with libpng, whose every warning about the picture's data counts), also when it
+// exceeds the reader's allocation limit, and PictureTooLargeError when the decoded picture is
+// larger than its header said. Never returns a null image.
 QImage decodePicture(const PictureInfo &info);
 
 // inspectPicture and decodePicture in one.
