@@ -94,9 +94,17 @@ QString savePicture(const QString &path,
                     const QByteArray &format,
                     int transparentIndex)
 {
-    if (format == "gif")
+    if (format == "gif") {
         writeFile(path, encodeGif(picture, transparentIndex));
-    else if (!picture.save(path, format.constData(), 100))
+        return path;
+    }
+    QImage saved = picture;
+    if (transparentIndex >= 0) { // a PNG palette entry with alpha 0, as a GIF's
+        QList<QRgb> table = saved.colorTable();
+        table[transparentIndex] &= 0x00ffffffu;
+        saved.setColorTable(table);
+    }
+    if (!saved.save(path, format.constData(), 100))
         qWarning("could not save %s", qPrintable(path));
     return path;
 }

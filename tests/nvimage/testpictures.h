@@ -18,7 +18,8 @@ QByteArray encodeGif(const QImage &indexed, int transparentIndex = -1);
 void writeFile(const QString &path, const QByteArray &bytes);
 QByteArray readFile(const QString &path);
 
-// Saves picture at path as "bmp", "jpeg" (quality 100) or "gif" (picture must be Indexed8).
+// Saves picture at path as "bmp", "jpeg" (quality 100), "png" or "gif" (picture must be
+// Indexed8). transparentIndex applies to an Indexed8 GIF or PNG.
 QString savePicture(const QString &path,
                     const QImage &picture,
                     const QByteArray &format,

@@ -178,6 +178,7 @@ void tst_NvImageFile::streams_data()
     QTest::newRow("100x50 jpeg") << PictureFiles{{black100x50, "jpeg"}} << white << file100x50;
     QTest::newRow("100x50 gif") << PictureFiles{{indexed(100, 50, {qRgb(0, 0, 0)}), "gif"}} << white
                                 << file100x50;
+    QTest::newRow("100x50 png") << PictureFiles{{black100x50, "png"}} << white << file100x50;
     QTest::newRow("width 64") << PictureFiles{{filled(64, 8, Qt::black), "bmp"}} << white
                               << header(1) + record("08000100", "FF", 64, 64);
     QTest::newRow("width 2048") << PictureFiles{{indexed(2048, 8, {qRgb(0, 0, 0)}), "gif"}} << white
@@ -214,19 +215,22 @@ void tst_NvImageFile::streams_data()
     QTest::newRow("blue jpeg") << PictureFiles{{filled(16, 16, Qt::blue), "jpeg"}} << white
                                << header(1) + record("02000200", "0000", 16, 16);
 
-    // Transparent GIF pixels read as the window's background.
+    // Transparent GIF and PNG pixels read as the window's background.
     QImage halfClear = indexed(8, 8, {qRgb(255, 255, 255), qRgb(0, 0, 0)});
     for (int y = 0; y < 8; ++y)
         for (int x = 4; x < 8; ++x)
             halfClear.setPixel(x, y, 1);
-    const PictureFiles clear{{halfClear, "gif", 0}};
-    QTest::newRow("transparent on white") << clear << white
-                                          << header(1) + QByteArray::fromHex("01000100")
-                                                     + QByteArray(4, '\0') + QByteArray(4, '\xFF');
-    QTest::newRow("transparent on black")
-            << clear << QColor(Qt::black) << header(1) + record("01000100", "FF", 8, 8);
-    QTest::newRow("transparent on pale yellow")
-            << clear << QColor(255, 255, 127) << header(1) + record("01000100", "FF", 8, 8);
+    for (const char *format : {"gif", "png"}) {
+        const PictureFiles clear{{halfClear, format, 0}};
+        QTest::addRow("transparent %s on white", format)
+                << clear << white
+                << header(1) + QByteArray::fromHex("01000100") + QByteArray(4, '\0')
+                           + QByteArray(4, '\xFF');
+        QTest::addRow("transparent %s on black", format)
+                << clear << QColor(Qt::black) << header(1) + record("01000100", "FF", 8, 8);
+        QTest::addRow("transparent %s on pale yellow", format)
+                << clear << QColor(255, 255, 127) << header(1) + record("01000100", "FF", 8, 8);
+    }
 
     QImage topBlack = indexed(8, 16, {qRgb(255, 255, 255), qRgb(0, 0, 0)});
     for (int y = 0; y < 8; ++y)
@@ -288,6 +292,7 @@ void tst_NvImageFile::dotsMatchSourcePixels_data()
     const PictureFiles mixed{{randomBlocks(100, 50, 1, 1), "bmp"},
                              {gif, "gif", 3},
                              {randomBlocks(203, 45, 16, 2), "jpeg"},
+                             {randomBlocks(29, 70, 3, 4), "png"},
                              {randomBlocks(1, 1, 1, 3), "bmp"}};
     QTest::newRow("on white") << mixed << QColor(Qt::white);
     QTest::newRow("on dark blue") << mixed << QColor(0, 0, 100);
@@ -343,7 +348,8 @@ void tst_NvImageFile::failures_data()
     writeFile(path(QStringLiteral("notes.bmp")), "just some text, not a picture\n");
     QTest::newRow("not a picture")
             << QStringList{good, path(QStringLiteral("notes.bmp"))} << int(Kind::Picture)
-            << QStringList{QStringLiteral("notes.bmp"), QStringLiteral("not a BMP, JPEG or GIF")}
+            << QStringList{QStringLiteral("notes.bmp"),
+                           QStringLiteral("not a BMP, JPEG, GIF or PNG")}
             << true << 0;
     QTest::newRow("missing") << QStringList{path(QStringLiteral("absent.gif"))}
                              << int(Kind::Picture)

@@ -12,6 +12,7 @@
 #include <QTest>
 
 #include <sys/stat.h>
+#include <zlib.h>
 
 using namespace NvImage;
 using namespace TestPictures;
@@ -73,6 +74,48 @@ QByteArray jpeg(const QImage &image, bool progressive = false)
     writer.setProgressiveScanWrite(progressive);
     writer.write(image);
     return bytes;
+}
+
+QByteArray png(const QImage &image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter(&buffer, "png").write(image);
+    return bytes;
+}
+
+QByteArray be32(quint32 v)
+{
+    return QByteArray(1, char(v >> 24)) + char((v >> 16) & 0xff) + char((v >> 8) & 0xff)
+           + char(v & 0xff);
+}
+
+// A whole chunk, its CRC right.
+QByteArray pngChunk(const QByteArray &type, const QByteArray &data)
+{
+    const QByteArray body = type + data;
+    const uLong crc
+            = crc32(0L, reinterpret_cast<const Bytef *>(body.constData()), uInt(body.size()));
+    return be32(quint32(data.size())) + body + be32(quint32(crc));
+}
+
+// The PNG with its first chunk of that type replaced by one holding data instead.
+QByteArray withChunk(const QByteArray &file, const QByteArray &type, const QByteArray &data)
+{
+    const qsizetype at = file.indexOf(type) - 4;
+    const QByteArray lengthBytes = file.mid(at, 4);
+    const auto *p = reinterpret_cast<const uchar *>(lengthBytes.constData());
+    const qsizetype length = qsizetype(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
+    return file.left(at) + pngChunk(type, data) + file.mid(at + 12 + length);
+}
+
+QByteArray chunkData(const QByteArray &file, const QByteArray &type)
+{
+    const qsizetype at = file.indexOf(type);
+    const QByteArray lengthBytes = file.mid(at - 4, 4);
+    const auto *p = reinterpret_cast<const uchar *>(lengthBytes.constData());
+    return file.mid(at + 4, qsizetype(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]);
 }
 
 // A GIF of 16 x 8 pixels; its LZW data starts after the header, the 256 colours, the image
@@ -179,6 +222,34 @@ void tst_PictureLoader::damaged_data()
     claims.replace(frame + 5, 4, QByteArray::fromHex("09001FF8")); // 2304 high, 8184 wide
     QTest::newRow("jpeg claiming 8184 x 2304")
             << write(QStringLiteral("claims.jpg"), claims) << damaged;
+    const QByteArray goodPng = png(randomBlocks(32, 32, 4));
+    const QByteArray idat = chunkData(goodPng, "IDAT");
+    const qsizetype idatAt = goodPng.indexOf("IDAT");
+    const QString incomplete = QStringLiteral("incomplete");
+    QTest::newRow("png cut inside IDAT")
+            << write(QStringLiteral("cut.png"), goodPng.left(idatAt + idat.size() / 2))
+            << incomplete;
+    QTest::newRow("png without IEND")
+            << write(QStringLiteral("noiend.png"), goodPng.chopped(12)) << incomplete;
+    QByteArray badCrc = goodPng;
+    badCrc[idatAt + 4 + idat.size() / 2] = char(badCrc.at(idatAt + 4 + idat.size() / 2) ^ 0x10);
+    QTest::newRow("png bad CRC") << write(QStringLiteral("crc.png"), badCrc) << damaged;
+    QByteArray zlibNoise = noise.left(idat.size());
+    zlibNoise.prepend(idat.left(2)); // a valid zlib header, then nonsense
+    QTest::newRow("png bad zlib data, right CRC")
+            << write(QStringLiteral("zlib.png"), withChunk(goodPng, "IDAT", zlibNoise)) << damaged;
+    QTest::newRow("png IDAT cut, right CRC") << write(
+            QStringLiteral("idat.png"), withChunk(goodPng, "IDAT", idat.left(idat.size() / 2)))
+                                             << damaged;
+    QByteArray claimsHeader = chunkData(goodPng, "IHDR");
+    claimsHeader.replace(0, 8, be32(8184) + be32(2304));
+    QTest::newRow("png claiming 8184 x 2304")
+            << write(QStringLiteral("claims.png"), withChunk(goodPng, "IHDR", claimsHeader))
+            << damaged;
+    QTest::newRow("png data after the last row") << write(
+            QStringLiteral("extra.png"), withChunk(png(randomBlocks(32, 16, 5)), "IDAT", idat))
+                                                 << damaged;
+
     QByteArray arithmetic = good;
     arithmetic[good.indexOf("\xFF\xC0") + 1] = char(0xC9);
     QTest::newRow("jpeg huffman data marked arithmetic")
@@ -216,6 +287,8 @@ void tst_PictureLoader::everyPrefixRefused_data()
     // Without its trailer byte the first picture is still whole: later frames are not read.
     QTest::newRow("gif") << encodeGif(indexedStripes(16, 8)).chopped(1) << QByteArray(";")
                          << QStringLiteral("prefix.gif");
+    QTest::newRow("png") << png(indexedStripes(16, 8)) << QByteArray()
+                         << QStringLiteral("prefix.png");
 }
 
 void tst_PictureLoader::everyPrefixRefused()
@@ -240,24 +313,48 @@ void tst_PictureLoader::everyPrefixRefused()
 void tst_PictureLoader::decodesAsQtDoes_data()
 {
     QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("sameFormat"); // PNG pictures all come as RGB32 or ARGB32
     const QImage colour = randomBlocks(45, 29, 9).scaled(90, 58);
-    QTest::newRow("jpeg") << write(QStringLiteral("qt.jpg"), jpeg(colour));
-    QTest::newRow("progressive jpeg") << write(QStringLiteral("qt-p.jpg"), jpeg(colour, true));
+    QTest::newRow("jpeg") << write(QStringLiteral("qt.jpg"), jpeg(colour)) << true;
+    QTest::newRow("progressive jpeg")
+            << write(QStringLiteral("qt-p.jpg"), jpeg(colour, true)) << true;
     QTest::newRow("grey jpeg") << write(QStringLiteral("grey.jpg"),
-                                        jpeg(colour.convertToFormat(QImage::Format_Grayscale8)));
-    QTest::newRow("gif") << write(QStringLiteral("qt.gif"), encodeGif(indexedStripes(37, 11), 2));
-    QTest::newRow("rle8 bmp") << write(QStringLiteral("qt.bmp"), rle8Bmp(16, 4, goodRle8Data()));
+                                        jpeg(colour.convertToFormat(QImage::Format_Grayscale8)))
+                               << true;
+    QTest::newRow("gif") << write(QStringLiteral("qt.gif"), encodeGif(indexedStripes(37, 11), 2))
+                         << true;
+    QTest::newRow("rle8 bmp") << write(QStringLiteral("qt.bmp"), rle8Bmp(16, 4, goodRle8Data()))
+                              << true;
+
+    QImage translucent = randomBlocks(23, 9, 7).convertToFormat(QImage::Format_ARGB32);
+    QImage clearIndex = indexedStripes(19, 7);
+    clearIndex.setColor(2, qRgba(0, 0, 255, 0));
+    QTest::newRow("png rgb") << write(QStringLiteral("rgb.png"), png(colour)) << false;
+    QTest::newRow("png alpha") << write(QStringLiteral("alpha.png"), png(translucent)) << false;
+    QTest::newRow("png palette, one colour clear")
+            << write(QStringLiteral("palette.png"), png(clearIndex)) << false;
+    QTest::newRow("png grey") << write(QStringLiteral("grey.png"),
+                                       png(colour.convertToFormat(QImage::Format_Grayscale8)))
+                              << false;
+    QTest::newRow("png 16 bits") << write(QStringLiteral("deep.png"),
+                                          png(translucent.convertToFormat(QImage::Format_RGBA64)))
+                                 << false;
+    QTest::newRow("png 1 bit") << write(QStringLiteral("mono.png"),
+                                        png(colour.convertToFormat(QImage::Format_Mono)))
+                               << false;
 }
 
 void tst_PictureLoader::decodesAsQtDoes()
 {
     QFETCH(QString, path);
+    QFETCH(bool, sameFormat);
     const QImage ours = loadPicture(path);
     QImageReader reader(path);
     reader.setAutoTransform(false);
     const QImage theirs = reader.read();
     QVERIFY(!theirs.isNull());
-    QCOMPARE(ours.format(), theirs.format());
+    if (sameFormat)
+        QCOMPARE(ours.format(), theirs.format());
     QCOMPARE(ours.convertToFormat(QImage::Format_ARGB32),
              theirs.convertToFormat(QImage::Format_ARGB32));
 }
