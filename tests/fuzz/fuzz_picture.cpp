@@ -64,7 +64,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     } catch (const NvImage::PictureError &) {
         return 0; // a clear refusal is the right answer to most inputs
     }
-    check(info.format == "bmp" || info.format == "jpeg" || info.format == "gif", "format");
+    check(info.format == "bmp" || info.format == "jpeg" || info.format == "gif"
+                  || info.format == "png",
+          "format");
     check(info.size.width() >= 1 && info.size.width() <= NvImage::MaxWidthDots
                   && info.size.height() >= 1 && info.size.height() <= NvImage::MaxHeightDots,
           "inspected size out of range");
