@@ -465,32 +465,43 @@ quint32 be32(const uchar *p)
 // is refused before any picture is written. libpng only warns about a bad CRC in an
 // ancillary chunk and drops it. Returns why the file is damaged, or an empty string;
 // *incomplete tells a file cut short.
-QString pngChunkDamage(const uchar *d, qint64 n, bool *incomplete)
+QString pngChunkDamage(QIODevice &file, bool *incomplete)
 {
     *incomplete = false;
-    qint64 pos = PngSignatureSize;
-    bool first = true;
-    while (pos + 8 <= n) {
-        const quint32 length = be32(d + pos);
-        const QString type = QString::fromLatin1(reinterpret_cast<const char *>(d + pos + 4), 4);
+    const auto cut = [incomplete](const QString &why) {
+        *incomplete = true;
+        return why;
+    };
+    // Read in blocks: a PNG of the largest picture may hold tens of megabytes.
+    std::vector<char> block(64 * 1024);
+    if (!file.seek(PngSignatureSize))
+        return cut(QStringLiteral("the file ends before its first chunk."));
+    for (bool first = true;; first = false) {
+        uchar head[8];
+        if (file.read(reinterpret_cast<char *>(head), 8) != 8)
+            return cut(QStringLiteral("the file ends before its IEND chunk."));
+        const quint32 length = be32(head);
+        const QString type = QString::fromLatin1(reinterpret_cast<const char *>(head + 4), 4);
         if (length > 0x7FFFFFFFu)
             return QStringLiteral("its \"%1\" chunk claims %2 bytes.").arg(type).arg(length);
         if (first && type != QLatin1String("IHDR"))
             return QStringLiteral("it does not begin with its IHDR chunk.");
-        first = false;
-        if (pos + 12 + qint64(length) > n) {
-            *incomplete = true;
-            return QStringLiteral("the file ends inside its \"%1\" chunk.").arg(type);
+        uLong crc = crc32(crc32(0L, Z_NULL, 0), head + 4, 4);
+        for (qint64 left = length; left > 0;) {
+            const qint64 want = std::min<qint64>(left, qint64(block.size()));
+            if (file.read(block.data(), want) != want)
+                return cut(QStringLiteral("the file ends inside its \"%1\" chunk.").arg(type));
+            crc = crc32(crc, reinterpret_cast<const Bytef *>(block.data()), uInt(want));
+            left -= want;
         }
-        const uLong crc = crc32(crc32(0L, Z_NULL, 0), d + pos + 4, uInt(length + 4));
-        if (crc != be32(d + pos + 8 + length))
+        uchar stored[4];
+        if (file.read(reinterpret_cast<char *>(stored), 4) != 4)
+            return cut(QStringLiteral("the file ends inside its \"%1\" chunk.").arg(type));
+        if (crc != be32(stored))
             return QStringLiteral("the CRC of its \"%1\" chunk is wrong.").arg(type);
-        pos += 12 + qint64(length);
         if (type == QLatin1String("IEND"))
             return QString();
     }
-    *incomplete = true;
-    return QStringLiteral("the file ends before its IEND chunk.");
 }
 
 void checkComplete(QFile &file, const QString &path, const QByteArray &format, const QSize &size)
@@ -521,6 +532,14 @@ void checkComplete(QFile &file, const QString &path, const QByteArray &format, c
             throw damaged(why);
         return;
     }
+    if (format == "png") {
+        // The compressed data is checked as decodePicture decodes it.
+        bool cut = false;
+        const QString why = pngChunkDamage(file, &cut);
+        if (!why.isEmpty())
+            throw cut ? incomplete(why) : damaged(why);
+        return;
+    }
     // Reading the file is cheaper than mapping it: no page faults, and it is small.
     const QByteArray bytes = file.readAll();
     const auto *data = reinterpret_cast<const uchar *>(bytes.constData());
@@ -528,14 +547,6 @@ void checkComplete(QFile &file, const QString &path, const QByteArray &format, c
     if (format == "jpeg") {
         if (!jpegComplete(data, length))
             throw incomplete(QStringLiteral("its JPEG data ends before the end-of-image marker."));
-        return;
-    }
-    if (format == "png") {
-        // The compressed data is checked as decodePicture decodes it.
-        bool cut = false;
-        const QString why = pngChunkDamage(data, length, &cut);
-        if (!why.isEmpty())
-            throw cut ? incomplete(why) : damaged(why);
         return;
     }
     GifImage image;
@@ -750,9 +761,7 @@ struct PngJob
 {
     png_structp png = nullptr;
     png_infop info = nullptr;
-    const uchar *data = nullptr;
-    qint64 length = 0;
-    qint64 pos = 0;
+    QIODevice *device = nullptr;
     QImage image;
     std::vector<png_bytep> rows;
     QSize size;
@@ -760,6 +769,7 @@ struct PngJob
     bool headerOnly = false;
     bool tooLarge = false;
     bool cutShort = false;
+    int paletteSize = 0;
     char message[256] = {};
     QByteArray warning; // the first warning that fails the picture
 };
@@ -767,12 +777,10 @@ struct PngJob
 extern "C" void readPngInput(png_structp png, png_bytep out, size_t length)
 {
     auto *job = static_cast<PngJob *>(png_get_io_ptr(png));
-    if (qint64(length) > job->length - job->pos) {
+    if (job->device->read(reinterpret_cast<char *>(out), qint64(length)) != qint64(length)) {
         job->cutShort = true;
         png_error(png, "the file ends inside its PNG data");
     }
-    std::memcpy(out, job->data + job->pos, length);
-    job->pos += qint64(length);
 }
 
 extern "C" void pngFail(png_structp png, png_const_charp message)
@@ -813,31 +821,60 @@ void runPngDecode(PngJob &job)
         job.tooLarge = true;
         png_error(png, "too large");
     }
-    // Everything becomes 8-bit RGB32 or non-premultiplied ARGB32: the surface blends the
-    // transparent parts over its background as it does for a GIF. No gamma is applied, as
-    // Qt's reader applies none.
-    const bool alpha
-            = (colourType & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
-    png_set_expand(png);
-    png_set_scale_16(png);
-    png_set_gray_to_rgb(png);
-    if (Q_BYTE_ORDER == Q_LITTLE_ENDIAN) {
-        png_set_bgr(png);
-        if (!alpha)
-            png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
-    } else if (alpha) {
-        png_set_swap_alpha(png);
+    // Palettes and plain grey stay one byte a pixel, as Qt's reader keeps them; the rest
+    // becomes RGB32 or non-premultiplied ARGB32. The surface blends transparent parts over
+    // its background as it does for a GIF. No gamma is applied: Qt's reader applies none.
+    const bool transparent = png_get_valid(png, info, PNG_INFO_tRNS);
+    QImage::Format format = QImage::Format_RGB32;
+    QList<QRgb> table;
+    if (colourType == PNG_COLOR_TYPE_PALETTE) {
+        format = QImage::Format_Indexed8;
+        png_colorp palette = nullptr;
+        int count = 0;
+        png_get_PLTE(png, info, &palette, &count);
+        job.paletteSize = count;
+        png_bytep alpha = nullptr;
+        int alphaCount = 0;
+        if (transparent)
+            png_get_tRNS(png, info, &alpha, &alphaCount, nullptr);
+        table.fill(qRgb(0, 0, 0), 256);
+        for (int i = 0; i < count && i < 256; ++i)
+            table[i] = qRgba(palette[i].red,
+                             palette[i].green,
+                             palette[i].blue,
+                             i < alphaCount ? alpha[i] : 255);
+        png_set_packing(png);
+    } else if (colourType == PNG_COLOR_TYPE_GRAY && !transparent) {
+        format = QImage::Format_Grayscale8;
+        png_set_expand_gray_1_2_4_to_8(png);
+        png_set_scale_16(png);
     } else {
-        png_set_filler(png, 0xFF, PNG_FILLER_BEFORE);
+        const bool alpha = (colourType & PNG_COLOR_MASK_ALPHA) || transparent;
+        format = alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32;
+        png_set_expand(png);
+        png_set_scale_16(png);
+        png_set_gray_to_rgb(png);
+        if (Q_BYTE_ORDER == Q_LITTLE_ENDIAN) {
+            png_set_bgr(png);
+            if (!alpha)
+                png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
+        } else if (alpha) {
+            png_set_swap_alpha(png);
+        } else {
+            png_set_filler(png, 0xFF, PNG_FILLER_BEFORE);
+        }
     }
     png_set_interlace_handling(png);
     png_read_update_info(png, info);
-    if (png_get_rowbytes(png, info) != std::size_t(width) * 4)
+    const std::size_t pixelBytes
+            = format == QImage::Format_Indexed8 || format == QImage::Format_Grayscale8 ? 1 : 4;
+    if (png_get_rowbytes(png, info) != std::size_t(width) * pixelBytes)
         png_error(png, "unexpected pixel layout");
-    job.image
-            = QImage(int(width), int(height), alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    job.image = QImage(int(width), int(height), format);
     if (job.image.isNull())
         png_error(png, "not enough memory for the picture");
+    if (!table.isEmpty())
+        job.image.setColorTable(table);
     job.rows.resize(height);
     for (png_uint_32 y = 0; y < height; ++y)
         job.rows[y] = job.image.scanLine(int(y));
@@ -856,12 +893,11 @@ bool guardedPngDecode(PngJob &job)
 
 // Decodes the whole PNG with libpng itself, every warning about the picture's data
 // counted: Qt's reader prints them and carries on. With headerOnly, reads the size alone.
-QImage decodePng(const PictureInfo &picture, const QByteArray &bytes, bool headerOnly, QSize *size)
+QImage decodePng(const PictureInfo &picture, QIODevice &file, bool headerOnly, QSize *size)
 {
     PngJob job;
     job.headerOnly = headerOnly;
-    job.data = reinterpret_cast<const uchar *>(bytes.constData());
-    job.length = bytes.size();
+    job.device = &file;
     const int limitMb = QImageReader::allocationLimit();
     job.limitBytes = qint64(std::max(limitMb, 0)) * 1024 * 1024;
     job.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &job, pngFail, pngWarning);
@@ -882,6 +918,20 @@ QImage decodePng(const PictureInfo &picture, const QByteArray &bytes, bool heade
                            QStringLiteral("The picture \"%1\" is incomplete: the file ends "
                                           "inside its PNG data.")
                                    .arg(shown(picture.path)));
+    if (decoded && job.image.format() == QImage::Format_Indexed8) {
+        // libpng checks the indexes only of pictures it unpacks; one beyond the palette
+        // would print as a made-up colour.
+        uchar highest = 0;
+        for (int y = 0; y < job.image.height(); ++y) {
+            const uchar *line = job.image.constScanLine(y);
+            highest = std::max(highest, *std::max_element(line, line + job.image.width()));
+        }
+        if (highest >= job.paletteSize)
+            job.warning = QStringLiteral("a pixel uses palette entry %1, but the palette has %2")
+                                  .arg(highest)
+                                  .arg(job.paletteSize)
+                                  .toUtf8();
+    }
     if (!decoded || !job.warning.isEmpty())
         throw PictureError(picture.path,
                            QStringLiteral("The picture \"%1\" is damaged: %2.")
@@ -909,7 +959,7 @@ PictureInfo inspectPictureHeader(const QString &path)
         decodeJpeg(info, file.readAll(), true, &info.size);
     } else if (info.format == "png") {
         // libpng's own header reader, as silent as the decoder.
-        decodePng(info, file.readAll(), true, &info.size);
+        decodePng(info, file, true, &info.size);
     } else {
         QImageReader reader(&file, info.format);
         info.size = reader.size();
@@ -945,14 +995,15 @@ QImage decodePicture(const PictureInfo &info)
     QFile file(info.path);
     openPicture(file);
     QImage image;
-    if (info.format == "jpeg" || info.format == "png") {
+    if (info.format == "png") {
+        image = decodePng(info, file, false, nullptr);
+    } else if (info.format == "jpeg") {
         const QByteArray bytes = file.readAll();
         if (file.error() != QFileDevice::NoError)
             throw PictureError(info.path,
                                QStringLiteral("The picture file \"%1\" cannot be read: %2.")
                                        .arg(shown(info.path), file.errorString()));
-        image = info.format == "png" ? decodePng(info, bytes, false, nullptr)
-                                     : decodeJpeg(info, bytes, false, nullptr);
+        image = decodeJpeg(info, bytes, false, nullptr);
     } else {
         QImageReader reader(&file, info.format);
         reader.setAutoTransform(false);

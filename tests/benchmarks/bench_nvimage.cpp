@@ -1,6 +1,7 @@
-// Packing and stream building beside the baselines they are measured against: a plain
-// read of the same pixels, and Qt's decode of the same JPEG.
+// Packing, stream building and the preview beside the baselines they are measured against:
+// a plain read of the same pixels, and Qt's decode of the same picture.
 #include "nvimagefile.h"
+#include "picturepreview.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -145,7 +146,7 @@ struct Fixture
 {
     QTemporaryDir dir;
     QString jpegPath;
-    QString largest[3]; // BMP, JPEG, GIF of 8184 x 2304
+    QString largest[4]; // BMP, JPEG, GIF, PNG of 8184 x 2304
     PictureSurface surface;
 };
 
@@ -242,7 +243,7 @@ BENCHMARK(BM_MemoryStreamJpeg2048)
         ->Unit(benchmark::kMillisecond)
         ->ComputeStatistics("min", fastest);
 
-const char *const LargestFormats[] = {"bmp", "jpeg", "gif"};
+const char *const LargestFormats[] = {"bmp", "jpeg", "gif", "png"};
 
 // Qt's own decode of the largest picture, the yardstick for the loader below.
 void BM_QtDecodeLargest(benchmark::State &state)
@@ -258,7 +259,7 @@ void BM_QtDecodeLargest(benchmark::State &state)
     state.SetLabel(LargestFormats[state.range(0)]);
 }
 BENCHMARK(BM_QtDecodeLargest)
-        ->DenseRange(0, 2)
+        ->DenseRange(0, 3)
         ->Unit(benchmark::kMillisecond)
         ->ComputeStatistics("min", fastest);
 
@@ -273,9 +274,40 @@ void BM_LoadLargest(benchmark::State &state)
     state.SetLabel(LargestFormats[state.range(0)]);
 }
 BENCHMARK(BM_LoadLargest)
-        ->DenseRange(0, 2)
+        ->DenseRange(0, 3)
         ->Unit(benchmark::kMillisecond)
         ->ComputeStatistics("min", fastest);
+
+// What the Open dialog's pane does for one picture: the record built as the download builds
+// it, drawn back, and the warnings; by the blue rule (0) and dithered (1).
+void BM_PreviewLargest(benchmark::State &state)
+{
+    const QString &path = fixture->largest[state.range(0)];
+    const auto conversion = state.range(1) ? Conversion::Dither : Conversion::BlueRule;
+    for (auto _ : state) {
+        const PicturePreview preview = previewPicture(path, conversion);
+        if (preview.sizeDots != QSize(MaxWidthDots, MaxHeightDots))
+            state.SkipWithError("wrong preview size");
+        benchmark::DoNotOptimize(preview.dots.constBits());
+    }
+    state.SetLabel(
+            QStringLiteral("%1 %2")
+                    .arg(QLatin1String(LargestFormats[state.range(0)]), conversionLabel(conversion))
+                    .toStdString());
+}
+BENCHMARK(BM_PreviewLargest)
+        ->ArgsProduct({{0, 1, 2, 3}, {0, 1}})
+        ->Unit(benchmark::kMillisecond)
+        ->ComputeStatistics("min", fastest);
+
+// The sizes of a selection from the headers alone, as the pane sums them.
+void BM_StreamSizeLargest(benchmark::State &state)
+{
+    const QStringList paths(std::begin(fixture->largest), std::end(fixture->largest));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(nvStreamSize(paths));
+}
+BENCHMARK(BM_StreamSizeLargest)->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", fastest);
 
 } // namespace
 
@@ -298,7 +330,7 @@ int main(int argc, char **argv)
     f.surface.drawPicture(picture);
 
     const QImage largest = makeLargestPicture();
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 4; ++i) {
         f.largest[i] = f.dir.filePath(
                 QStringLiteral("largest.%1").arg(QLatin1String(LargestFormats[i])));
         QFile file(f.largest[i]);

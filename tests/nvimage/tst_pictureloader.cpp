@@ -250,6 +250,13 @@ void tst_PictureLoader::damaged_data()
             QStringLiteral("extra.png"), withChunk(png(randomBlocks(32, 16, 5)), "IDAT", idat))
                                                  << damaged;
 
+    // Stripes of colours 0 to 2 under a palette of two.
+    const QByteArray stripes = png(indexedStripes(16, 8));
+    QTest::newRow("png colour beyond its palette")
+            << write(QStringLiteral("palette.png"),
+                     withChunk(stripes, "PLTE", chunkData(stripes, "PLTE").left(6)))
+            << damaged;
+
     QByteArray arithmetic = good;
     arithmetic[good.indexOf("\xFF\xC0") + 1] = char(0xC9);
     QTest::newRow("jpeg huffman data marked arithmetic")
