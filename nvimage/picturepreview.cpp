@@ -96,6 +96,7 @@ QImage storedImage(const QByteArray &dotBytes, int widthDots, int heightDots)
     if (image.isNull())
         throw std::bad_alloc();
     image.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)});
+    image.fill(0); // the padding at each line's end too, so that equal dots compare equal
     const auto *dots = reinterpret_cast<const uchar *>(dotBytes.constData());
     uchar *bits = image.bits();
     const qsizetype stride = image.bytesPerLine();
