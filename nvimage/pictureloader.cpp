@@ -260,6 +260,8 @@ enum class GifCheck { Complete, Incomplete, NoPicture, Damaged };
 // of a cut-off image transparent and reports success.
 struct GifImage
 {
+    int left = 0;
+    int top = 0;
     int width = 0;
     int height = 0;
     int codeSize = 0;
@@ -292,6 +294,8 @@ GifCheck gifFirstImageComplete(const uchar *d, qint64 n, GifImage *image)
         } else if (introducer == 0x2C) {
             if (pos + 9 > n)
                 return GifCheck::Incomplete;
+            image->left = int(le16(d + pos));
+            image->top = int(le16(d + pos + 2));
             image->width = int(le16(d + pos + 4));
             image->height = int(le16(d + pos + 6));
             const uchar packed = d[pos + 8];
@@ -502,6 +506,23 @@ QString pngChunkDamage(QIODevice &file, bool *incomplete)
         if (type == QLatin1String("IEND"))
             return QString();
     }
+}
+
+// The size of the picture Qt's reader gives for a GIF: its first image laid on the logical
+// screen, which the image's own corner and size make when the screen claims no size. The
+// reader's size() doubts large screens that its decoder believes.
+QSize gifCanvasSize(QFile &file)
+{
+    const QByteArray bytes = file.readAll();
+    const auto *d = reinterpret_cast<const uchar *>(bytes.constData());
+    GifImage image;
+    gifFirstImageComplete(d, bytes.size(), &image);
+    if (bytes.size() < 10 || image.width == 0 || image.height == 0)
+        return QSize(); // no picture: refused as damaged
+    const int screenWidth = int(le16(d + 6));
+    const int screenHeight = int(le16(d + 8));
+    return QSize(screenWidth > 0 ? screenWidth : image.left + image.width,
+                 screenHeight > 0 ? screenHeight : image.top + image.height);
 }
 
 void checkComplete(QFile &file, const QString &path, const QByteArray &format, const QSize &size)
@@ -960,6 +981,8 @@ PictureInfo inspectPictureHeader(const QString &path)
     } else if (info.format == "png") {
         // libpng's own header reader, as silent as the decoder.
         decodePng(info, file, true, &info.size);
+    } else if (info.format == "gif") {
+        info.size = gifCanvasSize(file);
     } else {
         QImageReader reader(&file, info.format);
         info.size = reader.size();
@@ -1023,6 +1046,16 @@ QImage decodePicture(const PictureInfo &info)
                            QStringLiteral("The picture \"%1\" could not be decoded: the reader "
                                           "gave no picture.")
                                    .arg(shown(info.path)));
+    // The NV memory was judged by the inspected size: a picture that outgrows it is refused.
+    if (image.width() > info.size.width() || image.height() > info.size.height())
+        throw PictureTooLargeError(info.path,
+                                   QStringLiteral("The picture \"%1\" decodes to %2 x %3 pixels, "
+                                                  "more than the %4 x %5 its header gives.")
+                                           .arg(shown(info.path))
+                                           .arg(image.width())
+                                           .arg(image.height())
+                                           .arg(info.size.width())
+                                           .arg(info.size.height()));
     checkPrintable(info.path, image.size());
     return image;
 }
