@@ -784,6 +784,7 @@ struct PngJob
     png_infop info = nullptr;
     QIODevice *device = nullptr;
     QImage image;
+    QList<QRgb> colourTable;
     std::vector<png_bytep> rows;
     QSize size;
     qint64 limitBytes = 0; // 0: no limit
@@ -847,7 +848,7 @@ void runPngDecode(PngJob &job)
     // its background as it does for a GIF. No gamma is applied: Qt's reader applies none.
     const bool transparent = png_get_valid(png, info, PNG_INFO_tRNS);
     QImage::Format format = QImage::Format_RGB32;
-    QList<QRgb> table;
+    QList<QRgb> &table = job.colourTable; // a local would leak when libpng jumps back
     if (colourType == PNG_COLOR_TYPE_PALETTE) {
         format = QImage::Format_Indexed8;
         png_colorp palette = nullptr;
