@@ -53,6 +53,15 @@ QStringList QtDialogs::getOpenFileNames(const QStringList &nameFilters)
     return dialog.selectedFiles();
 }
 
+PictureChoice QtDialogs::choosePictures(const QStringList &nameFilters,
+                                        const PreviewContext &context)
+{
+    PictureDialog dialog(m_parent, nameFilters, context);
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    return {dialog.selectedFiles(), dialog.dither()};
+}
+
 bool QtDialogs::confirm(const QString &caption, const QString &question)
 {
     QMessageBox box(QMessageBox::Question,

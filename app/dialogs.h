@@ -1,5 +1,7 @@
 #pragma once
 
+#include "picturedialog.h"
+
 #include <userinterface.h>
 
 #include <QString>
@@ -15,9 +17,25 @@ using Commands::MessageIcon;
 
 // The window's dialogs: the commands' messages and file dialog, and the questions the
 // window asks itself, so that tests can stand in for all of them.
+// The pictures chosen for a download, and how they become dots.
+struct PictureChoice
+{
+    QStringList paths; // empty: cancelled
+    bool dither = false;
+};
+
 class Dialogs : public Commands::Dialogs
 {
 public:
+    // The download's Open dialog. The window's own shows a preview of the highlighted
+    // picture and offers dithering; without one, the plain file dialog and no dithering.
+    virtual PictureChoice choosePictures(const QStringList &nameFilters,
+                                         const PreviewContext &context)
+    {
+        Q_UNUSED(context)
+        return {getOpenFileNames(nameFilters), false};
+    }
+
     // A modal question with Yes and No buttons; true for Yes.
     virtual bool confirm(const QString &caption, const QString &question) = 0;
 };
@@ -33,6 +51,8 @@ public:
                      const QString &text,
                      const QString &details) override;
     QStringList getOpenFileNames(const QStringList &nameFilters) override;
+    PictureChoice choosePictures(const QStringList &nameFilters,
+                                 const PreviewContext &context) override;
     bool confirm(const QString &caption, const QString &question) override;
 
 private:

@@ -257,17 +257,24 @@ void FrmCutTest::CmdDownload_Click()
     runGuarded(*m_dialogs, [this] {
         if (m_runner.isRunning())
             return;
-        const QStringList paths = m_dialogs->getOpenFileNames(Commands::downloadNameFilters());
+        const Printer::PortSettings port = portSettings();
+        const PictureChoice choice = m_dialogs->choosePictures(Commands::downloadNameFilters(),
+                                                               {Commands::describeTarget(port),
+                                                                Commands::serialBaudRate(port),
+                                                                Picture1.background()});
+        const QStringList paths = choice.paths;
         if (paths.isEmpty())
             return;
         setCommandsEnabled(false);
         setImageNumbers(int(paths.size()));
-        const Printer::PortSettings port = portSettings();
-        const qint64 capacity = Commands::nvCapacitySetting();
+        Commands::DownloadOptions options;
+        options.nvCapacity = Commands::nvCapacitySetting();
+        options.conversion
+                = choice.dither ? NvImage::Conversion::Dither : NvImage::Conversion::BlueRule;
         startCommand(CmdDownload->text(),
-                     [this, port, paths, capacity](Commands::Progress &progress) {
+                     [this, port, paths, options](Commands::Progress &progress) {
                          return Commands::downloadPictures(
-                                 m_library, port, paths, Picture1, m_runState, capacity, &progress);
+                                 m_library, port, paths, Picture1, m_runState, options, &progress);
                      });
     });
 }

@@ -10,6 +10,7 @@
 #include <installedprinters.h>
 #include <messages.h>
 #include <nvimagefile.h>
+#include <picturepreview.h>
 #include <picturesurface.h>
 #include <portconnection.h>
 #include <poslibrary.h>
@@ -18,6 +19,8 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <functional>
@@ -32,10 +35,11 @@ const char GeneralHelp[] = R"(Usage: nvlogo-cli COMMAND [OPTIONS] [ARGUMENTS]
 Stores pictures in an ESC/POS receipt printer's NV memory and test-prints them.
 
 Commands:
-  download PICTURE...     store the pictures as NV images 1 to n (one FS q stream)
-  print N                 print NV image N and cut the paper
-  stream PICTURE... -o F  write the stream a download would send, without sending it
-  printers                list the installed printer queues
+  download PICTURE...      store the pictures as NV images 1 to n (one FS q stream)
+  print N                  print NV image N and cut the paper
+  stream PICTURE... -o F   write the stream a download would send, without sending it
+  preview PICTURE... -o D  write each picture as the printer will store it (D/1.png, ...)
+  printers                 list the installed printer queues
 
 Run 'nvlogo-cli COMMAND --help' for a command's options.
 )";
@@ -99,6 +103,20 @@ void addCapacityOption(QCommandLineParser &parser)
                               .arg(NvImage::DefaultNvCapacity)
                               .arg(QLatin1String(Commands::NvCapacityVariable)),
                       QStringLiteral("bytes")});
+}
+
+void addDitherOption(QCommandLineParser &parser)
+{
+    parser.addOption({QStringLiteral("dither"),
+                      QStringLiteral("Convert by brightness with error diffusion, for photos and "
+                                     "coloured logos, instead of printing black where blue is "
+                                     "dark.")});
+}
+
+NvImage::Conversion conversionOf(const QCommandLineParser &parser)
+{
+    return parser.isSet(QStringLiteral("dither")) ? NvImage::Conversion::Dither
+                                                  : NvImage::Conversion::BlueRule;
 }
 
 // --nv-capacity, else the environment's setting.
@@ -192,11 +210,12 @@ int download(const QStringList &arguments, const Context &c)
 {
     QCommandLineParser parser;
     parser.addPositionalArgument(QStringLiteral("PICTURE"),
-                                 QStringLiteral("BMP, JPEG or GIF files; they become NV images "
-                                                "1 to n in this order."),
+                                 QStringLiteral("BMP, JPEG, GIF or PNG files; they become NV "
+                                                "images 1 to n in this order."),
                                  QStringLiteral("PICTURE..."));
     addPortOptions(parser);
     addCapacityOption(parser);
+    addDitherOption(parser);
     int status = Success;
     if (!parse(parser, QStringLiteral("download"), arguments, c, status))
         return status;
@@ -214,8 +233,11 @@ int download(const QStringList &arguments, const Context &c)
     ConsoleProgress progress(Commands::describeTarget(port), Commands::serialBaudRate(port), c.err);
     NvImage::PictureSurface surface;
     Commands::CommandState state;
+    Commands::DownloadOptions options;
+    options.nvCapacity = capacity;
+    options.conversion = conversionOf(parser);
     const Commands::Outcome outcome = Commands::Download(
-            library(), port, dialogs, progress, surface, state, capacity, &progress);
+            library(), port, dialogs, progress, surface, state, options, &progress);
     return outcome.succeeded() ? Success : Failure;
 }
 
@@ -253,7 +275,9 @@ int printOut(const QStringList &arguments, const Context &c)
         return status;
 
     ConsoleDialogs dialogs({}, c.err);
-    ConsoleProgress progress(Commands::describeTarget(port), Commands::serialBaudRate(port), c.err);
+    // Eight bytes: nothing to watch, but a termination signal still stops the command.
+    ConsoleProgress progress(
+            Commands::describeTarget(port), Commands::serialBaudRate(port), c.err, false);
     Commands::CommandState state;
     try {
         const Commands::Outcome outcome
@@ -271,12 +295,13 @@ int stream(const QStringList &arguments, const Context &c)
 {
     QCommandLineParser parser;
     parser.addPositionalArgument(QStringLiteral("PICTURE"),
-                                 QStringLiteral("BMP, JPEG or GIF files, in NV image order."),
+                                 QStringLiteral("BMP, JPEG, GIF or PNG files, in NV image order."),
                                  QStringLiteral("PICTURE..."));
     parser.addOption({{QStringLiteral("o"), QStringLiteral("output")},
                       QStringLiteral("Where to write the stream."),
                       QStringLiteral("file")});
     addCapacityOption(parser);
+    addDitherOption(parser);
     int status = Success;
     if (!parse(parser, QStringLiteral("stream"), arguments, c, status))
         return status;
@@ -305,7 +330,8 @@ int stream(const QStringList &arguments, const Context &c)
         }
         NvImage::PictureSurface surface;
         NvImage::ImageSize size;
-        const QByteArray bytes = NvImage::buildNvImageStream(pictures, surface, size, capacity);
+        const QByteArray bytes = NvImage::buildNvImageStream(
+                pictures, surface, size, capacity, conversionOf(parser));
         const QString output = parser.value(QStringLiteral("output"));
         const QString error = writeStreamOutput(output, bytes);
         if (!error.isEmpty()) {
@@ -331,6 +357,95 @@ int stream(const QStringList &arguments, const Context &c)
         return Failure;
     }
     return Success;
+}
+
+int preview(const QStringList &arguments, const Context &c)
+{
+    QCommandLineParser parser;
+    parser.addPositionalArgument(QStringLiteral("PICTURE"),
+                                 QStringLiteral("BMP, JPEG, GIF or PNG files, in NV image order."),
+                                 QStringLiteral("PICTURE..."));
+    parser.addOption({{QStringLiteral("o"), QStringLiteral("output")},
+                      QStringLiteral("The folder for the pictures as stored: 1.png, 2.png, ..."),
+                      QStringLiteral("folder")});
+    addCapacityOption(parser);
+    addDitherOption(parser);
+    int status = Success;
+    if (!parse(parser, QStringLiteral("preview"), arguments, c, status))
+        return status;
+    const QStringList pictures = parser.positionalArguments();
+    if (pictures.isEmpty())
+        return usage(c, QStringLiteral("preview needs at least one picture."));
+    if (!parser.isSet(QStringLiteral("output")))
+        return usage(c, QStringLiteral("preview needs -o FOLDER."));
+    qint64 capacity = 0;
+    if (!nvCapacity(parser, capacity, c, status))
+        return status;
+    if (pictures.size() > NvImage::MaxPictures)
+        return usage(c,
+                     QStringLiteral("at most %1 pictures can be stored at once.")
+                             .arg(NvImage::MaxPictures));
+
+    const QDir folder(parser.value(QStringLiteral("output")));
+    if (!folder.mkpath(QStringLiteral("."))) {
+        print(c.err,
+              QStringLiteral("nvlogo-cli: error: cannot make the folder %1\n").arg(folder.path()));
+        return Failure;
+    }
+    const NvImage::Conversion conversion = conversionOf(parser);
+    bool failed = false;
+    qint64 definition = 0;
+    qint64 onDisk = 0;
+    for (qsizetype i = 0; i < pictures.size(); ++i) {
+        const QString &picture = pictures.at(i);
+        const QString name = QStringLiteral("%1.png").arg(i + 1);
+        onDisk += QFileInfo(picture).size();
+        try {
+            const NvImage::PicturePreview shown = NvImage::previewPicture(picture, conversion);
+            definition += shown.recordBytes;
+            const QString target = folder.filePath(name);
+            if (!shown.dots.save(target, "PNG")) {
+                print(c.err, QStringLiteral("nvlogo-cli: error: cannot write %1\n").arg(target));
+                failed = true;
+                continue;
+            }
+            print(c.out,
+                  QStringLiteral("%1: %2: %3 x %4 dots (%5 x %6 mm), %7 bytes\n")
+                          .arg(name, picture)
+                          .arg(shown.sizeDots.width())
+                          .arg(shown.sizeDots.height())
+                          .arg(shown.sizeMm.width(), 0, 'f', 1)
+                          .arg(shown.sizeMm.height(), 0, 'f', 1)
+                          .arg(shown.recordBytes));
+            for (const QString &warning : shown.warnings)
+                print(c.out, QStringLiteral("%1: warning: %2\n").arg(name, warning));
+        } catch (const std::exception &error) {
+            print(c.err,
+                  QStringLiteral("nvlogo-cli: error: %1: %2\n")
+                          .arg(picture, QString::fromUtf8(error.what())));
+            failed = true;
+        }
+    }
+    print(c.out,
+          QStringLiteral("Together: %1 pictures, %2 bytes to send.\n")
+                  .arg(pictures.size())
+                  .arg(5 + definition));
+    // What a download of the same pictures would refuse.
+    if (onDisk >= NvImage::TotalFileSizeLimit) {
+        print(c.out,
+              QStringLiteral("warning: the files take %1 bytes on disk; a download needs fewer "
+                             "than %2.\n")
+                      .arg(onDisk)
+                      .arg(NvImage::TotalFileSizeLimit));
+    }
+    if (definition > capacity) {
+        print(c.out,
+              QStringLiteral("warning: the pictures need %1 bytes of NV memory; the printer holds "
+                             "%2.\n")
+                      .arg(definition)
+                      .arg(capacity));
+    }
+    return failed ? Failure : Success;
 }
 
 int printers(const QStringList &arguments, const Context &c)
@@ -371,6 +486,7 @@ int run(const QStringList &arguments, std::FILE *out, std::FILE *err)
             commands = {{QStringLiteral("download"), download},
                         {QStringLiteral("print"), printOut},
                         {QStringLiteral("stream"), stream},
+                        {QStringLiteral("preview"), preview},
                         {QStringLiteral("printers"), printers}};
     const auto found = commands.find(command);
     if (found == commands.end())

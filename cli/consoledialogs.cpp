@@ -41,10 +41,11 @@ QStringList ConsoleDialogs::getOpenFileNames(const QStringList &nameFilters)
     return m_pictures;
 }
 
-ConsoleProgress::ConsoleProgress(QString target, int baudRate, std::FILE *out)
+ConsoleProgress::ConsoleProgress(QString target, int baudRate, std::FILE *out, bool showLines)
     : m_target(std::move(target))
     , m_baudRate(baudRate)
     , m_out(out)
+    , m_showLines(showLines)
 {}
 
 void ConsoleProgress::stageChanged(Stage stage)
@@ -61,6 +62,9 @@ void ConsoleProgress::stageChanged(Stage stage)
 
 void ConsoleProgress::bytesMoved(qint64 moved, qint64 total)
 {
+    if (!m_showLines || (m_reported && moved == m_lastMoved))
+        return;
+    m_lastMoved = moved;
     const bool last = moved >= total && total > 0;
     if (m_reported && !last && m_sinceReport.elapsed() < IntervalMs)
         return;

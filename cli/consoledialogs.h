@@ -35,7 +35,8 @@ class ConsoleProgress final : public Commands::Progress, public Commands::Downlo
 {
 public:
     // baudRate: the serial line's speed, to estimate how long the write takes; 0 if unknown.
-    ConsoleProgress(QString target, int baudRate, std::FILE *out = stderr);
+    // Without showLines it only passes a stop on, for a write too short to watch.
+    ConsoleProgress(QString target, int baudRate, std::FILE *out = stderr, bool showLines = true);
 
     void setCommandsEnabled(bool) override {}
     void setImageNumbers(int) override {}
@@ -55,7 +56,9 @@ private:
     std::FILE *m_out;
     QElapsedTimer m_sending;
     QElapsedTimer m_sinceReport;
+    bool m_showLines;
     bool m_reported = false;
+    qint64 m_lastMoved = -1;
     bool m_lineOpen = false;
 };
 

@@ -84,7 +84,7 @@ Outcome downloadAndSend(Printer::PosLibrary &library,
                         const QStringList &paths,
                         NvImage::PictureSurface &Picture1,
                         CommandState &state,
-                        qint64 nvCapacity,
+                        const DownloadOptions &options,
                         Progress *progress)
 {
     setStage(progress, Progress::Stage::Preparing);
@@ -102,7 +102,8 @@ Outcome downloadAndSend(Printer::PosLibrary &library,
                 state.ImageWidth = size.ImageWidth;
                 state.ImageHeight = size.ImageHeight;
             });
-            NvImage::WriteNvImageFile(scratch, paths, Picture1, size, nvCapacity);
+            NvImage::WriteNvImageFile(
+                    scratch, paths, Picture1, size, options.nvCapacity, options.conversion);
         }
         buffer = NvImage::ReadNvImageFile(scratch);
         // The stream is in memory now; nothing of it is left on disk while it is sent.
@@ -130,11 +131,11 @@ Outcome downloadPictures(Printer::PosLibrary &library,
                          const QStringList &paths,
                          NvImage::PictureSurface &Picture1,
                          CommandState &state,
-                         qint64 nvCapacity,
+                         const DownloadOptions &options,
                          Progress *progress)
 {
     try {
-        return downloadAndSend(library, port, paths, Picture1, state, nvCapacity, progress);
+        return downloadAndSend(library, port, paths, Picture1, state, options, progress);
     } catch (const NvImage::NvCapacityError &error) {
         return refused(graphSizeOutOfRangeText(), capacityDetails(error));
     } catch (const NvImage::PictureTooLargeError &error) {
@@ -153,7 +154,7 @@ Outcome Download(Printer::PosLibrary &library,
                  DownloadHost &host,
                  NvImage::PictureSurface &Picture1,
                  CommandState &state,
-                 qint64 nvCapacity,
+                 const DownloadOptions &options,
                  Progress *progress)
 {
     Outcome outcome;
@@ -163,7 +164,7 @@ Outcome Download(Printer::PosLibrary &library,
             return outcome;
         host.setCommandsEnabled(false);
         host.setImageNumbers(int(paths.size()));
-        outcome = downloadPictures(library, port, paths, Picture1, state, nvCapacity, progress);
+        outcome = downloadPictures(library, port, paths, Picture1, state, options, progress);
     } catch (const std::exception &error) {
         outcome = unexpected(QString::fromUtf8(error.what()));
     }

@@ -2,6 +2,8 @@
 
 #include "userinterface.h"
 
+#include <nvimagefile.h>
+
 #include <QStringList>
 
 namespace NvImage {
@@ -31,6 +33,15 @@ public:
     virtual void setImageNumbers(int count) = 0;
 };
 
+// How pictures become dots and what the printer holds.
+struct DownloadOptions
+{
+    // The printer's NV memory, which the definition must fit.
+    qint64 nvCapacity = NvImage::DefaultNvCapacity;
+    // The blue rule, or dithering by brightness for photos and coloured logos.
+    NvImage::Conversion conversion = NvImage::Conversion::BlueRule;
+};
+
 // The Open dialog's filters: each shows its pattern as its description.
 QStringList downloadNameFilters();
 
@@ -38,13 +49,13 @@ QStringList downloadNameFilters();
 // thread: checks the pictures, writes the FS q stream to a private scratch file, reads it
 // back and sends it in one write, then closes. The outcome says what happened; nothing
 // escapes. On every way out the connection is closed if it opened and the scratch file is
-// gone. The definition must fit nvCapacity bytes of NV memory.
+// gone.
 Outcome downloadPictures(Printer::PosLibrary &library,
                          const Printer::PortSettings &port,
                          const QStringList &paths,
                          NvImage::PictureSurface &Picture1,
                          CommandState &state,
-                         qint64 nvCapacity,
+                         const DownloadOptions &options,
                          Progress *progress = nullptr);
 
 // A whole download on the calling thread: the file dialog, the host's buttons and image
@@ -55,7 +66,7 @@ Outcome Download(Printer::PosLibrary &library,
                  DownloadHost &host,
                  NvImage::PictureSurface &Picture1,
                  CommandState &state,
-                 qint64 nvCapacity,
+                 const DownloadOptions &options,
                  Progress *progress = nullptr);
 
 } // namespace Commands

@@ -399,7 +399,7 @@ void tst_Download::stopBeforeSendingSendsNothing()
             {savePicture(m_pictures->path(), QStringLiteral("p.bmp"), {8, 8}, "BMP")},
             surface,
             state,
-            NvImage::DefaultNvCapacity,
+            Commands::DownloadOptions(),
             &stop);
     QCOMPARE(outcome.result, Commands::Outcome::Result::Stopped);
     QVERIFY(!outcome.succeeded());

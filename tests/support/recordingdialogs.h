@@ -36,6 +36,13 @@ public:
         return answers.isEmpty() ? QStringList() : answers.takeFirst();
     }
 
+    App::PictureChoice choosePictures(const QStringList &nameFilters,
+                                      const App::PreviewContext &context) override
+    {
+        lastPreviewContext = context;
+        return {getOpenFileNames(nameFilters), dither};
+    }
+
     bool confirm(const QString &caption, const QString &question) override
     {
         questions.append(question);
@@ -48,6 +55,8 @@ public:
     QList<QStringList> answers;
     QStringList lastNameFilters;
     QStringList questions;
+    bool dither = false; // the answer of the download dialog's check box
+    App::PreviewContext lastPreviewContext;
     // Answers each question; Yes when unset. May spin the event loop, as a real box does.
     std::function<bool(const QString &caption, const QString &question)> answerQuestion;
     int fileDialogCount = 0;
