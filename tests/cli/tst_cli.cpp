@@ -70,6 +70,7 @@ private Q_SLOTS:
     void downloadRefusalsExitNonZero();
     void streamWritesWholeOrNothing();
     void downloadToAPrinterThatHangsUpFails();
+    void previewWritesThePicturesAsStored();
 
 private:
     int run(const QStringList &arguments);
@@ -261,6 +262,27 @@ void tst_Cli::downloadToAPrinterThatHangsUpFails()
     QVERIFY2(m_stderr.contains(QLatin1String("error: Fail to send to printer,please check!")),
              qPrintable(m_stderr));
     QVERIFY2(!m_stderr.contains(QLatin1String("Wait until printer reset.")), qPrintable(m_stderr));
+}
+
+void tst_Cli::previewWritesThePicturesAsStored()
+{
+    const QDir dir(m_dir.path());
+    const QStringList pictures = {savePicture(dir, QStringLiteral("p1.bmp"), {13, 9}),
+                                  savePicture(dir, QStringLiteral("p2.bmp"), {600, 8})};
+    const QString out = dir.filePath(QStringLiteral("preview"));
+    QCOMPARE(run(QStringList{"preview", "-o", out} + pictures), Cli::Success);
+    // Named by NV image number, one pixel a dot, padded to whole bytes like the record.
+    const QImage first(QDir(out).filePath(QStringLiteral("1.png")));
+    QCOMPARE(first.size(), QSize(16, 16));
+    // The diagonal's first dot is black, the padding white.
+    QCOMPARE(first.pixelColor(0, 0), QColor(Qt::black));
+    QCOMPARE(first.pixelColor(15, 15), QColor(Qt::white));
+    QCOMPARE(QImage(QDir(out).filePath(QStringLiteral("2.png"))).size(), QSize(600, 8));
+    QVERIFY2(m_stdout.contains(QLatin1String("2.png: warning: Wider than 80 mm")),
+             qPrintable(m_stdout));
+
+    QCOMPARE(run({"preview", "-o", out, dir.filePath(QStringLiteral("none.bmp"))}), Cli::Failure);
+    QVERIFY2(m_stderr.contains(QLatin1String("none.bmp")), qPrintable(m_stderr));
 }
 
 QTEST_GUILESS_MAIN(tst_Cli)
