@@ -2,6 +2,7 @@
 
 #include "consoledialogs.h"
 
+#include "filenamebytes.h"
 #include "streamoutput.h"
 
 #include <commandstate.h>
@@ -61,7 +62,7 @@ struct Context
 
 void print(std::FILE *stream, const QString &text)
 {
-    std::fputs(qPrintable(text), stream);
+    std::fputs(qPrintable(displayNames(text)), stream);
     std::fflush(stream);
 }
 

@@ -1,5 +1,7 @@
 #include "consoledialogs.h"
 
+#include "filenamebytes.h"
+
 #include <csignal>
 
 #include <unistd.h>
@@ -29,9 +31,10 @@ void ConsoleDialogs::showMessage(Commands::MessageIcon icon,
 {
     Q_UNUSED(caption)
     const bool failure = icon != Commands::MessageIcon::Information;
-    std::fprintf(m_out, "nvlogo-cli: %s%s\n", failure ? "error: " : "", qPrintable(text));
+    std::fprintf(
+            m_out, "nvlogo-cli: %s%s\n", failure ? "error: " : "", qPrintable(displayNames(text)));
     if (!details.isEmpty())
-        std::fprintf(m_out, "nvlogo-cli: %s\n", qPrintable(details));
+        std::fprintf(m_out, "nvlogo-cli: %s\n", qPrintable(displayNames(details)));
     std::fflush(m_out);
 }
 

@@ -1,5 +1,6 @@
 #include "commands.h"
 #include "consoledialogs.h"
+#include "filenamebytes.h"
 
 #include <QCoreApplication>
 
@@ -10,5 +11,5 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("nvlogo-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(NVLOGO_VERSION));
     Cli::stopOnTerminationSignals();
-    return Cli::run(QCoreApplication::arguments().mid(1));
+    return Cli::run(Cli::argumentsKeepingFileNames(argc, argv));
 }

@@ -89,6 +89,7 @@ private Q_SLOTS:
     void printsEachModeOverTcp_data();
     void printsEachModeOverTcp();
     void downloadsAndPrintsOverASerialLine();
+    void fileNameBytesReachTheOpen();
     void terminationSignalStopsCleanly_data();
     void terminationSignalStopsCleanly();
 
@@ -201,6 +202,27 @@ void tst_CliVirtualPrinter::downloadsAndPrintsOverASerialLine()
     QVERIFY2(!strip.isEmpty(), qPrintable(printer.transcript()));
     const QString difference = compareStrip(QImage(strip), m_first, 2, 2);
     QVERIFY2(difference.isEmpty(), qPrintable(difference));
+}
+
+void tst_CliVirtualPrinter::fileNameBytesReachTheOpen()
+{
+    // A Latin-1 name (caf\xe9.bmp) is no valid UTF-8; the tool must still open that very file.
+    // The name is made and passed by the shell, since this test's own strings are UTF-8.
+    QImage picture(16, 8, QImage::Format_RGB32);
+    picture.fill(Qt::black);
+    QVERIFY(picture.save(m_dir.filePath(QStringLiteral("plain.bmp")), "BMP"));
+    const QString script = QStringLiteral(
+            "cp \"$1/plain.bmp\" \"$1/$(printf 'caf\\351.bmp')\" && "
+            "exec \"$0\" stream \"$1/$(printf 'caf\\351.bmp')\" -o \"$1/latin1.bin\"");
+    QProcess cli;
+    cli.start(QStringLiteral("/bin/sh"),
+              {QStringLiteral("-c"), script, QStringLiteral(NVLOGO_CLI_PATH), m_dir.path()});
+    QVERIFY(cli.waitForFinished(30000));
+    QVERIFY2(cli.exitCode() == 0, cli.readAllStandardError().constData());
+    QFile written(m_dir.filePath(QStringLiteral("latin1.bin")));
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    // ESC @ FS q 1, 2 x 1 units of 8 dots, sixteen black columns.
+    QCOMPARE(written.readAll().toHex(), "1b401c710102000100" + QByteArray(16, '\xff').toHex());
 }
 
 void tst_CliVirtualPrinter::terminationSignalStopsCleanly_data()
