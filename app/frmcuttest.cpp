@@ -4,6 +4,7 @@
 #include "progresswindow.h"
 
 #include <downloadcommand.h>
+#include <filenames.h>
 #include <installedprinters.h>
 #include <printoutcommand.h>
 #include <settings.h>
@@ -262,9 +263,12 @@ void FrmCutTest::CmdDownload_Click()
                                                                {Commands::describeTarget(port),
                                                                 Commands::serialBaudRate(port),
                                                                 Picture1.background()});
-        const QStringList paths = choice.paths;
-        if (paths.isEmpty())
+        if (choice.paths.isEmpty())
             return;
+        // The dialog shows a name that is not valid text as best it can; find its bytes.
+        QStringList paths;
+        for (const QString &path : choice.paths)
+            paths.append(Commands::recoverLossyPath(path));
         setCommandsEnabled(false);
         setImageNumbers(int(paths.size()));
         Commands::DownloadOptions options;
@@ -370,7 +374,12 @@ void FrmCutTest::commandEnded(const Commands::Outcome &outcome)
 void FrmCutTest::showOutcome()
 {
     // The user reads the outcome in a window that is usable again.
-    runGuarded(*m_dialogs, [this] { m_dialogs->show(m_outcome); });
+    runGuarded(*m_dialogs, [this] {
+        Commands::Outcome shown = m_outcome;
+        shown.text = Commands::displayNames(shown.text);
+        shown.details = Commands::displayNames(shown.details);
+        m_dialogs->show(shown);
+    });
     Q_EMIT commandFinished();
     if (m_closeWhenDone)
         close();

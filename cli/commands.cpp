@@ -2,8 +2,8 @@
 
 #include "consoledialogs.h"
 
-#include "filenamebytes.h"
 #include "streamoutput.h"
+#include <filenames.h>
 
 #include <commandstate.h>
 #include <downloadcommand.h>
@@ -62,7 +62,7 @@ struct Context
 
 void print(std::FILE *stream, const QString &text)
 {
-    std::fputs(qPrintable(displayNames(text)), stream);
+    std::fputs(qPrintable(Commands::displayNames(text)), stream);
     std::fflush(stream);
 }
 

@@ -1,6 +1,6 @@
 #include "consoledialogs.h"
 
-#include "filenamebytes.h"
+#include <filenames.h>
 
 #include <csignal>
 
@@ -31,10 +31,12 @@ void ConsoleDialogs::showMessage(Commands::MessageIcon icon,
 {
     Q_UNUSED(caption)
     const bool failure = icon != Commands::MessageIcon::Information;
-    std::fprintf(
-            m_out, "nvlogo-cli: %s%s\n", failure ? "error: " : "", qPrintable(displayNames(text)));
+    std::fprintf(m_out,
+                 "nvlogo-cli: %s%s\n",
+                 failure ? "error: " : "",
+                 qPrintable(Commands::displayNames(text)));
     if (!details.isEmpty())
-        std::fprintf(m_out, "nvlogo-cli: %s\n", qPrintable(displayNames(details)));
+        std::fprintf(m_out, "nvlogo-cli: %s\n", qPrintable(Commands::displayNames(details)));
     std::fflush(m_out);
 }
 

@@ -1,6 +1,7 @@
 #include "commands.h"
 #include "consoledialogs.h"
-#include "filenamebytes.h"
+
+#include <filenames.h>
 
 #include <QCoreApplication>
 
@@ -11,5 +12,9 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("nvlogo-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(NVLOGO_VERSION));
     Cli::stopOnTerminationSignals();
-    return Cli::run(Cli::argumentsKeepingFileNames(argc, argv));
+    // Arguments keep the bytes of a file name that is not valid text.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(Commands::pathFromBytes(QByteArray(argv[i])));
+    return Cli::run(arguments);
 }

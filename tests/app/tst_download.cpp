@@ -17,6 +17,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <unistd.h>
+
 using App::FrmCutTest;
 using Commands::MessageIcon;
 
@@ -98,6 +100,7 @@ private Q_SLOTS:
     void everyWayOutCleansUp();
     void deliversTheStreamOverTcp();
     void stopBeforeSendingSendsNothing();
+    void aNameThatIsNotTextIsFound();
 
 private:
     QStringList calls() { return m_rec->calls(); }
@@ -406,6 +409,20 @@ void tst_Download::stopBeforeSendingSendsNothing()
     QCOMPARE(calls(), QStringList());
     QCOMPARE(QDir(m_scratchDir->path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
              QStringList());
+}
+
+void tst_Download::aNameThatIsNotTextIsFound()
+{
+    // "caf\xe9.bmp" in Latin-1: the dialog can only show it as "caf\ufffd.bmp".
+    const QString plain
+            = savePicture(m_pictures->path(), QStringLiteral("plain.bmp"), {8, 8}, "BMP");
+    const QByteArray latin1 = QFile::encodeName(m_pictures->path()) + "/caf\xe9.bmp";
+    QVERIFY(::link(QFile::encodeName(plain).constData(), latin1.constData()) == 0);
+    QVERIFY(!QFileInfo::exists(QFile::decodeName(latin1))); // the text names no file
+    download({QFile::decodeName(latin1)});
+    QCOMPARE(m_dialogs.messages.size(), 1);
+    QCOMPARE(m_dialogs.messages[0].text, QStringLiteral("Wait until printer reset."));
+    QCOMPARE(calls().size(), 3);
 }
 
 QTEST_MAIN(tst_Download)
