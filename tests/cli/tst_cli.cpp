@@ -12,6 +12,8 @@
 
 #include <cstdio>
 
+#include <sys/stat.h>
+
 namespace {
 
 // Captures what a command writes to one of its streams.
@@ -242,6 +244,14 @@ void tst_Cli::streamWritesWholeOrNothing()
     QCOMPARE(dir.entryList(QDir::Files), before);
     QVERIFY(written.open(QIODevice::ReadOnly));
     QCOMPARE(written.readAll(), bytes);
+
+    // A FIFO nobody reads is refused at once, and stays a FIFO.
+    const QByteArray fifo = QFile::encodeName(dir.filePath(QStringLiteral("pipe")));
+    QVERIFY(::mkfifo(fifo.constData(), 0600) == 0);
+    QCOMPARE(run({"stream", picture, "-o", QFile::decodeName(fifo)}), Cli::Failure);
+    QVERIFY2(m_stderr.contains(QLatin1String("nobody is reading it")), qPrintable(m_stderr));
+    struct stat info;
+    QVERIFY(::stat(fifo.constData(), &info) == 0 && S_ISFIFO(info.st_mode));
 
     // A device takes the stream as it is and stays a device.
     QCOMPARE(run({"stream", picture, "-o", "/dev/null"}), Cli::Success);
