@@ -1,6 +1,7 @@
 #include "commands.h"
 
 #include "consoledialogs.h"
+#include "generalhelp.h"
 
 #include "streamoutput.h"
 #include <filenames.h>
@@ -30,20 +31,6 @@
 namespace Cli {
 
 namespace {
-
-const char GeneralHelp[] = R"(Usage: nvlogo-cli COMMAND [OPTIONS] [ARGUMENTS]
-
-Stores pictures in an ESC/POS receipt printer's NV memory and test-prints them.
-
-Commands:
-  download PICTURE...      store the pictures as NV images 1 to n (one FS q stream)
-  print N                  print NV image N and cut the paper
-  stream PICTURE... -o F   write the stream a download would send, without sending it
-  preview PICTURE... -o D  write each picture as the printer will store it (D/1.png, ...)
-  printers                 list the installed printer queues
-
-Run 'nvlogo-cli COMMAND --help' for a command's options.
-)";
 
 const QStringList Modes = {QStringLiteral("normal"),
                            QStringLiteral("double-width"),

@@ -1,0 +1,20 @@
+#pragma once
+
+namespace Cli {
+
+// What `nvlogo-cli --help` prints; the start-up program prints it without loading the rest.
+inline constexpr char GeneralHelp[] = R"(Usage: nvlogo-cli COMMAND [OPTIONS] [ARGUMENTS]
+
+Stores pictures in an ESC/POS receipt printer's NV memory and test-prints them.
+
+Commands:
+  download PICTURE...      store the pictures as NV images 1 to n (one FS q stream)
+  print N                  print NV image N and cut the paper
+  stream PICTURE... -o F   write the stream a download would send, without sending it
+  preview PICTURE... -o D  write each picture as the printer will store it (D/1.png, ...)
+  printers                 list the installed printer queues
+
+Run 'nvlogo-cli COMMAND --help' for a command's options.
+)";
+
+} // namespace Cli
