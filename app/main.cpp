@@ -4,6 +4,7 @@
 #include <poslibrary.h>
 
 #include <QApplication>
+#include <QFile>
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +18,19 @@ bool haveDisplay()
     return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")
            || !qEnvironmentVariableIsEmpty("DISPLAY")
            || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+// Without a session bus, Qt's desktop integration would have one started for the display
+// (a daemon that outlives the program) and wait for it. A program started outside a desktop
+// session does without.
+void doWithoutAutostartedSessionBus()
+{
+    if (qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS"))
+        return;
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && QFile::exists(QFile::decodeName(runtime + "/bus")))
+        return;
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
 }
 
 } // namespace
@@ -46,6 +60,7 @@ int main(int argc, char *argv[])
         return EXIT_FAILURE;
     }
 
+    doWithoutAutostartedSessionBus();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("nvlogo"));
     QApplication::setApplicationVersion(QStringLiteral(NVLOGO_VERSION));
