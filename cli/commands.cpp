@@ -224,8 +224,8 @@ int download(const QStringList &arguments, const Context &c)
     Commands::DownloadOptions options;
     options.nvCapacity = capacity;
     options.conversion = conversionOf(parser);
-    const Commands::Outcome outcome = Commands::Download(
-            library(), port, dialogs, progress, surface, state, options, &progress);
+    const Commands::Outcome outcome
+            = Commands::Download(library(), port, dialogs, surface, state, options, &progress);
     return outcome.succeeded() ? Success : Failure;
 }
 
@@ -310,10 +310,7 @@ int stream(const QStringList &arguments, const Context &c)
             dialogs.showMessage(Commands::MessageIcon::Warning,
                                 QString(),
                                 Commands::graphSizeOutOfRangeText(),
-                                QStringLiteral("The pictures take %1 bytes on disk; together "
-                                               "they must stay below %2 bytes.")
-                                        .arg(total)
-                                        .arg(NvImage::TotalFileSizeLimit));
+                                Commands::fileSizeDetails(total));
             return Failure;
         }
         NvImage::PictureSurface surface;
@@ -337,7 +334,7 @@ int stream(const QStringList &arguments, const Context &c)
         dialogs.showMessage(Commands::MessageIcon::Warning,
                             QString(),
                             Commands::graphSizeOutOfRangeText(),
-                            error.message());
+                            Commands::capacityDetails(error));
         return Failure;
     } catch (const std::exception &error) {
         dialogs.showMessage(

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <downloadcommand.h>
 #include <userinterface.h>
 
 #include <QElapsedTimer>
@@ -31,15 +30,12 @@ private:
 // A command has no window to change; it shows a progress line on standard error with the
 // bytes that reached the printer, as the printer library reports them. A stop is asked for
 // by a termination signal (see stopOnTerminationSignals).
-class ConsoleProgress final : public Commands::Progress, public Commands::DownloadHost
+class ConsoleProgress final : public Commands::Progress
 {
 public:
     // baudRate: the serial line's speed, to estimate how long the write takes; 0 if unknown.
     // Without showLines it only passes a stop on, for a write too short to watch.
     ConsoleProgress(QString target, int baudRate, std::FILE *out = stderr, bool showLines = true);
-
-    void setCommandsEnabled(bool) override {}
-    void setImageNumbers(int) override {}
 
     void stageChanged(Stage stage) override;
     void bytesMoved(qint64 moved, qint64 total) override;

@@ -22,6 +22,8 @@ Outcome refused(const QString &text, const QString &details = QString())
     return {Outcome::Result::Refused, MessageIcon::Warning, errorCaption(), text, details};
 }
 
+} // namespace
+
 QString fileSizeDetails(qint32 total)
 {
     return QStringLiteral("The chosen files take %1 bytes on disk; together they must stay "
@@ -40,6 +42,8 @@ QString capacityDetails(const NvImage::NvCapacityError &error)
             .arg(error.capacity())
             .arg(QLatin1String(NvCapacityVariable));
 }
+
+namespace {
 
 Outcome send(Printer::PosLibrary &library,
              const Printer::PortSettings &port,
@@ -60,23 +64,18 @@ Outcome send(Printer::PosLibrary &library,
     const bool driver = Printer::portKindOf(port.portText) == Printer::PortKind::Driver;
     if (driver)
         state.CallResult = library.POS_StartDoc();
-    const Transfer transfer = writeWatched(library, state, buffer, progress);
-    Transfer delivered = transfer;
-    if (driver) {
-        // A queue has the whole document only once the server accepted its end.
-        state.CallResult = library.POS_EndDoc();
-        if (delivered.ok() && state.CallResult < 0)
-            delivered = Transfer::failedAfterWrite(library, transfer);
-    }
+    Transfer transfer = writeWatched(library, state, buffer, progress);
+    if (driver)
+        transfer = endDocument(library, transfer, state.CallResult);
     setStage(progress, Progress::Stage::Closing);
     state.CallResult = session.close();
-    return delivered.outcome(Outcome{Outcome::Result::Delivered,
-                                     MessageIcon::Information,
-                                     infoCaption(),
-                                     waitUntilResetText(),
-                                     {}},
-                             QStringLiteral("The printer holds a partial definition. Switch it "
-                                            "off and on again before the next download."));
+    return transfer.outcome(Outcome{Outcome::Result::Delivered,
+                                    MessageIcon::Information,
+                                    infoCaption(),
+                                    waitUntilResetText(),
+                                    {}},
+                            QStringLiteral("The printer holds a partial definition. Switch it "
+                                           "off and on again before the next download."));
 }
 
 Outcome downloadAndSend(Printer::PosLibrary &library,
@@ -151,7 +150,6 @@ Outcome downloadPictures(Printer::PosLibrary &library,
 Outcome Download(Printer::PosLibrary &library,
                  const Printer::PortSettings &port,
                  Dialogs &dialogs,
-                 DownloadHost &host,
                  NvImage::PictureSurface &Picture1,
                  CommandState &state,
                  const DownloadOptions &options,
@@ -162,14 +160,10 @@ Outcome Download(Printer::PosLibrary &library,
         const QStringList paths = dialogs.getOpenFileNames(downloadNameFilters());
         if (paths.isEmpty())
             return outcome;
-        host.setCommandsEnabled(false);
-        host.setImageNumbers(int(paths.size()));
         outcome = downloadPictures(library, port, paths, Picture1, state, options, progress);
     } catch (const std::exception &error) {
         outcome = unexpected(QString::fromUtf8(error.what()));
     }
-    // The user reads the outcome in a window that is usable again.
-    host.setCommandsEnabled(true);
     dialogs.show(outcome);
     return outcome;
 }

@@ -7,8 +7,9 @@
 #include <QStringList>
 
 namespace NvImage {
+class NvCapacityError;
 class PictureSurface;
-}
+} // namespace NvImage
 
 namespace Printer {
 class PosLibrary;
@@ -19,20 +20,6 @@ namespace Commands {
 
 struct CommandState;
 
-// What a download changes in its window besides showing messages. Called on the thread
-// that shows the file dialog.
-class DownloadHost
-{
-public:
-    virtual ~DownloadHost() = default;
-
-    // Both command buttons; disabled while the download runs.
-    virtual void setCommandsEnabled(bool enabled) = 0;
-
-    // The image-number list refilled with "1" to count, "1" selected.
-    virtual void setImageNumbers(int count) = 0;
-};
-
 // How pictures become dots and what the printer holds.
 struct DownloadOptions
 {
@@ -41,6 +28,11 @@ struct DownloadOptions
     // The blue rule, or dithering by brightness for photos and coloured logos.
     NvImage::Conversion conversion = NvImage::Conversion::BlueRule;
 };
+
+// The details of "Graph size out of range!": the chosen files' size on disk against its
+// limit, and the pictures' NV data against the printer's memory.
+QString fileSizeDetails(qint32 total);
+QString capacityDetails(const NvImage::NvCapacityError &error);
 
 // The Open dialog's filters: each shows its pattern as its description.
 QStringList downloadNameFilters();
@@ -58,12 +50,11 @@ Outcome downloadPictures(Printer::PosLibrary &library,
                          const DownloadOptions &options,
                          Progress *progress = nullptr);
 
-// A whole download on the calling thread: the file dialog, the host's buttons and image
-// list, downloadPictures and the outcome's message, once the buttons are enabled again.
+// A whole download on the calling thread: the file dialog, downloadPictures and the
+// outcome's message.
 Outcome Download(Printer::PosLibrary &library,
                  const Printer::PortSettings &port,
                  Dialogs &dialogs,
-                 DownloadHost &host,
                  NvImage::PictureSurface &Picture1,
                  CommandState &state,
                  const DownloadOptions &options,

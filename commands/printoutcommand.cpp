@@ -129,12 +129,10 @@ Outcome PrintOut(Printer::PosLibrary &library,
     if (!session.isOpen())
         return failedToOpen(library);
     state.DocStatus = library.POS_StartDoc() != 0 ? -1 : 0;
-    Transfer transfer = writeWatched(library, state, bytes, progress);
-    const std::int32_t ended = library.POS_EndDoc();
+    std::int32_t ended = 0;
+    const Transfer transfer
+            = endDocument(library, writeWatched(library, state, bytes, progress), ended);
     state.DocStatus = ended != 0 ? -1 : 0;
-    // A print queue has the job only once the server accepted its end.
-    if (transfer.ok() && ended < 0)
-        transfer = Transfer::failedAfterWrite(library, transfer);
     setStage(progress, Progress::Stage::Closing);
     state.CallResult = session.close();
 

@@ -27,7 +27,7 @@ constexpr const char NvCapacityVariable[] = "NVLOGO_NV_CAPACITY";
 // A whole number of bytes from MinNvCapacity to MaxNvCapacity, or nothing.
 std::optional<qint64> parseNvCapacity(const QString &text);
 
-// NVLOGO_NV_CAPACITY when it is set and valid (a bad value is reported once on the log and
+// NVLOGO_NV_CAPACITY when it is set and valid (a bad value is reported on the log and
 // ignored), else the common capacity.
 qint64 nvCapacitySetting();
 

@@ -33,12 +33,14 @@ QString reasonOr(const QString &reason, const QString &fallback)
 
 } // namespace
 
-Transfer Transfer::failedAfterWrite(Printer::PosLibrary &library, const Transfer &write)
+Transfer endDocument(Printer::PosLibrary &library, Transfer write, std::int32_t &endResult)
 {
-    Transfer failed = write;
-    failed.result = -5;
-    failed.reason = library.lastErrorText();
-    return failed;
+    endResult = library.POS_EndDoc();
+    if (write.ok() && endResult < 0) {
+        write.result = WriteFailed;
+        write.reason = library.lastErrorText();
+    }
+    return write;
 }
 
 Outcome Transfer::outcome(const Outcome &onSuccess, const QString &stoppedDetails) const

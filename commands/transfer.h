@@ -15,8 +15,10 @@ namespace Commands {
 
 struct CommandState;
 
-// The printer library's result for a write that the progress callback stopped.
+// The printer library's results for a write that the progress callback stopped, and for one
+// that failed on its way.
 constexpr std::int32_t WriteStopped = -6;
+constexpr std::int32_t WriteFailed = -5;
 
 struct Transfer
 {
@@ -28,9 +30,6 @@ struct Transfer
     bool ok() const { return result >= 0; }
     bool stopped() const { return result == WriteStopped; }
 
-    // A transfer whose write went through but whose completion failed afterwards.
-    static Transfer failedAfterWrite(Printer::PosLibrary &library, const Transfer &write);
-
     // onSuccess when it went through; otherwise what went wrong.
     Outcome outcome(const Outcome &onSuccess, const QString &stoppedDetails = QString()) const;
 };
@@ -41,6 +40,10 @@ Transfer writeWatched(Printer::PosLibrary &library,
                       CommandState &state,
                       const QByteArray &buffer,
                       Progress *progress);
+
+// POS_EndDoc after the write, its answer stored in endResult. A print queue has the job only
+// once the server accepted its end: a write that went through fails when the end fails.
+Transfer endDocument(Printer::PosLibrary &library, Transfer write, std::int32_t &endResult);
 
 Outcome failedToOpen(Printer::PosLibrary &library);
 Outcome stoppedBeforeSending();
