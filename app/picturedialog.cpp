@@ -1,8 +1,9 @@
 #include "picturedialog.h"
 
-#include <errors.h>
 #include <nvimagefile.h>
 #include <picturepreview.h>
+
+#include <settings.h>
 
 #include <QCheckBox>
 #include <QFileInfo>
@@ -27,11 +28,6 @@ struct PreviewResult
     NvImage::PicturePreview preview;
     QString error;
 };
-
-QString clockText(qint64 seconds)
-{
-    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
-}
 
 } // namespace
 
@@ -214,10 +210,7 @@ void PictureDialog::showSelection()
     for (const QString &file : pictures) {
         onDisk += QFileInfo(file).size();
         try {
-            const QSize size = NvImage::inspectPictureHeader(file).size;
-            streamBytes += NvImage::nvDefinitionSize(
-                    {QSize(NvImage::roundUpToMultipleOf8(size.width()),
-                           NvImage::roundUpToMultipleOf8(size.height()))});
+            streamBytes += NvImage::nvRecordSize(file);
         } catch (const std::exception &) {
             unreadable.append(QFileInfo(file).fileName());
         }
@@ -229,9 +222,10 @@ void PictureDialog::showSelection()
                                                    .arg(pictures.size()))
                            .arg(locale.toString(streamBytes));
     if (m_context.baudRate > 0) {
-        // Ten bits on the line for each byte: start, eight data bits, stop.
-        const qint64 seconds = (streamBytes * 10 + m_context.baudRate - 1) / m_context.baudRate;
-        text += tr(", about %1 at %2 baud").arg(clockText(seconds)).arg(m_context.baudRate);
+        const qint64 seconds = Commands::serialLineSeconds(streamBytes, m_context.baudRate);
+        text += tr(", about %1 at %2 baud")
+                        .arg(Commands::clockText(seconds))
+                        .arg(m_context.baudRate);
     } else if (!m_context.target.isEmpty()) {
         text += tr(" to %1").arg(m_context.target);
     }

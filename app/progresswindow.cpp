@@ -1,5 +1,7 @@
 #include "progresswindow.h"
 
+#include <settings.h>
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
@@ -9,15 +11,6 @@
 #include <QVBoxLayout>
 
 namespace App {
-
-namespace {
-
-QString clockText(qint64 seconds)
-{
-    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
-}
-
-} // namespace
 
 ProgressWindow::ProgressWindow(QWidget *parent)
     : QDialog(parent)
@@ -136,11 +129,10 @@ void ProgressWindow::showIfStillRunning()
 
 void ProgressWindow::updateTime()
 {
-    QString text = tr("Elapsed %1").arg(clockText(m_elapsed.elapsed() / 1000));
+    QString text = tr("Elapsed %1").arg(Commands::clockText(m_elapsed.elapsed() / 1000));
     if (m_baudRate > 0 && m_total > 0) {
-        // Ten bits on the line for each byte: start, eight data bits, stop.
-        const qint64 left = ((m_total - m_moved) * 10 + m_baudRate - 1) / m_baudRate;
-        text += tr(", about %1 left at %2 baud").arg(clockText(left)).arg(m_baudRate);
+        const qint64 left = Commands::serialLineSeconds(m_total - m_moved, m_baudRate);
+        text += tr(", about %1 left at %2 baud").arg(Commands::clockText(left)).arg(m_baudRate);
     }
     m_time->setText(text);
 }

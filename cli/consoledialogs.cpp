@@ -1,6 +1,7 @@
 #include "consoledialogs.h"
 
 #include <filenames.h>
+#include <settings.h>
 
 #include <csignal>
 
@@ -91,8 +92,7 @@ void ConsoleProgress::report(qint64 moved, qint64 total, bool last)
                            .arg(total)
                            .arg(m_sending.isValid() ? m_sending.elapsed() / 1000 : 0);
     if (m_baudRate > 0 && !last) {
-        // Ten bits on the line for each byte: start, eight data bits, stop.
-        const qint64 left = ((total - moved) * 10 + m_baudRate - 1) / m_baudRate;
+        const qint64 left = Commands::serialLineSeconds(total - moved, m_baudRate);
         line += QStringLiteral(", about %1 s left").arg(left);
     }
     // On a terminal the line is redrawn in place; in a log each report is a line of its own.

@@ -52,4 +52,14 @@ int serialBaudRate(const Printer::PortSettings &port)
     return ok && baud > 0 ? baud : 0;
 }
 
+qint64 serialLineSeconds(qint64 bytes, int baudRate)
+{
+    return (bytes * 10 + baudRate - 1) / baudRate;
+}
+
+QString clockText(qint64 seconds)
+{
+    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
 } // namespace Commands

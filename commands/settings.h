@@ -37,4 +37,11 @@ QString describeTarget(const Printer::PortSettings &port);
 // The serial line's speed for a serial connection, else 0.
 int serialBaudRate(const Printer::PortSettings &port);
 
+// The whole seconds that bytes take on a serial line: ten bits each (start, eight data bits,
+// stop), rounded up.
+qint64 serialLineSeconds(qint64 bytes, int baudRate);
+
+// Seconds as minutes and seconds, "4:05".
+QString clockText(qint64 seconds);
+
 } // namespace Commands
