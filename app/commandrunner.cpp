@@ -96,18 +96,8 @@ bool CommandRunner::start(Work work)
     return true;
 }
 
-void CommandRunner::wait()
-{
-    if (!m_thread)
-        return;
-    m_thread->wait();
-    workEnded();
-}
-
 void CommandRunner::workEnded()
 {
-    if (!m_thread)
-        return;
     // The reports the work queued before it ended come first.
     QThread *thread = m_thread;
     m_thread = nullptr;

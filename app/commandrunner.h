@@ -35,9 +35,6 @@ public:
 
     Commands::Progress::Stage stage() const { return m_stage; }
 
-    // Waits for the work to end; for the end of the program only.
-    void wait();
-
 Q_SIGNALS:
     void stageChanged(Commands::Progress::Stage stage);
     void bytesMoved(qint64 moved, qint64 total);

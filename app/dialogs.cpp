@@ -1,12 +1,21 @@
 #include "dialogs.h"
 
-#include <QFileDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
 
 #include <exception>
 
 namespace App {
+
+namespace {
+
+// An empty caption shows the application's title.
+QString titleOf(const QString &caption)
+{
+    return caption.isEmpty() ? QGuiApplication::applicationDisplayName() : caption;
+}
+
+} // namespace
 
 QtDialogs::QtDialogs(QWidget *parent)
     : m_parent(parent)
@@ -32,7 +41,7 @@ void QtDialogs::showMessage(MessageIcon icon,
         box.setIcon(QMessageBox::Critical);
         break;
     }
-    box.setWindowTitle(caption.isEmpty() ? QGuiApplication::applicationDisplayName() : caption);
+    box.setWindowTitle(titleOf(caption));
     box.setText(text);
     if (!details.isEmpty())
         box.setDetailedText(details);
@@ -42,15 +51,8 @@ void QtDialogs::showMessage(MessageIcon icon,
 
 QStringList QtDialogs::getOpenFileNames(const QStringList &nameFilters)
 {
-    QFileDialog dialog(m_parent);
-    dialog.setFileMode(QFileDialog::ExistingFiles);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    // Each filter shows its description alone, not the patterns behind it.
-    dialog.setOption(QFileDialog::HideNameFilterDetails);
-    dialog.setNameFilters(nameFilters);
-    if (dialog.exec() != QDialog::Accepted)
-        return {};
-    return dialog.selectedFiles();
+    // The window has one Open dialog, the download's.
+    return choosePictures(nameFilters, PreviewContext()).paths;
 }
 
 PictureChoice QtDialogs::choosePictures(const QStringList &nameFilters,
@@ -65,7 +67,7 @@ PictureChoice QtDialogs::choosePictures(const QStringList &nameFilters,
 bool QtDialogs::confirm(const QString &caption, const QString &question)
 {
     QMessageBox box(QMessageBox::Question,
-                    caption.isEmpty() ? QGuiApplication::applicationDisplayName() : caption,
+                    titleOf(caption),
                     question,
                     QMessageBox::Yes | QMessageBox::No,
                     m_parent);

@@ -276,6 +276,7 @@ void FrmCutTest::CmdDownload_Click()
         options.conversion
                 = choice.dither ? NvImage::Conversion::Dither : NvImage::Conversion::BlueRule;
         startCommand(CmdDownload->text(),
+                     port,
                      [this, port, paths, options](Commands::Progress &progress) {
                          return Commands::downloadPictures(
                                  m_library, port, paths, Picture1, m_runState, options, &progress);
@@ -293,6 +294,7 @@ void FrmCutTest::CmdPrintOut_Click()
         const QString imageNumber = Combo4->currentText();
         const int mode = Combo5->currentIndex();
         startCommand(CmdPrintOut->text(),
+                     port,
                      [this, port, imageNumber, mode](Commands::Progress &progress) {
                          return Commands::PrintOut(
                                  m_library, port, imageNumber, mode, m_runState, &progress);
@@ -300,9 +302,10 @@ void FrmCutTest::CmdPrintOut_Click()
     });
 }
 
-void FrmCutTest::startCommand(const QString &title, CommandRunner::Work work)
+void FrmCutTest::startCommand(const QString &title,
+                              const Printer::PortSettings &port,
+                              CommandRunner::Work work)
 {
-    const Printer::PortSettings port = portSettings();
     m_runState = m_state;
     m_progress->begin(title, Commands::describeTarget(port), Commands::serialBaudRate(port));
     m_runner.start(std::move(work));
@@ -322,11 +325,17 @@ void FrmCutTest::stopClicked()
                            "next download.\n\nStop sending?"))) {
             return;
         }
-        if (m_runner.isRunning()) {
-            m_runner.requestStop();
-            m_progress->setStopping();
-        }
+        stopCommand();
     });
+}
+
+void FrmCutTest::stopCommand()
+{
+    // The command may have ended while a question was up.
+    if (!m_runner.isRunning())
+        return;
+    m_runner.requestStop();
+    m_progress->setStopping();
 }
 
 bool FrmCutTest::confirm(const QString &caption, const QString &question)
@@ -345,12 +354,9 @@ bool FrmCutTest::confirm(const QString &caption, const QString &question)
 void FrmCutTest::endForSignal()
 {
     m_quitWhenDone = true;
-    if (!m_runner.isRunning()) {
+    if (!m_runner.isRunning())
         QCoreApplication::quit();
-        return;
-    }
-    m_runner.requestStop();
-    m_progress->setStopping();
+    stopCommand();
 }
 
 void FrmCutTest::commandEnded(const Commands::Outcome &outcome)
@@ -399,10 +405,7 @@ void FrmCutTest::closeEvent(QCloseEvent *event)
         return;
     // Closes once the outcome has been shown, also when the command ended meanwhile.
     m_closeWhenDone = true;
-    if (m_runner.isRunning()) {
-        m_runner.requestStop();
-        m_progress->setStopping();
-    }
+    stopCommand();
 }
 
 void FrmCutTest::setCommandsEnabled(bool enabled)

@@ -96,8 +96,10 @@ private:
     void setImageNumbers(int count);
     void listPrinters();
 
-    void startCommand(const QString &title, CommandRunner::Work work);
+    void
+    startCommand(const QString &title, const Printer::PortSettings &port, CommandRunner::Work work);
     void stopClicked();
+    void stopCommand();
     bool confirm(const QString &caption, const QString &question);
     void commandEnded(const Commands::Outcome &outcome);
     void showOutcome();
