@@ -1,5 +1,7 @@
 #include "testpictures.h"
 
+#include <QRandomGenerator>
+
 #include <QFile>
 #include <QTest>
 
@@ -107,6 +109,16 @@ QString savePicture(const QString &path,
     if (!saved.save(path, format.constData(), 100))
         qWarning("could not save %s", qPrintable(path));
     return path;
+}
+
+QImage randomColours(int width, int height, quint32 seed)
+{
+    QRandomGenerator random(seed);
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, random.generate() | 0xff000000u);
+    return image;
 }
 
 QImage filled(int width, int height, const QColor &colour)

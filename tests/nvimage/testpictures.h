@@ -27,6 +27,9 @@ QString savePicture(const QString &path,
 
 QImage filled(int width, int height, const QColor &colour);
 
+// Every pixel an opaque colour of its own, the same for the same seed.
+QImage randomColours(int width, int height, quint32 seed);
+
 // The dots of one picture as read back from a stream.
 struct DecodedPicture
 {

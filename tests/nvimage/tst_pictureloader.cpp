@@ -54,16 +54,6 @@ QByteArray goodRle8Data()
     return data + QByteArray::fromHex("0001");
 }
 
-QImage randomBlocks(int width, int height, quint32 seed)
-{
-    QRandomGenerator random(seed);
-    QImage image(width, height, QImage::Format_RGB32);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            image.setPixel(x, y, random.generate() | 0xff000000u);
-    return image;
-}
-
 QByteArray jpeg(const QImage &image, bool progressive = false)
 {
     QByteArray bytes;
@@ -207,7 +197,7 @@ void tst_PictureLoader::damaged_data()
     QTest::newRow("gif wrong code size")
             << write(QStringLiteral("codesize.gif"), codeSize) << damaged;
 
-    const QByteArray good = jpeg(randomBlocks(32, 32, 1));
+    const QByteArray good = jpeg(TestPictures::randomColours(32, 32, 1));
     const qsizetype scan = good.indexOf("\xFF\xDA");
     QVERIFY(scan > 0);
     const QByteArray eoi = QByteArray::fromHex("FFD9");
@@ -216,13 +206,13 @@ void tst_PictureLoader::damaged_data()
             << damaged;
     QTest::newRow("jpeg without scan")
             << write(QStringLiteral("noscan.jpg"), good.left(scan) + eoi) << damaged;
-    QByteArray claims = jpeg(randomBlocks(8, 8, 2));
+    QByteArray claims = jpeg(TestPictures::randomColours(8, 8, 2));
     const qsizetype frame = claims.indexOf("\xFF\xC0");
     QVERIFY(frame > 0);
     claims.replace(frame + 5, 4, QByteArray::fromHex("09001FF8")); // 2304 high, 8184 wide
     QTest::newRow("jpeg claiming 8184 x 2304")
             << write(QStringLiteral("claims.jpg"), claims) << damaged;
-    const QByteArray goodPng = png(randomBlocks(32, 32, 4));
+    const QByteArray goodPng = png(TestPictures::randomColours(32, 32, 4));
     const QByteArray idat = chunkData(goodPng, "IDAT");
     const qsizetype idatAt = goodPng.indexOf("IDAT");
     const QString incomplete = QStringLiteral("incomplete");
@@ -246,9 +236,10 @@ void tst_PictureLoader::damaged_data()
     QTest::newRow("png claiming 8184 x 2304")
             << write(QStringLiteral("claims.png"), withChunk(goodPng, "IHDR", claimsHeader))
             << damaged;
-    QTest::newRow("png data after the last row") << write(
-            QStringLiteral("extra.png"), withChunk(png(randomBlocks(32, 16, 5)), "IDAT", idat))
-                                                 << damaged;
+    QTest::newRow("png data after the last row")
+            << write(QStringLiteral("extra.png"),
+                     withChunk(png(TestPictures::randomColours(32, 16, 5)), "IDAT", idat))
+            << damaged;
 
     // Stripes of colours 0 to 2 under a palette of two.
     const QByteArray stripes = png(indexedStripes(16, 8));
@@ -285,12 +276,12 @@ void tst_PictureLoader::everyPrefixRefused_data()
     QTest::addColumn<QString>("name");
     QTest::newRow("rle8 bmp") << rle8Bmp(16, 4, goodRle8Data()) << QByteArray()
                               << QStringLiteral("prefix.bmp");
-    const QByteArray good = jpeg(randomBlocks(16, 16, 5));
+    const QByteArray good = jpeg(TestPictures::randomColours(16, 16, 5));
     QTest::newRow("jpeg with EOI appended")
             << good.chopped(2) << QByteArray::fromHex("FFD9") << QStringLiteral("prefix.jpg");
     QTest::newRow("progressive jpeg with EOI appended")
-            << jpeg(randomBlocks(16, 16, 6), true).chopped(2) << QByteArray::fromHex("FFD9")
-            << QStringLiteral("prefix-p.jpg");
+            << jpeg(TestPictures::randomColours(16, 16, 6), true).chopped(2)
+            << QByteArray::fromHex("FFD9") << QStringLiteral("prefix-p.jpg");
     // Without its trailer byte the first picture is still whole: later frames are not read.
     QTest::newRow("gif") << encodeGif(indexedStripes(16, 8)).chopped(1) << QByteArray(";")
                          << QStringLiteral("prefix.gif");
@@ -321,7 +312,7 @@ void tst_PictureLoader::decodesAsQtDoes_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<bool>("sameFormat"); // PNG pictures all come as RGB32 or ARGB32
-    const QImage colour = randomBlocks(45, 29, 9).scaled(90, 58);
+    const QImage colour = TestPictures::randomColours(45, 29, 9).scaled(90, 58);
     QTest::newRow("jpeg") << write(QStringLiteral("qt.jpg"), jpeg(colour)) << true;
     QTest::newRow("progressive jpeg")
             << write(QStringLiteral("qt-p.jpg"), jpeg(colour, true)) << true;
@@ -333,7 +324,8 @@ void tst_PictureLoader::decodesAsQtDoes_data()
     QTest::newRow("rle8 bmp") << write(QStringLiteral("qt.bmp"), rle8Bmp(16, 4, goodRle8Data()))
                               << true;
 
-    QImage translucent = randomBlocks(23, 9, 7).convertToFormat(QImage::Format_ARGB32);
+    QImage translucent
+            = TestPictures::randomColours(23, 9, 7).convertToFormat(QImage::Format_ARGB32);
     QImage clearIndex = indexedStripes(19, 7);
     clearIndex.setColor(2, qRgba(0, 0, 255, 0));
     QTest::newRow("png rgb") << write(QStringLiteral("rgb.png"), png(colour)) << false;

@@ -3,7 +3,6 @@
 #include "picturepreview.h"
 #include "testpictures.h"
 
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -13,16 +12,6 @@ using namespace TestPictures;
 Q_DECLARE_METATYPE(NvImage::Conversion)
 
 namespace {
-
-QImage randomColours(int width, int height, quint32 seed)
-{
-    QRandomGenerator random(seed);
-    QImage image(width, height, QImage::Format_RGB32);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            image.setPixel(x, y, random.generate() | 0xff000000u);
-    return image;
-}
 
 // Black blocks on white: a logo that suits the blue rule, about a quarter black.
 QImage blackOnWhite(int width, int height)
@@ -107,11 +96,12 @@ void tst_PicturePreview::previewIsTheStreamsDots_data()
 {
     QTest::addColumn<QImage>("picture");
     QTest::addColumn<QByteArray>("format");
-    QTest::newRow("1 x 1") << randomColours(1, 1, 1) << QByteArray("bmp");
-    QTest::newRow("7 x 9") << randomColours(7, 9, 2) << QByteArray("bmp");
-    QTest::newRow("13 x 17 png") << randomColours(13, 17, 3) << QByteArray("png");
-    QTest::newRow("41 x 23") << randomColours(41, 23, 4) << QByteArray("bmp");
-    QTest::newRow("64 x 16, no padding") << randomColours(64, 16, 5) << QByteArray("png");
+    QTest::newRow("1 x 1") << TestPictures::randomColours(1, 1, 1) << QByteArray("bmp");
+    QTest::newRow("7 x 9") << TestPictures::randomColours(7, 9, 2) << QByteArray("bmp");
+    QTest::newRow("13 x 17 png") << TestPictures::randomColours(13, 17, 3) << QByteArray("png");
+    QTest::newRow("41 x 23") << TestPictures::randomColours(41, 23, 4) << QByteArray("bmp");
+    QTest::newRow("64 x 16, no padding")
+            << TestPictures::randomColours(64, 16, 5) << QByteArray("png");
 }
 
 void tst_PicturePreview::previewIsTheStreamsDots()
