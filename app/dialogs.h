@@ -2,7 +2,7 @@
 
 #include "picturedialog.h"
 
-#include <userinterface.h>
+#include <commands/userinterface.h>
 
 #include <QString>
 #include <QStringList>

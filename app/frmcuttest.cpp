@@ -3,11 +3,11 @@
 #include "dialogs.h"
 #include "progresswindow.h"
 
-#include <downloadcommand.h>
-#include <filenames.h>
-#include <installedprinters.h>
-#include <printoutcommand.h>
-#include <settings.h>
+#include <commands/downloadcommand.h>
+#include <commands/filenames.h>
+#include <commands/printoutcommand.h>
+#include <commands/settings.h>
+#include <printer/installedprinters.h>
 
 #include <QCloseEvent>
 #include <QComboBox>

@@ -2,9 +2,9 @@
 
 #include "commandrunner.h"
 
-#include <commandstate.h>
-#include <picturesurface.h>
-#include <portconnection.h>
+#include <commands/commandstate.h>
+#include <nvimage/picturesurface.h>
+#include <printer/portconnection.h>
 
 #include <QWidget>
 

@@ -1,7 +1,7 @@
 #include "frmcuttest.h"
 #include "terminationsignals.h"
 
-#include <poslibrary.h>
+#include <printer/poslibrary.h>
 
 #include <QApplication>
 #include <QFile>

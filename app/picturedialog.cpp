@@ -1,9 +1,9 @@
 #include "picturedialog.h"
 
-#include <nvimagefile.h>
-#include <picturepreview.h>
+#include <nvimage/nvimagefile.h>
+#include <nvimage/picturepreview.h>
 
-#include <settings.h>
+#include <commands/settings.h>
 
 #include <QCheckBox>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "progresswindow.h"
 
-#include <settings.h>
+#include <commands/settings.h>
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -4,20 +4,20 @@
 #include "generalhelp.h"
 
 #include "streamoutput.h"
-#include <filenames.h>
+#include <commands/filenames.h>
 
-#include <commandstate.h>
-#include <downloadcommand.h>
-#include <errors.h>
-#include <installedprinters.h>
-#include <messages.h>
-#include <nvimagefile.h>
-#include <picturepreview.h>
-#include <picturesurface.h>
-#include <portconnection.h>
-#include <poslibrary.h>
-#include <printoutcommand.h>
-#include <settings.h>
+#include <commands/commandstate.h>
+#include <commands/downloadcommand.h>
+#include <commands/messages.h>
+#include <commands/printoutcommand.h>
+#include <commands/settings.h>
+#include <nvimage/errors.h>
+#include <nvimage/nvimagefile.h>
+#include <nvimage/picturepreview.h>
+#include <nvimage/picturesurface.h>
+#include <printer/installedprinters.h>
+#include <printer/portconnection.h>
+#include <printer/poslibrary.h>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 #include "consoledialogs.h"
 
-#include <filenames.h>
-#include <settings.h>
+#include <commands/filenames.h>
+#include <commands/settings.h>
 
 #include <csignal>
 

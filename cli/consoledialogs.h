@@ -1,6 +1,6 @@
 #pragma once
 
-#include <userinterface.h>
+#include <commands/userinterface.h>
 
 #include <QElapsedTimer>
 #include <QStringList>

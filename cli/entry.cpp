@@ -3,7 +3,7 @@
 #include "commands.h"
 #include "consoledialogs.h"
 
-#include <filenames.h>
+#include <commands/filenames.h>
 
 #include <QCoreApplication>
 

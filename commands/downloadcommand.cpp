@@ -6,10 +6,10 @@
 #include "settings.h"
 #include "transfer.h"
 
-#include <errors.h>
-#include <nvimagefile.h>
-#include <portconnection.h>
-#include <poslibrary.h>
+#include <nvimage/errors.h>
+#include <nvimage/nvimagefile.h>
+#include <printer/portconnection.h>
+#include <printer/poslibrary.h>
 
 #include <QScopeGuard>
 

@@ -2,7 +2,7 @@
 
 #include "userinterface.h"
 
-#include <nvimagefile.h>
+#include <nvimage/nvimagefile.h>
 
 #include <QStringList>
 

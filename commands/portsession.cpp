@@ -2,7 +2,7 @@
 
 #include "commandstate.h"
 
-#include <portconnection.h>
+#include <printer/portconnection.h>
 
 namespace Commands {
 

@@ -5,8 +5,8 @@
 #include "portsession.h"
 #include "transfer.h"
 
-#include <portconnection.h>
-#include <poslibrary.h>
+#include <printer/portconnection.h>
+#include <printer/poslibrary.h>
 
 #include <QCoreApplication>
 

@@ -1,7 +1,7 @@
 #include "settings.h"
 
-#include <nvimagefile.h>
-#include <portconnection.h>
+#include <nvimage/nvimagefile.h>
+#include <printer/portconnection.h>
 
 #include <QtGlobal>
 

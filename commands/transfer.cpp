@@ -3,7 +3,7 @@
 #include "commandstate.h"
 #include "messages.h"
 
-#include <poslibrary.h>
+#include <printer/poslibrary.h>
 
 #include <QScopeGuard>
 

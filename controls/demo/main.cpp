@@ -1,7 +1,7 @@
 // A small window that hosts an IP address box, so that a person can try it: type into the
 // box, read its Address, assign a new one, and see what the box reports.
 
-#include "ipbox.h"
+#include <controls/ipbox.h>
 
 #include <QApplication>
 #include <QCommandLineParser>

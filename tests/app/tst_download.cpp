@@ -1,13 +1,13 @@
-#include "comboitems.h"
-#include "recordingdialogs.h"
-#include "recordinglibrary.h"
-#include "tcpsink.h"
-#include "windowdriver.h"
+#include <tests/support/comboitems.h>
+#include <tests/support/recordingdialogs.h>
+#include <tests/support/recordinglibrary.h>
+#include <tests/support/tcpsink.h>
+#include <tests/support/windowdriver.h>
 
-#include <commandstate.h>
-#include <downloadcommand.h>
-#include <frmcuttest.h>
-#include <nvimagefile.h>
+#include <app/frmcuttest.h>
+#include <commands/commandstate.h>
+#include <commands/downloadcommand.h>
+#include <nvimage/nvimagefile.h>
 
 #include <QComboBox>
 #include <QDir>

@@ -1,10 +1,10 @@
-#include "comboitems.h"
-#include "recordingdialogs.h"
-#include "recordinglibrary.h"
-#include "tcpsink.h"
-#include "windowdriver.h"
+#include <tests/support/comboitems.h>
+#include <tests/support/recordingdialogs.h>
+#include <tests/support/recordinglibrary.h>
+#include <tests/support/tcpsink.h>
+#include <tests/support/windowdriver.h>
 
-#include <frmcuttest.h>
+#include <app/frmcuttest.h>
 
 #include <QComboBox>
 #include <QFile>

@@ -1,8 +1,8 @@
 // The download's Open dialog with its preview pane, offscreen: each picture format is shown
 // as the printer will store it, with its size and the warnings it deserves.
 
-#include <picturedialog.h>
-#include <testpictures.h>
+#include <app/picturedialog.h>
+#include <tests/nvimage/testpictures.h>
 
 #include <QCheckBox>
 #include <QFileSystemModel>

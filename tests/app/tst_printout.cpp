@@ -1,9 +1,9 @@
-#include "recordingdialogs.h"
-#include "recordinglibrary.h"
+#include <tests/support/recordingdialogs.h>
+#include <tests/support/recordinglibrary.h>
 
-#include <commandstate.h>
-#include <portconnection.h>
-#include <printoutcommand.h>
+#include <commands/commandstate.h>
+#include <commands/printoutcommand.h>
+#include <printer/portconnection.h>
 
 #include <QTest>
 

@@ -1,11 +1,11 @@
 // The window against the private print server: its printer list and both commands over a
 // raw print queue.
 
-#include "recordingdialogs.h"
-#include "windowdriver.h"
+#include <tests/support/recordingdialogs.h>
+#include <tests/support/windowdriver.h>
 
-#include <frmcuttest.h>
-#include <poslibrary.h>
+#include <app/frmcuttest.h>
+#include <printer/poslibrary.h>
 
 #include <QComboBox>
 #include <QDir>

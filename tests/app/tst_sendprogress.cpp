@@ -1,13 +1,13 @@
 // The window during a send that takes a while: it keeps answering, shows the bytes that
 // reached the printer, can be stopped, and tells why a send failed.
 
-#include "recordingdialogs.h"
-#include "slowpeer.h"
-#include "windowdriver.h"
+#include <tests/support/recordingdialogs.h>
+#include <tests/support/slowpeer.h>
+#include <tests/support/windowdriver.h>
 
-#include <frmcuttest.h>
-#include <poslibrary.h>
-#include <progresswindow.h>
+#include <app/frmcuttest.h>
+#include <app/progresswindow.h>
+#include <printer/poslibrary.h>
 
 #include <QComboBox>
 #include <QDir>

@@ -1,7 +1,7 @@
 // Packing, stream building and the preview beside the baselines they are measured against:
 // a plain read of the same pixels, and Qt's decode of the same picture.
-#include "nvimagefile.h"
-#include "picturepreview.h"
+#include <nvimage/nvimagefile.h>
+#include <nvimage/picturepreview.h>
 
 #include <QCoreApplication>
 #include <QFile>

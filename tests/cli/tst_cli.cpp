@@ -1,9 +1,9 @@
-#include "slowpeer.h"
-#include "tcpsink.h"
+#include <tests/support/slowpeer.h>
+#include <tests/support/tcpsink.h>
 
-#include <commands.h>
-#include <nvimagefile.h>
-#include <picturesurface.h>
+#include <cli/commands.h>
+#include <nvimage/nvimagefile.h>
+#include <nvimage/picturesurface.h>
 
 #include <QDir>
 #include <QImage>

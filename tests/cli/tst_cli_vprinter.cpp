@@ -1,9 +1,9 @@
 // nvlogo-cli against the virtual printer, both as separate programs: pictures go in with a
 // download, come out printed in each size mode, and must match their source dot for dot.
 
-#include "printerprocess.h"
-#include "slowpeer.h"
-#include "testpictures.h"
+#include <tests/nvimage/testpictures.h>
+#include <tests/support/printerprocess.h>
+#include <tests/support/slowpeer.h>
 
 #include <QDir>
 #include <QImage>

@@ -1,4 +1,4 @@
-#include "ipaddressedit.h"
+#include <controls/ipaddressedit.h>
 
 #include <QApplication>
 #include <QClipboard>

@@ -1,5 +1,5 @@
-#include "defaultaddress.h"
-#include "ipbox.h"
+#include <controls/defaultaddress.h>
+#include <controls/ipbox.h>
 
 #include <QtTest>
 

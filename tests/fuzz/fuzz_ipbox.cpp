@@ -1,7 +1,7 @@
 // Fuzz target for the IP address box: any text assigned as the address, and any text and
 // character counted by CountIF. The first byte chooses the call and how the rest reads.
-#include <ipbox.h>
-#include <ipboxerror.h>
+#include <controls/ipbox.h>
+#include <controls/ipboxerror.h>
 
 #include <QApplication>
 #include <QStringList>

@@ -1,9 +1,9 @@
 // Fuzz target for the picture path of a download: a file inspected and decoded as the window
 // does, then turned into the FS q stream for that one picture.
-#include <errors.h>
-#include <nvimagefile.h>
-#include <pictureloader.h>
-#include <picturesurface.h>
+#include <nvimage/errors.h>
+#include <nvimage/nvimagefile.h>
+#include <nvimage/pictureloader.h>
+#include <nvimage/picturesurface.h>
 
 #include <QFile>
 #include <QGuiApplication>

@@ -1,6 +1,6 @@
 // Fuzz target for the printer library's port texts: host:port for the network, COMn and LPTn
 // names and device paths, and the trimming of blanks around them.
-#include <portnames.h>
+#include <printer/nvpos/portnames.h>
 
 #include <cstdint>
 #include <cstdio>

@@ -1,7 +1,7 @@
 // Fuzz target for the virtual printer: the parser, fed whole, in three chunks and byte by byte,
 // must report the same commands, and the printer must take whatever the parser hands on.
-#include <parser.h>
-#include <printer.h>
+#include <vprinter/parser.h>
+#include <vprinter/printer.h>
 
 #include <QCryptographicHash>
 #include <QGuiApplication>

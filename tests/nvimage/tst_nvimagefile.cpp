@@ -1,6 +1,6 @@
-#include "errors.h"
-#include "nvimagefile.h"
 #include "testpictures.h"
+#include <nvimage/errors.h>
+#include <nvimage/nvimagefile.h>
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
-#include "errors.h"
-#include "nvimagefile.h"
-#include "pictureloader.h"
 #include "testpictures.h"
+#include <nvimage/errors.h>
+#include <nvimage/nvimagefile.h>
+#include <nvimage/pictureloader.h>
 
 #include <QBuffer>
 #include <QImageReader>

@@ -1,7 +1,7 @@
-#include "errors.h"
-#include "nvimagefile.h"
-#include "picturepreview.h"
 #include "testpictures.h"
+#include <nvimage/errors.h>
+#include <nvimage/nvimagefile.h>
+#include <nvimage/picturepreview.h>
 
 #include <QTemporaryDir>
 #include <QTest>

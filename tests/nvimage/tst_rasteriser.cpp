@@ -1,5 +1,5 @@
-#include "errors.h"
-#include "picturesurface.h"
+#include <nvimage/errors.h>
+#include <nvimage/picturesurface.h>
 
 #include <QRandomGenerator>
 #include <QTest>

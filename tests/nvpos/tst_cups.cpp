@@ -2,7 +2,7 @@
 // document is one raw job whose bytes the queue's backend stores unchanged.
 #include "peers.h"
 
-#include "nvpos.h"
+#include <printer/nvpos/nvpos.h>
 
 #include <QElapsedTimer>
 #include <QFile>

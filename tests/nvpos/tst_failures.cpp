@@ -1,7 +1,7 @@
 // The printer library's failure paths: every one ends with a negative result, in bounded time.
 #include "peers.h"
 
-#include "nvpos.h"
+#include <printer/nvpos/nvpos.h>
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>

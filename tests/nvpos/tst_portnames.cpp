@@ -1,5 +1,5 @@
 // How the library turns port texts into devices and addresses.
-#include "portnames.h"
+#include <printer/nvpos/portnames.h>
 
 #include <QFileInfo>
 #include <QTest>

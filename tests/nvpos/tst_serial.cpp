@@ -2,7 +2,7 @@
 // GUI thread), with a QCoreApplication, and with no application object at all.
 #include "peers.h"
 
-#include "nvpos.h"
+#include <printer/nvpos/nvpos.h>
 
 #include <QCoreApplication>
 #include <QRegularExpression>

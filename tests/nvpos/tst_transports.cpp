@@ -2,8 +2,8 @@
 // every byte arrives unchanged and in order.
 #include "peers.h"
 
-#include "nvpos.h"
-#include "poslibrary.h"
+#include <printer/nvpos/nvpos.h>
+#include <printer/poslibrary.h>
 
 #include <QFile>
 #include <QTemporaryDir>

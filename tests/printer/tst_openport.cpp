@@ -1,7 +1,7 @@
-#include "recordinglibrary.h"
+#include <tests/support/recordinglibrary.h>
 
-#include <portconnection.h>
-#include <poslibrary.h>
+#include <printer/portconnection.h>
+#include <printer/poslibrary.h>
 
 #include <QElapsedTimer>
 #include <QTest>

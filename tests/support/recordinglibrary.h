@@ -1,6 +1,6 @@
 #pragma once
 
-#include <poslibrary.h>
+#include <printer/poslibrary.h>
 
 #include <QLibrary>
 #include <QStringList>

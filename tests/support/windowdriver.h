@@ -1,6 +1,6 @@
 #pragma once
 
-#include <frmcuttest.h>
+#include <app/frmcuttest.h>
 
 #include <QAbstractButton>
 #include <QSignalSpy>

@@ -1,7 +1,7 @@
 // The nvlogo-printer program end to end: streams built here go in over TCP, a pseudo-terminal
 // or a file, and the PNGs it writes are checked dot by dot.
 #include "handmade.h"
-#include "printerprocess.h"
+#include <tests/support/printerprocess.h>
 
 #include <QDir>
 #include <QElapsedTimer>

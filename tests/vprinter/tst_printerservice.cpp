@@ -1,6 +1,6 @@
 // The TCP side of nvlogo-printer, in process: a sender that never reads its replies.
 #include "handmade.h"
-#include "printerservice.h"
+#include <vprinter/nvlogo-printer/printerservice.h>
 
 #include <QRegularExpression>
 #include <QTcpSocket>

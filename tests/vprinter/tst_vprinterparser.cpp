@@ -1,6 +1,6 @@
 #include "handmade.h"
 
-#include <parser.h>
+#include <vprinter/parser.h>
 
 #include <QCryptographicHash>
 #include <QRandomGenerator>

@@ -1,6 +1,6 @@
 #include "handmade.h"
 
-#include <printer.h>
+#include <vprinter/printer.h>
 
 #include <QDir>
 #include <QFile>

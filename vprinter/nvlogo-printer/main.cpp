@@ -1,7 +1,7 @@
 #include "printerservice.h"
 #include "terminationsignals.h"
 
-#include <printer.h>
+#include <vprinter/printer.h>
 
 #include <QCommandLineParser>
 #include <QDir>

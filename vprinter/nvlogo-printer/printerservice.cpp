@@ -1,6 +1,6 @@
 #include "printerservice.h"
 
-#include <pseudoterminal.h>
+#include <vprinter/pseudoterminal.h>
 
 #include <QFile>
 #include <QTcpServer>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <printer.h>
+#include <vprinter/printer.h>
 
 #include <QHostAddress>
 #include <QObject>
