@@ -25,7 +25,9 @@ constexpr char CutPaper = 'V';
 constexpr char FeedAndPartialCut = 66;
 constexpr int ModeCount = 4; // normal, double width, double height, double
 
-bool isBlank(QChar c)
+// The white space that reading a number skips before its first digit:
+// spaces, tabs and line breaks.
+bool isSkippedBeforeNumber(QChar c)
 {
     return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n')
            || c == QLatin1Char('\r');
@@ -37,7 +39,7 @@ double leadingNumber(const QString &text)
 {
     qsizetype i = 0;
     const qsizetype n = text.size();
-    while (i < n && isBlank(text.at(i)))
+    while (i < n && isSkippedBeforeNumber(text.at(i)))
         ++i;
 
     QByteArray number;

@@ -43,7 +43,8 @@ int eightBitCode(QChar c)
     return static_cast<unsigned char>(encoded.at(0));
 }
 
-bool isBlank(QChar c)
+// What may stand around a part of an address typed into the box.
+bool isSpaceOrTab(QChar c)
 {
     return c == u' ' || c == u'\t';
 }
@@ -54,9 +55,9 @@ quint8 toAddressByte(QStringView part)
 {
     qsizetype begin = 0;
     qsizetype end = part.size();
-    while (begin < end && isBlank(part.at(begin)))
+    while (begin < end && isSpaceOrTab(part.at(begin)))
         ++begin;
-    while (end > begin && isBlank(part.at(end - 1)))
+    while (end > begin && isSpaceOrTab(part.at(end - 1)))
         --end;
     bool negative = false;
     if (begin < end && (part.at(begin) == u'+' || part.at(begin) == u'-')) {

@@ -20,7 +20,7 @@ constexpr unsigned long OpenSettleMs = 100;
 
 QString trimSpaces(const QString &text)
 {
-    // Only blanks are trimmed, as a user pastes them; other white space is kept for the
+    // Only spaces are trimmed, as a user pastes them; tabs and other white space are kept for the
     // library to refuse.
     qsizetype first = 0;
     qsizetype last = text.size();

@@ -137,7 +137,7 @@ int32_t POS_Open(const char *name,
 
         Registry &table = registry();
         std::lock_guard<std::mutex> lock(table.mutex);
-        std::unique_ptr<Connection> connection = open(trimBlanks(name), serial, openMode);
+        std::unique_ptr<Connection> connection = open(trimSpacesAndTabs(name), serial, openMode);
         return connection ? table.add(std::move(connection)) : NVPOS_ERR_OPEN;
     });
 }

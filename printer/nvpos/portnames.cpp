@@ -52,7 +52,7 @@ std::optional<DeviceName> deviceNameOf(const std::string &name, const std::strin
 
 } // namespace
 
-std::string trimBlanks(const std::string &text)
+std::string trimSpacesAndTabs(const std::string &text)
 {
     const auto first = text.find_first_not_of(" \t");
     if (first == std::string::npos)

@@ -24,7 +24,8 @@ std::optional<std::string> serialDeviceOf(const std::string &name);
 // "LPTn" -> the platform's n-th printer port, "LPT:/path" -> /path.
 std::optional<std::string> parallelDeviceOf(const std::string &name);
 
-// The name without blanks (spaces, tabs) at either end.
-std::string trimBlanks(const std::string &text);
+// The name without spaces and tabs at either end: what a port name typed or pasted into a
+// field may carry around it.
+std::string trimSpacesAndTabs(const std::string &text);
 
 } // namespace Printer::NvPos

@@ -26,11 +26,11 @@ bool isBlank(char c)
 
 void checkTrim(const std::string &text)
 {
-    const std::string trimmed = trimBlanks(text);
+    const std::string trimmed = trimSpacesAndTabs(text);
     check(trimmed.empty() || (!isBlank(trimmed.front()) && !isBlank(trimmed.back())),
           "blank left at an end");
     check(text.find(trimmed) != std::string::npos, "trimmed text is not part of the text");
-    check(trimBlanks(trimmed) == trimmed, "trimming twice changes the text");
+    check(trimSpacesAndTabs(trimmed) == trimmed, "trimming twice changes the text");
     if (trimmed.empty()) {
         for (const char c : text)
             check(isBlank(c), "a text with more than blanks trimmed to nothing");
@@ -87,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     const std::string text(reinterpret_cast<const char *>(bytes), size);
     checkTrim(text);
     checkHostPort(text);
-    checkHostPort(trimBlanks(text));
+    checkHostPort(trimSpacesAndTabs(text));
     checkDevice(text, "COM", true);
     checkDevice(text, "LPT", false);
     // The names as a user types them after the port list's prefix.
