@@ -67,7 +67,6 @@ public:
     ScratchFile(const ScratchFile &) = delete;
     ScratchFile &operator=(const ScratchFile &) = delete;
 
-    QString folder() const { return m_folder; }
     // The file's full path, empty while no file exists.
     QString path() const;
     bool exists() const;

@@ -1061,9 +1061,4 @@ QImage decodePicture(const PictureInfo &info)
     return image;
 }
 
-QImage loadPicture(const QString &path)
-{
-    return decodePicture(inspectPicture(path));
-}
-
 } // namespace NvImage

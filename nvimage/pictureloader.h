@@ -38,7 +38,4 @@ void checkPictureData(const PictureInfo &info);
 // larger than its header said. Never returns a null image.
 QImage decodePicture(const PictureInfo &info);
 
-// inspectPicture and decodePicture in one.
-QImage loadPicture(const QString &path);
-
 } // namespace NvImage

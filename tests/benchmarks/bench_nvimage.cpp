@@ -268,7 +268,7 @@ void BM_LoadLargest(benchmark::State &state)
 {
     const QString &path = fixture->largest[state.range(0)];
     for (auto _ : state) {
-        const QImage image = loadPicture(path);
+        const QImage image = decodePicture(inspectPicture(path));
         benchmark::DoNotOptimize(image.constBits());
     }
     state.SetLabel(LargestFormats[state.range(0)]);

@@ -19,6 +19,12 @@ using namespace TestPictures;
 
 namespace {
 
+// What the download does with one picture: inspect it, then decode it.
+QImage loadPicture(const QString &path)
+{
+    return decodePicture(inspectPicture(path));
+}
+
 QByteArray le16(int v)
 {
     return QByteArray(1, char(v & 0xff)) + char((v >> 8) & 0xff);
