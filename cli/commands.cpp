@@ -279,33 +279,66 @@ int printOut(const QStringList &arguments, const Context &c)
     }
 }
 
-int stream(const QStringList &arguments, const Context &c)
+// What stream and preview take: pictures in NV image order, -o, the NV capacity and the
+// conversion.
+struct PictureArguments
+{
+    QStringList pictures;
+    QString output;
+    qint64 capacity = 0;
+    NvImage::Conversion conversion = NvImage::Conversion::BlueRule;
+};
+
+bool parsePictureArguments(const QString &command,
+                           const QString &outputHelp,
+                           const QString &outputName,
+                           const QStringList &arguments,
+                           const Context &c,
+                           PictureArguments &parsed,
+                           int &status)
 {
     QCommandLineParser parser;
     parser.addPositionalArgument(QStringLiteral("PICTURE"),
                                  QStringLiteral("BMP, JPEG, GIF or PNG files, in NV image order."),
                                  QStringLiteral("PICTURE..."));
-    parser.addOption({{QStringLiteral("o"), QStringLiteral("output")},
-                      QStringLiteral("Where to write the stream."),
-                      QStringLiteral("file")});
+    parser.addOption({{QStringLiteral("o"), QStringLiteral("output")}, outputHelp, outputName});
     addCapacityOption(parser);
     addDitherOption(parser);
+    if (!parse(parser, command, arguments, c, status))
+        return false;
+    parsed.pictures = parser.positionalArguments();
+    if (parsed.pictures.isEmpty()) {
+        status = usage(c, QStringLiteral("%1 needs at least one picture.").arg(command));
+        return false;
+    }
+    if (!parser.isSet(QStringLiteral("output"))) {
+        status = usage(c, QStringLiteral("%1 needs -o %2.").arg(command, outputName.toUpper()));
+        return false;
+    }
+    if (!nvCapacity(parser, parsed.capacity, c, status))
+        return false;
+    parsed.output = parser.value(QStringLiteral("output"));
+    parsed.conversion = conversionOf(parser);
+    return true;
+}
+
+int stream(const QStringList &arguments, const Context &c)
+{
+    PictureArguments parsed;
     int status = Success;
-    if (!parse(parser, QStringLiteral("stream"), arguments, c, status))
-        return status;
-    const QStringList pictures = parser.positionalArguments();
-    if (pictures.isEmpty())
-        return usage(c, QStringLiteral("stream needs at least one picture."));
-    if (!parser.isSet(QStringLiteral("output")))
-        return usage(c, QStringLiteral("stream needs -o FILE."));
-    qint64 capacity = 0;
-    if (!nvCapacity(parser, capacity, c, status))
+    if (!parsePictureArguments(QStringLiteral("stream"),
+                               QStringLiteral("Where to write the stream."),
+                               QStringLiteral("file"),
+                               arguments,
+                               c,
+                               parsed,
+                               status))
         return status;
 
     ConsoleDialogs dialogs({}, c.err);
     try {
         // The same limits as a download, so that the stream is the one a download sends.
-        const qint32 total = NvImage::totalFileSize(pictures);
+        const qint32 total = NvImage::totalFileSize(parsed.pictures);
         if (!NvImage::totalFileSizeAccepted(total)) {
             dialogs.showMessage(Commands::MessageIcon::Warning,
                                 QString(),
@@ -316,20 +349,19 @@ int stream(const QStringList &arguments, const Context &c)
         NvImage::PictureSurface surface;
         NvImage::ImageSize size;
         const QByteArray bytes = NvImage::buildNvImageStream(
-                pictures, surface, size, capacity, conversionOf(parser));
-        const QString output = parser.value(QStringLiteral("output"));
-        const QString error = writeStreamOutput(output, bytes);
+                parsed.pictures, surface, size, parsed.capacity, parsed.conversion);
+        const QString error = writeStreamOutput(parsed.output, bytes);
         if (!error.isEmpty()) {
             dialogs.showMessage(Commands::MessageIcon::Critical,
                                 QString(),
-                                QStringLiteral("Cannot write %1: %2").arg(output, error));
+                                QStringLiteral("Cannot write %1: %2").arg(parsed.output, error));
             return Failure;
         }
         print(c.err,
               QStringLiteral("Wrote %1 bytes (%2 NV images) to %3\n")
                       .arg(bytes.size())
-                      .arg(pictures.size())
-                      .arg(output));
+                      .arg(parsed.pictures.size())
+                      .arg(parsed.output));
     } catch (const NvImage::NvCapacityError &error) {
         dialogs.showMessage(Commands::MessageIcon::Warning,
                             QString(),
@@ -344,78 +376,50 @@ int stream(const QStringList &arguments, const Context &c)
     return Success;
 }
 
-int preview(const QStringList &arguments, const Context &c)
+// Writes one picture as stored to <number>.png in the folder and prints its facts and
+// warnings. Adds its record's bytes to the definition; false when it could not be shown.
+bool previewOne(const QString &picture,
+                const QString &name,
+                const QDir &folder,
+                NvImage::Conversion conversion,
+                const Context &c,
+                qint64 &definition)
 {
-    QCommandLineParser parser;
-    parser.addPositionalArgument(QStringLiteral("PICTURE"),
-                                 QStringLiteral("BMP, JPEG, GIF or PNG files, in NV image order."),
-                                 QStringLiteral("PICTURE..."));
-    parser.addOption({{QStringLiteral("o"), QStringLiteral("output")},
-                      QStringLiteral("The folder for the pictures as stored: 1.png, 2.png, ..."),
-                      QStringLiteral("folder")});
-    addCapacityOption(parser);
-    addDitherOption(parser);
-    int status = Success;
-    if (!parse(parser, QStringLiteral("preview"), arguments, c, status))
-        return status;
-    const QStringList pictures = parser.positionalArguments();
-    if (pictures.isEmpty())
-        return usage(c, QStringLiteral("preview needs at least one picture."));
-    if (!parser.isSet(QStringLiteral("output")))
-        return usage(c, QStringLiteral("preview needs -o FOLDER."));
-    qint64 capacity = 0;
-    if (!nvCapacity(parser, capacity, c, status))
-        return status;
-    if (pictures.size() > NvImage::MaxPictures)
-        return usage(c,
-                     QStringLiteral("at most %1 pictures can be stored at once.")
-                             .arg(NvImage::MaxPictures));
-
-    const QDir folder(parser.value(QStringLiteral("output")));
-    if (!folder.mkpath(QStringLiteral("."))) {
-        print(c.err,
-              QStringLiteral("nvlogo-cli: error: cannot make the folder %1\n").arg(folder.path()));
-        return Failure;
-    }
-    const NvImage::Conversion conversion = conversionOf(parser);
-    bool failed = false;
-    qint64 definition = 0;
-    qint64 onDisk = 0;
-    for (qsizetype i = 0; i < pictures.size(); ++i) {
-        const QString &picture = pictures.at(i);
-        const QString name = QStringLiteral("%1.png").arg(i + 1);
-        onDisk += QFileInfo(picture).size();
-        try {
-            const NvImage::PicturePreview shown = NvImage::previewPicture(picture, conversion);
-            definition += shown.recordBytes;
-            const QString target = folder.filePath(name);
-            if (!shown.dots.save(target, "PNG")) {
-                print(c.err, QStringLiteral("nvlogo-cli: error: cannot write %1\n").arg(target));
-                failed = true;
-                continue;
-            }
-            print(c.out,
-                  QStringLiteral("%1: %2: %3 x %4 dots (%5 x %6 mm), %7 bytes\n")
-                          .arg(name, picture)
-                          .arg(shown.sizeDots.width())
-                          .arg(shown.sizeDots.height())
-                          .arg(shown.sizeMm.width(), 0, 'f', 1)
-                          .arg(shown.sizeMm.height(), 0, 'f', 1)
-                          .arg(shown.recordBytes));
-            for (const QString &warning : shown.warnings)
-                print(c.out, QStringLiteral("%1: warning: %2\n").arg(name, warning));
-        } catch (const std::exception &error) {
-            print(c.err,
-                  QStringLiteral("nvlogo-cli: error: %1: %2\n")
-                          .arg(picture, QString::fromUtf8(error.what())));
-            failed = true;
+    try {
+        const NvImage::PicturePreview shown = NvImage::previewPicture(picture, conversion);
+        definition += shown.recordBytes;
+        const QString target = folder.filePath(name);
+        if (!shown.dots.save(target, "PNG")) {
+            print(c.err, QStringLiteral("nvlogo-cli: error: cannot write %1\n").arg(target));
+            return false;
         }
+        print(c.out,
+              QStringLiteral("%1: %2: %3 x %4 dots (%5 x %6 mm), %7 bytes\n")
+                      .arg(name, picture)
+                      .arg(shown.sizeDots.width())
+                      .arg(shown.sizeDots.height())
+                      .arg(shown.sizeMm.width(), 0, 'f', 1)
+                      .arg(shown.sizeMm.height(), 0, 'f', 1)
+                      .arg(shown.recordBytes));
+        for (const QString &warning : shown.warnings)
+            print(c.out, QStringLiteral("%1: warning: %2\n").arg(name, warning));
+        return true;
+    } catch (const std::exception &error) {
+        print(c.err,
+              QStringLiteral("nvlogo-cli: error: %1: %2\n")
+                      .arg(picture, QString::fromUtf8(error.what())));
+        return false;
     }
+}
+
+// The selection's totals, and what a download of the same pictures would refuse.
+void printPreviewTotals(
+        qsizetype pictures, qint64 definition, qint64 onDisk, qint64 capacity, const Context &c)
+{
     print(c.out,
           QStringLiteral("Together: %1 pictures, %2 bytes to send.\n")
-                  .arg(pictures.size())
+                  .arg(pictures)
                   .arg(5 + definition));
-    // What a download of the same pictures would refuse.
     if (onDisk >= NvImage::TotalFileSizeLimit) {
         print(c.out,
               QStringLiteral("warning: the files take %1 bytes on disk; a download needs fewer "
@@ -430,6 +434,43 @@ int preview(const QStringList &arguments, const Context &c)
                       .arg(definition)
                       .arg(capacity));
     }
+}
+
+int preview(const QStringList &arguments, const Context &c)
+{
+    PictureArguments parsed;
+    int status = Success;
+    if (!parsePictureArguments(
+                QStringLiteral("preview"),
+                QStringLiteral("The folder for the pictures as stored: 1.png, 2.png, ..."),
+                QStringLiteral("folder"),
+                arguments,
+                c,
+                parsed,
+                status))
+        return status;
+    if (parsed.pictures.size() > NvImage::MaxPictures)
+        return usage(c,
+                     QStringLiteral("at most %1 pictures can be stored at once.")
+                             .arg(NvImage::MaxPictures));
+
+    const QDir folder(parsed.output);
+    if (!folder.mkpath(QStringLiteral("."))) {
+        print(c.err,
+              QStringLiteral("nvlogo-cli: error: cannot make the folder %1\n").arg(folder.path()));
+        return Failure;
+    }
+    bool failed = false;
+    qint64 definition = 0;
+    qint64 onDisk = 0;
+    for (qsizetype i = 0; i < parsed.pictures.size(); ++i) {
+        const QString &picture = parsed.pictures.at(i);
+        onDisk += QFileInfo(picture).size();
+        const QString name = QStringLiteral("%1.png").arg(i + 1);
+        if (!previewOne(picture, name, folder, parsed.conversion, c, definition))
+            failed = true;
+    }
+    printPreviewTotals(parsed.pictures.size(), definition, onDisk, parsed.capacity, c);
     return failed ? Failure : Success;
 }
 
