@@ -51,6 +51,27 @@ PictureDialog::PictureDialog(QWidget *parent,
     setOption(QFileDialog::HideNameFilterDetails);
     setNameFilters(nameFilters);
 
+    buildPane();
+
+    connect(this, &QFileDialog::currentChanged, this, &PictureDialog::highlight);
+    connect(m_dither, &QCheckBox::toggled, this, [this] {
+        highlight(m_highlighted);
+        showSelection();
+    });
+    // The selection has no signal of its own; the file name box shows every change of it,
+    // by a click, the keyboard or typing.
+    if (auto fileName = findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+        connect(fileName, &QLineEdit::textChanged, this, &PictureDialog::showSelection);
+    highlight(QString());
+    showSelection();
+}
+
+PictureDialog::~PictureDialog() = default;
+
+// The pane beside the file list: the picture on paper, its facts and warnings, the
+// conversion and the selection's totals.
+void PictureDialog::buildPane()
+{
     m_picture->setObjectName(QStringLiteral("preview"));
     m_picture->setFixedSize(PaperSize, PaperSize);
     m_picture->setAlignment(Qt::AlignCenter);
@@ -97,21 +118,7 @@ PictureDialog::PictureDialog(QWidget *parent,
     m_selection->setMinimumHeight(4 * line);
     setMinimumHeight(pane->sizeHint().height() + 2 * line);
     resize(qMax(width(), 900), minimumHeight());
-
-    connect(this, &QFileDialog::currentChanged, this, &PictureDialog::highlight);
-    connect(m_dither, &QCheckBox::toggled, this, [this] {
-        highlight(m_highlighted);
-        showSelection();
-    });
-    // The selection has no signal of its own; the file name box shows every change of it,
-    // by a click, the keyboard or typing.
-    if (auto fileName = findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
-        connect(fileName, &QLineEdit::textChanged, this, &PictureDialog::showSelection);
-    highlight(QString());
-    showSelection();
 }
-
-PictureDialog::~PictureDialog() = default;
 
 bool PictureDialog::dither() const
 {

@@ -45,6 +45,7 @@ Q_SIGNALS:
 private:
     class Job;
 
+    void buildPane();
     void highlight(const QString &path);
     void startNext();
     void showSelection();
