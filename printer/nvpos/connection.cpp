@@ -15,34 +15,15 @@ namespace {
 constexpr Milliseconds ConnectTimeout{3000};
 constexpr Milliseconds DefaultNoProgressTimeout{10000};
 
-// Per thread, so that a failure on one thread never shows up as another thread's reason.
-thread_local std::string t_lastError;
 thread_local NVPOS_ProgressFn t_progressCallback = nullptr;
 thread_local void *t_progressContext = nullptr;
 
 } // namespace
 
-const std::string &lastError()
+Status fail(Result code, std::string reason)
 {
-    return t_lastError;
-}
-
-void clearLastError()
-{
-    t_lastError.clear();
-}
-
-Result fail(Result result, const std::string &reason)
-{
-    t_lastError = reason;
-    qCWarning(lcNvPos, "%s", reason.c_str());
-    return result;
-}
-
-std::nullptr_t failOpen(const std::string &reason)
-{
-    fail(NVPOS_ERR_OPEN, reason);
-    return nullptr;
+    Q_ASSERT(code < 0);
+    return Status(code, std::move(reason));
 }
 
 std::string byteCount(std::int64_t moved, std::int64_t total)
@@ -80,7 +61,7 @@ bool Progress::update(std::int64_t moved)
     return !m_stopped;
 }
 
-Result Progress::stop() const
+Status Progress::stop() const
 {
     return fail(NVPOS_ERR_CANCELLED, "Stopped after " + byteCount(m_moved, m_total));
 }
@@ -125,19 +106,19 @@ bool serialHardwareFlowControl()
     return true;
 }
 
-std::unique_ptr<Connection> openEthernet(const std::string &name)
+Opened openEthernet(const std::string &name)
 {
     const auto address = parseHostPort(name);
     if (!address)
-        return failOpen("\"" + name + "\" is not a host or host:port");
+        return fail(NVPOS_ERR_OPEN, "\"" + name + "\" is not a host or host:port");
     return Native::connectTcp(address->host, address->port);
 }
 
-std::unique_ptr<Connection> openParallel(const std::string &name)
+Opened openParallel(const std::string &name)
 {
     const auto path = parallelDeviceOf(name);
     if (!path)
-        return failOpen("\"" + name + "\" names no printer port (LPTn or LPT:/path)");
+        return fail(NVPOS_ERR_OPEN, "\"" + name + "\" names no printer port (LPTn or LPT:/path)");
     return Native::openDevice(*path);
 }
 

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <type_traits>
+#include <utility>
 
 Q_DECLARE_LOGGING_CATEGORY(lcNvPos)
 
@@ -17,15 +19,61 @@ using Result = std::int32_t;
 using Clock = std::chrono::steady_clock;
 using Milliseconds = std::chrono::milliseconds;
 
-// The reason of the calling thread's last failure, for NVPOS_LastError.
-const std::string &lastError();
-void clearLastError();
+// What a call came to: its result (NVPOS_OK, a byte count, a job id, a handle; never
+// negative), or a failure: a negative NVPOS_ERR_ code and the reason NVPOS_LastError gives.
+// Failures travel up as values; only the entry point keeps and logs the reason, so that a
+// failure a transport gets over (one of several addresses refusing) leaves no reason behind.
+class [[nodiscard]] Status
+{
+public:
+    // A success; implicit, so that a transport ends with "return count;".
+    Status(Result result = NVPOS_OK)
+        : m_result(result)
+    {
+        Q_ASSERT(result >= 0);
+    }
 
-// The one way a failure is reported: keeps the reason for this thread and logs it. Returns
-// result, so that a transport can end with "return fail(NVPOS_ERR_IO, ...)".
-Result fail(Result result, const std::string &reason);
-// For the factories, which report a failure by returning nullptr.
-std::nullptr_t failOpen(const std::string &reason);
+    bool ok() const { return m_result >= 0; }
+    Result result() const { return m_result; }
+    const std::string &reason() const { return m_reason; }
+
+private:
+    friend Status fail(Result code, std::string reason);
+    Status(Result code, std::string reason)
+        : m_result(code)
+        , m_reason(std::move(reason))
+    {}
+
+    Result m_result;
+    std::string m_reason;
+};
+
+// The one way a failure is made: code is a negative NVPOS_ERR_ value, reason says why.
+Status fail(Result code, std::string reason);
+
+// What a step that makes something came to: the thing, or the failure instead.
+template<typename T>
+class [[nodiscard]] Outcome
+{
+public:
+    template<typename U, typename = std::enable_if_t<std::is_constructible_v<T, U &&>>>
+    Outcome(U &&value)
+        : m_value(std::forward<U>(value))
+    {}
+    Outcome(Status failure)
+        : m_status(std::move(failure))
+    {
+        Q_ASSERT(!m_status.ok());
+    }
+
+    bool ok() const { return m_status.ok(); }
+    const Status &status() const { return m_status; }
+    T &value() { return m_value; }
+
+private:
+    T m_value{};
+    Status m_status;
+};
 
 // "<n> of <total> bytes", the count in every reason of a failed write.
 std::string byteCount(std::int64_t moved, std::int64_t total);
@@ -48,7 +96,7 @@ public:
     // drops what it still holds and returns stop().
     bool update(std::int64_t moved);
     bool stopped() const { return m_stopped; }
-    Result stop() const;
+    Status stop() const;
     // The last call, with moved == total, once the write has succeeded.
     void finish();
 
@@ -72,16 +120,15 @@ class Connection
 public:
     virtual ~Connection() = default;
 
-    // Sends every byte and returns count once they were delivered (see POS_WriteFile), or a
-    // negative NVPOS_ERR_ result whose reason was reported through fail().
-    virtual Result write(const char *data, std::int32_t count, Progress &progress) = 0;
+    // Sends every byte and returns count once they were delivered (see POS_WriteFile).
+    virtual Status write(const char *data, std::int32_t count, Progress &progress) = 0;
 
     // Document framing; only a print queue has documents.
-    virtual Result startDoc() { return NVPOS_OK; }
-    virtual Result endDoc() { return NVPOS_OK; }
+    virtual Status startDoc() { return NVPOS_OK; }
+    virtual Status endDoc() { return NVPOS_OK; }
 
     // Called once, just before the connection is destroyed.
-    virtual Result close() { return NVPOS_OK; }
+    virtual Status close() { return NVPOS_OK; }
 };
 
 struct SerialSettings
@@ -103,11 +150,11 @@ Milliseconds noProgressTimeout();
 // RTS/CTS unless NVPOS_SERIAL_FLOW=none.
 bool serialHardwareFlowControl();
 
-// One factory per kind of connection. Each reports why through failOpen() and returns nullptr
-// when it cannot open.
-std::unique_ptr<Connection> openEthernet(const std::string &name);
-std::unique_ptr<Connection> openSerial(const std::string &name, const SerialSettings &settings);
-std::unique_ptr<Connection> openParallel(const std::string &name);
-std::unique_ptr<Connection> openDriver(const std::string &name);
+// One factory per kind of connection; a failure to open carries NVPOS_ERR_OPEN.
+using Opened = Outcome<std::unique_ptr<Connection>>;
+Opened openEthernet(const std::string &name);
+Opened openSerial(const std::string &name, const SerialSettings &settings);
+Opened openParallel(const std::string &name);
+Opened openDriver(const std::string &name);
 
 } // namespace Printer::NvPos

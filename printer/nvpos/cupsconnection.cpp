@@ -36,8 +36,8 @@ struct HttpDeleter
 using Http = std::unique_ptr<http_t, HttpDeleter>;
 
 // A connection to the default server whose every wait for an answer, and every write that
-// makes no progress, ends after noProgressTimeout(); nullptr and why when it cannot connect.
-Http connectToServer(std::string &why)
+// makes no progress, ends after noProgressTimeout(). A failure to connect carries code.
+Outcome<Http> connectToServer(Result code)
 {
     const char *server = cupsServer();
     Http http(httpConnect2(server,
@@ -49,8 +49,9 @@ Http connectToServer(std::string &why)
                            static_cast<int>(connectTimeout().count()),
                            nullptr));
     if (!http) {
-        why = std::string("Cannot reach the print server ") + server + ": " + cupsLastErrorString();
-        return nullptr;
+        return fail(code,
+                    std::string("Cannot reach the print server ") + server + ": "
+                            + cupsLastErrorString());
     }
     httpSetTimeout(http.get(),
                    static_cast<double>(noProgressTimeout().count()) / 1000.0,
@@ -92,7 +93,7 @@ struct IppDeleter
 // Asks the server about the queue over the connection whose waits are bounded (the
 // destination helpers of libcups open connections of their own, with waits of a minute). A
 // queue that is stopped or rejects jobs fails too: nothing should be sent that would not print.
-bool queueReady(http_t *http, const std::string &queue)
+Status queueReady(http_t *http, const std::string &queue)
 {
     char uri[HTTP_MAX_URI];
     httpAssembleURIf(HTTP_URI_CODING_ALL,
@@ -123,30 +124,30 @@ bool queueReady(http_t *http, const std::string &queue)
     const std::unique_ptr<ipp_t, IppDeleter> response(cupsDoRequest(http, request, "/"));
     const std::string server = cupsServer();
     if (!response) {
-        failOpen("The print server " + server
-                 + " did not answer: " + (timedOut(http) ? "timed out" : cupsLastErrorString()));
-        return false;
+        return fail(NVPOS_ERR_OPEN,
+                    "The print server " + server + " did not answer: "
+                            + (timedOut(http) ? "timed out" : cupsLastErrorString()));
     }
     if (cupsLastError() > IPP_STATUS_OK_CONFLICTING) {
-        failOpen("The print server " + server + " has no queue " + queue + ": "
-                 + cupsLastErrorString());
-        return false;
+        return fail(NVPOS_ERR_OPEN,
+                    "The print server " + server + " has no queue " + queue + ": "
+                            + cupsLastErrorString());
     }
     const int state
             = ippGetInteger(ippFindAttribute(response.get(), "printer-state", IPP_TAG_ENUM), 0);
     if (state == IPP_PSTATE_STOPPED) {
-        failOpen("The print queue " + queue + " on " + server + " is stopped"
-                 + stateText(response.get()));
-        return false;
+        return fail(NVPOS_ERR_OPEN,
+                    "The print queue " + queue + " on " + server + " is stopped"
+                            + stateText(response.get()));
     }
     ipp_attribute_t *accepting
             = ippFindAttribute(response.get(), "printer-is-accepting-jobs", IPP_TAG_BOOLEAN);
     if (accepting && !ippGetBoolean(accepting, 0)) {
-        failOpen("The print queue " + queue + " on " + server + " does not accept jobs"
-                 + stateText(response.get()));
-        return false;
+        return fail(NVPOS_ERR_OPEN,
+                    "The print queue " + queue + " on " + server + " does not accept jobs"
+                            + stateText(response.get()));
     }
-    return true;
+    return NVPOS_OK;
 }
 
 // While a document is sent, libcups calls this after every HeartbeatInterval without
@@ -175,18 +176,19 @@ public:
         , m_queue(std::move(queue))
     {}
 
-    Result startDoc() override
+    Status startDoc() override
     {
         prepareThread();
         if (m_job > 0) {
-            const Result finished = endDoc();
-            if (finished < 0)
+            const Status finished = endDoc();
+            if (!finished.ok())
                 return finished;
         }
         if (!m_http) {
-            std::string why;
-            if (!(m_http = connectToServer(why)))
-                return fail(NVPOS_ERR_IO, why);
+            Outcome<Http> http = connectToServer(NVPOS_ERR_IO);
+            if (!http.ok())
+                return http.status();
+            m_http = std::move(http.value());
         }
         const int job = cupsCreateJob(m_http.get(), m_queue.c_str(), JobTitle, 0, nullptr);
         if (job <= 0)
@@ -199,12 +201,12 @@ public:
         return job;
     }
 
-    Result write(const char *data, std::int32_t count, Progress &progress) override
+    Status write(const char *data, std::int32_t count, Progress &progress) override
     {
         prepareThread();
         if (m_job <= 0) {
-            const Result started = startDoc();
-            if (started < 0)
+            const Status started = startDoc();
+            if (!started.ok())
                 return started;
         }
         const Milliseconds patience = noProgressTimeout();
@@ -235,7 +237,7 @@ public:
         return count;
     }
 
-    Result endDoc() override
+    Status endDoc() override
     {
         prepareThread();
         if (m_job <= 0)
@@ -247,11 +249,11 @@ public:
         return job;
     }
 
-    Result close() override
+    Status close() override
     {
-        const Result result = endDoc();
+        const Status status = endDoc();
         m_http.reset();
-        return result;
+        return status;
     }
 
 private:
@@ -265,18 +267,19 @@ private:
         m_http.reset();
         if (job <= 0)
             return;
-        std::string why;
-        Http cancel = connectToServer(why);
-        if (!cancel)
-            qCWarning(lcNvPos, "Cannot cancel job %d: %s", job, why.c_str());
-        else if (cupsCancelJob2(cancel.get(), m_queue.c_str(), job, 0) > IPP_STATUS_OK_CONFLICTING)
+        Outcome<Http> cancel = connectToServer(NVPOS_ERR_IO);
+        if (!cancel.ok()) {
+            qCWarning(lcNvPos, "Cannot cancel job %d: %s", job, cancel.status().reason().c_str());
+        } else if (cupsCancelJob2(cancel.value().get(), m_queue.c_str(), job, 0)
+                   > IPP_STATUS_OK_CONFLICTING) {
             qCWarning(lcNvPos, "Cannot cancel job %d: %s", job, cupsLastErrorString());
+        }
     }
 
-    // Cancels the job a failure leaves behind, then reports the failure; last, so that its
-    // reason is the one kept rather than the cancellation's. job is a job created but not yet
+    // Cancels the job a failure leaves behind and returns the failure, whose reason is taken
+    // before the cancellation can change libcups' last error. job is a job created but not yet
     // kept in m_job; 0 for the one in m_job.
-    Result abandon(const char *what, int job, const std::string &detail = {})
+    Status abandon(const char *what, int job, const std::string &detail = {})
     {
         const bool late = timedOut(m_http.get());
         std::string reason
@@ -297,21 +300,21 @@ private:
 
 } // namespace
 
-std::unique_ptr<Connection> openDriver(const std::string &name)
+Opened openDriver(const std::string &name)
 {
     if (name.empty())
-        return failOpen("No print queue was named");
+        return fail(NVPOS_ERR_OPEN, "No print queue was named");
     prepareThread();
-    std::string why;
-    Http http = connectToServer(why);
-    if (!http)
-        return failOpen(why);
+    Outcome<Http> http = connectToServer(NVPOS_ERR_OPEN);
+    if (!http.ok())
+        return http.status();
     // "queue/instance": an instance is the queue with saved options, which a raw job does
     // not use.
     const std::string queue = name.substr(0, name.find('/'));
-    if (!queueReady(http.get(), queue))
-        return nullptr;
-    return std::make_unique<CupsConnection>(std::move(http), queue);
+    const Status ready = queueReady(http.value().get(), queue);
+    if (!ready.ok())
+        return ready;
+    return std::make_unique<CupsConnection>(std::move(http.value()), queue);
 }
 
 } // namespace Printer::NvPos

@@ -7,7 +7,6 @@
 #include "connection.h"
 
 #include <cstdint>
-#include <memory>
 #include <string>
 
 namespace Printer::NvPos::Native {
@@ -16,13 +15,13 @@ namespace Printer::NvPos::Native {
 std::string serialDevicePath(int number);
 std::string parallelDevicePath(int number);
 
-// A raw TCP connection, or nullptr (reason reported) when the host cannot be resolved or
-// reached within connectTimeout(). A write succeeds once the peer acknowledged every byte.
-std::unique_ptr<Connection> connectTcp(const std::string &host, std::uint16_t port);
+// A raw TCP connection; it fails when the host cannot be resolved or reached within
+// connectTimeout(). A write succeeds once the peer acknowledged every byte.
+Opened connectTcp(const std::string &host, std::uint16_t port);
 
-// A device, FIFO or regular file opened for writing without waiting for a reader, or nullptr
-// (reason reported). Writes fail after noProgressTimeout() without progress.
-std::unique_ptr<Connection> openDevice(const std::string &path);
+// A device, FIFO or regular file opened for writing without waiting for a reader. Writes fail
+// after noProgressTimeout() without progress.
+Opened openDevice(const std::string &path);
 
 // How many bytes the driver of the serial port behind handle still holds (0 when it cannot
 // tell).

@@ -91,24 +91,30 @@ public:
     explicit Descriptor(int fd)
         : m_fd(fd)
     {}
-    ~Descriptor() { close(nullptr); }
+    ~Descriptor() { discard(); }
     Descriptor(const Descriptor &) = delete;
     Descriptor &operator=(const Descriptor &) = delete;
 
     int get() const { return m_fd; }
 
-    // Closes once; false (with the reason recorded) when the system reports an error.
-    bool close(const std::string *what)
+    // Closes once; what names the descriptor in the reason of a failure.
+    Status close(const std::string &what)
+    {
+        const int error = discard();
+        if (error != 0)
+            return fail(NVPOS_ERR_IO, "Closing " + what + " failed: " + errorText(error));
+        return NVPOS_OK;
+    }
+
+    // Closes once; the system's error number, or 0.
+    int discard()
     {
         if (m_fd < 0)
-            return true;
+            return 0;
         // close() is not retried on EINTR: the descriptor is gone either way on Linux.
-        const bool ok = ::close(m_fd) == 0 || errno == EINTR;
-        const int error = errno;
+        const int error = ::close(m_fd) == 0 || errno == EINTR ? 0 : errno;
         m_fd = -1;
-        if (!ok && what)
-            fail(NVPOS_ERR_IO, "Closing " + *what + " failed: " + errorText(error));
-        return ok;
+        return error;
     }
 
 private:
@@ -134,23 +140,23 @@ public:
         , m_type(type)
     {}
 
-    Result write(const char *data, std::int32_t count, Progress &progress) override
+    Status write(const char *data, std::int32_t count, Progress &progress) override
     {
         off_t startSize = -1;
         struct stat info;
         if (S_ISREG(m_type) && ::fstat(m_fd.get(), &info) == 0)
             startSize = info.st_size;
-        const Result result = send(data, static_cast<std::size_t>(count), progress);
+        const Status status = send(data, static_cast<std::size_t>(count), progress);
         // A file does not keep half a write, so that what it holds is always whole writes.
-        if (result < 0 && startSize >= 0 && ::ftruncate(m_fd.get(), startSize) != 0)
+        if (!status.ok() && startSize >= 0 && ::ftruncate(m_fd.get(), startSize) != 0)
             qCWarning(lcNvPos, "Cannot cut %s back: %s", m_path.c_str(), errorText(errno).c_str());
-        return result;
+        return status;
     }
 
-    Result close() override { return m_fd.close(&m_path) ? NVPOS_OK : NVPOS_ERR_IO; }
+    Status close() override { return m_fd.close(m_path); }
 
 private:
-    Result send(const char *data, std::size_t count, Progress &progress)
+    Status send(const char *data, std::size_t count, Progress &progress)
     {
         const int fd = m_fd.get();
         const Milliseconds patience = noProgressTimeout();
@@ -206,7 +212,7 @@ private:
     // A USB printer's driver takes the last block and returns before the printer has it; it
     // reports the port writable again once that transfer is done. Drivers without that report
     // are always writable, and this returns at once.
-    Result awaitLastTransfer(Clock::time_point deadline,
+    Status awaitLastTransfer(Clock::time_point deadline,
                              Milliseconds patience,
                              std::size_t count,
                              Progress &progress)
@@ -226,7 +232,7 @@ private:
         }
     }
 
-    Result tookNoData(Milliseconds patience, std::size_t done, std::size_t count) const
+    Status tookNoData(Milliseconds patience, std::size_t done, std::size_t count) const
     {
         return fail(NVPOS_ERR_TIMEOUT,
                     m_path + " took no data for " + std::to_string(patience.count()) + " ms; "
@@ -250,19 +256,19 @@ public:
         , m_ackedAtConnect(inspect().bytesAcked)
     {}
 
-    Result write(const char *data, std::int32_t count, Progress &progress) override
+    Status write(const char *data, std::int32_t count, Progress &progress) override
     {
         if (m_fd.get() < 0) {
             return fail(NVPOS_ERR_IO,
                         "The connection to " + m_address + " was dropped by a stopped write");
         }
-        const Result result = send(data, static_cast<std::size_t>(count), progress);
-        if (result == NVPOS_ERR_CANCELLED)
+        const Status status = send(data, static_cast<std::size_t>(count), progress);
+        if (status.result() == NVPOS_ERR_CANCELLED)
             abort();
-        return result;
+        return status;
     }
 
-    Result close() override
+    Status close() override
     {
         if (m_fd.get() >= 0) {
             // Unread bytes from the printer (status replies) would make the close reset the
@@ -271,7 +277,7 @@ public:
             discardReplies();
             ::shutdown(m_fd.get(), SHUT_WR);
         }
-        return m_fd.close(&m_address) ? NVPOS_OK : NVPOS_ERR_IO;
+        return m_fd.close(m_address);
     }
 
 private:
@@ -292,7 +298,7 @@ private:
         int error = 0;
     };
 
-    Result send(const char *data, std::size_t count, Progress &progress)
+    Status send(const char *data, std::size_t count, Progress &progress)
     {
         const int fd = m_fd.get();
         const Milliseconds patience = noProgressTimeout();
@@ -403,7 +409,7 @@ private:
         }
     }
 
-    Result broken(int error, std::int64_t acked, std::size_t count)
+    Status broken(int error, std::int64_t acked, std::size_t count)
     {
         if (error == 0 || error == ECONNRESET || error == EPIPE) {
             return fail(NVPOS_ERR_IO,
@@ -421,7 +427,7 @@ private:
     {
         const linger now{1, 0};
         ::setsockopt(m_fd.get(), SOL_SOCKET, SO_LINGER, &now, sizeof now);
-        m_fd.close(nullptr);
+        m_fd.discard();
     }
 
     Descriptor m_fd;
@@ -440,7 +446,8 @@ using AddrInfoList = std::unique_ptr<addrinfo, AddrInfoDeleter>;
 
 // Host names are looked up on a helper thread, so that a resolver that does not answer
 // cannot hold the caller past the deadline; a late answer is thrown away by the helper.
-AddrInfoList resolve(const std::string &host, std::uint16_t port, Clock::time_point deadline)
+Outcome<AddrInfoList>
+resolve(const std::string &host, std::uint16_t port, Clock::time_point deadline)
 {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
@@ -452,10 +459,8 @@ AddrInfoList resolve(const std::string &host, std::uint16_t port, Clock::time_po
     int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
     if (rc == 0)
         return AddrInfoList(found);
-    if (rc != EAI_NONAME) {
-        failOpen("Bad address " + host + ": " + ::gai_strerror(rc));
-        return nullptr;
-    }
+    if (rc != EAI_NONAME)
+        return fail(NVPOS_ERR_OPEN, "Bad address " + host + ": " + ::gai_strerror(rc));
 
     struct Lookup
     {
@@ -484,21 +489,18 @@ AddrInfoList resolve(const std::string &host, std::uint16_t port, Clock::time_po
             lookup->done.notify_one();
         }).detach();
     } catch (const std::system_error &error) {
-        failOpen("Cannot look up " + host + ": " + error.what());
-        return nullptr;
+        return fail(NVPOS_ERR_OPEN, "Cannot look up " + host + ": " + error.what());
     }
 
     std::unique_lock<std::mutex> lock(lookup->mutex);
     if (!lookup->done.wait_until(lock, deadline, [&] { return lookup->finished; })) {
         lookup->abandoned = true;
-        failOpen("Looking up " + host + " took longer than "
-                 + std::to_string(connectTimeout().count()) + " ms");
-        return nullptr;
+        return fail(NVPOS_ERR_OPEN,
+                    "Looking up " + host + " took longer than "
+                            + std::to_string(connectTimeout().count()) + " ms");
     }
-    if (lookup->rc != 0) {
-        failOpen("Cannot look up " + host + ": " + ::gai_strerror(lookup->rc));
-        return nullptr;
-    }
+    if (lookup->rc != 0)
+        return fail(NVPOS_ERR_OPEN, "Cannot look up " + host + ": " + ::gai_strerror(lookup->rc));
     return AddrInfoList(lookup->found);
 }
 
@@ -520,20 +522,20 @@ std::string addressText(const addrinfo *address)
                                           : std::string(host) + ":" + service;
 }
 
-// One non-blocking connect, bounded by deadline. Returns the socket or -1.
-int connectOne(const addrinfo *address, Clock::time_point deadline)
+// One non-blocking connect, bounded by deadline.
+Opened connectOne(const addrinfo *address, Clock::time_point deadline)
 {
     const int fd = ::socket(address->ai_family,
                             address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
                             address->ai_protocol);
     if (fd < 0) {
         const int error = errno;
-        failOpen("No socket for " + addressText(address) + ": " + errorText(error));
-        return -1;
+        return fail(NVPOS_ERR_OPEN,
+                    "No socket for " + addressText(address) + ": " + errorText(error));
     }
     int error = 0;
     if (::connect(fd, address->ai_addr, address->ai_addrlen) == 0)
-        return fd;
+        return std::make_unique<SocketConnection>(fd, addressText(address));
     if (errno != EINPROGRESS && errno != EINTR) {
         error = errno;
     } else {
@@ -543,14 +545,14 @@ int connectOne(const addrinfo *address, Clock::time_point deadline)
             if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
                 error = errno;
             if (error == 0)
-                return fd;
+                return std::make_unique<SocketConnection>(fd, addressText(address));
         } else {
             error = ready == 0 ? ETIMEDOUT : errno;
         }
     }
-    failOpen("Cannot connect to " + addressText(address) + ": " + errorText(error));
     ::close(fd);
-    return -1;
+    return fail(NVPOS_ERR_OPEN,
+                "Cannot connect to " + addressText(address) + ": " + errorText(error));
 }
 
 } // namespace
@@ -570,36 +572,38 @@ std::string parallelDevicePath(int number)
     return "/dev/usb/lp" + std::to_string(number - 1);
 }
 
-std::unique_ptr<Connection> connectTcp(const std::string &host, std::uint16_t port)
+Opened connectTcp(const std::string &host, std::uint16_t port)
 {
     const Clock::time_point deadline = Clock::now() + connectTimeout();
-    const AddrInfoList addresses = resolve(host, port, deadline);
-    if (!addresses)
-        return nullptr;
+    Outcome<AddrInfoList> addresses = resolve(host, port, deadline);
+    if (!addresses.ok())
+        return addresses.status();
 
     std::vector<const addrinfo *> candidates;
-    for (const addrinfo *address = addresses.get(); address; address = address->ai_next)
+    for (const addrinfo *address = addresses.value().get(); address; address = address->ai_next)
         candidates.push_back(address);
     // The time left is shared out, so that one address that does not answer leaves time for
-    // the next.
+    // the next. The last address's failure is the one reported; the others are only logged.
     for (std::size_t i = 0; i < candidates.size(); ++i) {
         const auto share = (deadline - Clock::now()) / static_cast<int>(candidates.size() - i);
-        const int fd = connectOne(candidates[i], Clock::now() + share);
-        if (fd >= 0)
-            return std::make_unique<SocketConnection>(fd, addressText(candidates[i]));
+        Opened opened = connectOne(candidates[i], Clock::now() + share);
+        if (opened.ok() || i + 1 == candidates.size())
+            return opened;
+        qCWarning(lcNvPos, "%s", opened.status().reason().c_str());
     }
-    return nullptr;
+    return fail(NVPOS_ERR_OPEN, "No address for " + host);
 }
 
-std::unique_ptr<Connection> openDevice(const std::string &path)
+Opened openDevice(const std::string &path)
 {
     // O_NONBLOCK: a FIFO without a reader fails at once (ENXIO) instead of waiting for one,
     // and a port does not wait for a modem line.
     const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
-        return failOpen("Cannot open " + path + ": " + errorText(error)
-                        + (error == ENXIO ? " (nobody is reading it)" : ""));
+        return fail(NVPOS_ERR_OPEN,
+                    "Cannot open " + path + ": " + errorText(error)
+                            + (error == ENXIO ? " (nobody is reading it)" : ""));
     }
     struct stat info
     {};

@@ -74,22 +74,35 @@ Registry &registry()
     return *instance;
 }
 
+// The reason of the calling thread's last failed call, for NVPOS_LastError. Per thread, so that
+// a failure on one thread never shows up as another thread's reason.
+thread_local std::string t_lastError;
+
+// Where a failure ends: its reason is kept for NVPOS_LastError and logged, its code returned.
+Result settle(const Status &status)
+{
+    if (!status.ok()) {
+        t_lastError = status.reason();
+        qCWarning(lcNvPos, "%s", status.reason().c_str());
+    }
+    return status.result();
+}
+
 // No exception may leave a C entry point. Each call starts with no reason of its own.
 template<typename Call>
 Result guarded(const char *function, Result onError, Call call)
 {
-    clearLastError();
+    t_lastError.clear();
     try {
-        return call();
+        return settle(call());
     } catch (const std::exception &error) {
-        return fail(onError, std::string(function) + " failed: " + error.what());
+        return settle(fail(onError, std::string(function) + " failed: " + error.what()));
     } catch (...) {
-        return fail(onError, std::string(function) + " failed");
+        return settle(fail(onError, std::string(function) + " failed"));
     }
 }
 
-std::unique_ptr<Connection>
-open(const std::string &name, const SerialSettings &serial, std::int32_t openMode)
+Opened open(const std::string &name, const SerialSettings &serial, std::int32_t openMode)
 {
     switch (openMode) {
     case NVPOS_MODE_ETHERNET:
@@ -101,11 +114,11 @@ open(const std::string &name, const SerialSettings &serial, std::int32_t openMod
     case NVPOS_MODE_DRIVER:
         return openDriver(name);
     default:
-        return failOpen("Unknown open mode " + std::to_string(openMode));
+        return fail(NVPOS_ERR_OPEN, "Unknown open mode " + std::to_string(openMode));
     }
 }
 
-Result noConnection()
+Status noConnection()
 {
     return fail(NVPOS_ERR_NO_CONNECTION, "No connection is open");
 }
@@ -125,7 +138,7 @@ int32_t POS_Open(const char *name,
                  int32_t stopBits,
                  int32_t openMode)
 {
-    return guarded("POS_Open", NVPOS_ERR_OPEN, [&]() -> Result {
+    return guarded("POS_Open", NVPOS_ERR_OPEN, [&]() -> Status {
         if (!name)
             return fail(NVPOS_ERR_OPEN, "No port name was given");
         SerialSettings serial;
@@ -137,14 +150,16 @@ int32_t POS_Open(const char *name,
 
         Registry &table = registry();
         std::lock_guard<std::mutex> lock(table.mutex);
-        std::unique_ptr<Connection> connection = open(trimSpacesAndTabs(name), serial, openMode);
-        return connection ? table.add(std::move(connection)) : NVPOS_ERR_OPEN;
+        Opened opened = open(trimSpacesAndTabs(name), serial, openMode);
+        if (!opened.ok())
+            return opened.status();
+        return table.add(std::move(opened.value()));
     });
 }
 
 int32_t POS_WriteFile(int32_t handle, const char *data, int32_t count)
 {
-    return guarded("POS_WriteFile", NVPOS_ERR_IO, [&]() -> Result {
+    return guarded("POS_WriteFile", NVPOS_ERR_IO, [&]() -> Status {
         Registry &table = registry();
         std::lock_guard<std::mutex> lock(table.mutex);
         Connection *connection = table.find(handle);
@@ -160,16 +175,16 @@ int32_t POS_WriteFile(int32_t handle, const char *data, int32_t count)
         if (count == 0)
             return 0;
         Progress progress(count);
-        const Result result = connection->write(data, count, progress);
-        if (result == count)
+        const Status status = connection->write(data, count, progress);
+        if (status.result() == count)
             progress.finish();
-        return result;
+        return status;
     });
 }
 
 int32_t POS_StartDoc(void)
 {
-    return guarded("POS_StartDoc", NVPOS_ERR_IO, []() -> Result {
+    return guarded("POS_StartDoc", NVPOS_ERR_IO, []() -> Status {
         Registry &table = registry();
         std::lock_guard<std::mutex> lock(table.mutex);
         Connection *connection = table.last();
@@ -179,7 +194,7 @@ int32_t POS_StartDoc(void)
 
 int32_t POS_EndDoc(void)
 {
-    return guarded("POS_EndDoc", NVPOS_ERR_IO, []() -> Result {
+    return guarded("POS_EndDoc", NVPOS_ERR_IO, []() -> Status {
         Registry &table = registry();
         std::lock_guard<std::mutex> lock(table.mutex);
         Connection *connection = table.last();
@@ -189,7 +204,7 @@ int32_t POS_EndDoc(void)
 
 int32_t POS_Close(void)
 {
-    return guarded("POS_Close", NVPOS_ERR_IO, []() -> Result {
+    return guarded("POS_Close", NVPOS_ERR_IO, []() -> Status {
         Registry &table = registry();
         std::lock_guard<std::mutex> lock(table.mutex);
         std::unique_ptr<Connection> connection = table.takeLast();
@@ -199,7 +214,7 @@ int32_t POS_Close(void)
 
 int32_t NVPOS_LastError(char *buffer, int32_t size)
 {
-    const std::string &reason = lastError();
+    const std::string &reason = t_lastError;
     if (buffer && size > 0) {
         std::size_t copied = std::min(reason.size(), static_cast<std::size_t>(size) - 1);
         // A cut never splits a UTF-8 character (a path in the reason may have any).

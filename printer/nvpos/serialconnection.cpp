@@ -47,15 +47,18 @@ public:
         m_port->close();
     }
 
-    Result write(const char *data, std::int32_t count, Progress &progress) override
+    Status write(const char *data, std::int32_t count, Progress &progress) override
     {
         adopt();
-        const Result result = send(data, count, progress);
+        const Status status = send(data, count, progress);
+        // The printer gets no more of a write that failed or was stopped.
+        if (!status.ok())
+            dropOutput();
         release();
-        return result;
+        return status;
     }
 
-    Result close() override
+    Status close() override
     {
         adopt();
         m_port->close();
@@ -93,16 +96,15 @@ private:
         return std::max<std::int64_t>(count - held, 0);
     }
 
-    Result send(const char *data, std::int32_t count, Progress &progress)
+    Status send(const char *data, std::int32_t count, Progress &progress)
     {
         const Clock::time_point deadline = Clock::now() + writeBudget(count);
         const Milliseconds patience = noProgressTimeout();
         Clock::time_point stalledAt = Clock::now() + patience;
 
         if (m_port->write(data, count) != count) {
-            return failWrite(NVPOS_ERR_IO,
-                             "Writing to " + m_path
-                                     + " failed: " + m_port->errorString().toStdString());
+            return fail(NVPOS_ERR_IO,
+                        "Writing to " + m_path + " failed: " + m_port->errorString().toStdString());
         }
         std::int64_t moved = 0;
         for (;;) {
@@ -113,22 +115,20 @@ private:
             }
             if (moved >= count)
                 return count;
-            if (!progress.update(moved)) {
-                dropOutput();
+            if (!progress.update(moved))
                 return progress.stop();
-            }
             const Clock::time_point now = Clock::now();
             if (now >= deadline) {
-                return failWrite(NVPOS_ERR_TIMEOUT,
-                                 "Writing " + std::to_string(count) + " bytes to " + m_path + " at "
-                                         + std::to_string(m_baudRate) + " baud took too long; "
-                                         + byteCount(moved, count) + " left the port");
+                return fail(NVPOS_ERR_TIMEOUT,
+                            "Writing " + std::to_string(count) + " bytes to " + m_path + " at "
+                                    + std::to_string(m_baudRate) + " baud took too long; "
+                                    + byteCount(moved, count) + " left the port");
             }
             if (now >= stalledAt) {
-                return failWrite(NVPOS_ERR_TIMEOUT,
-                                 "The printer on " + m_path + " took no data for "
-                                         + std::to_string(patience.count()) + " ms; "
-                                         + byteCount(moved, count) + " left the port");
+                return fail(NVPOS_ERR_TIMEOUT,
+                            "The printer on " + m_path + " took no data for "
+                                    + std::to_string(patience.count()) + " ms; "
+                                    + byteCount(moved, count) + " left the port");
             }
             const Clock::time_point until = std::min({deadline, stalledAt, progress.nextBeat()});
             if (m_port->bytesToWrite() > 0) {
@@ -136,10 +136,10 @@ private:
                 if (!m_port->waitForBytesWritten(std::max(1, static_cast<int>(wait.count())))) {
                     if (m_port->error() != QSerialPort::TimeoutError
                         && m_port->error() != QSerialPort::NoError) {
-                        return failWrite(NVPOS_ERR_IO,
-                                         "Writing to " + m_path + " failed after "
-                                                 + byteCount(moved, count) + " left the port: "
-                                                 + m_port->errorString().toStdString());
+                        return fail(NVPOS_ERR_IO,
+                                    "Writing to " + m_path + " failed after "
+                                            + byteCount(moved, count) + " left the port: "
+                                            + m_port->errorString().toStdString());
                     }
                     m_port->clearError();
                 }
@@ -151,14 +151,7 @@ private:
         }
     }
 
-    Result failWrite(Result result, const std::string &reason)
-    {
-        dropOutput();
-        return fail(result, reason);
-    }
-
-    // Drops what is left, so that neither the next write nor the close waits for it, and the
-    // printer gets no more of a write that failed or was stopped.
+    // Drops what is left, so that neither the next write nor the close waits for it.
     void dropOutput()
     {
         m_port->clear(QSerialPort::Output);
@@ -192,29 +185,32 @@ bool applySettings(QSerialPort &port, const SerialSettings &settings)
 
 } // namespace
 
-std::unique_ptr<Connection> openSerial(const std::string &name, const SerialSettings &settings)
+Opened openSerial(const std::string &name, const SerialSettings &settings)
 {
     const auto path = serialDeviceOf(name);
     if (!path)
-        return failOpen("\"" + name + "\" names no serial port (COMn or COM:/path)");
+        return fail(NVPOS_ERR_OPEN, "\"" + name + "\" names no serial port (COMn or COM:/path)");
     if (!validSettings(settings)) {
-        return failOpen("Bad serial settings for " + *path + ": "
-                        + std::to_string(settings.baudRate) + " baud, "
-                        + std::to_string(settings.dataBits) + " data bits, parity "
-                        + std::to_string(settings.parity) + ", " + std::to_string(settings.stopBits)
-                        + " stop bits");
+        return fail(NVPOS_ERR_OPEN,
+                    "Bad serial settings for " + *path + ": " + std::to_string(settings.baudRate)
+                            + " baud, " + std::to_string(settings.dataBits) + " data bits, parity "
+                            + std::to_string(settings.parity) + ", "
+                            + std::to_string(settings.stopBits) + " stop bits");
     }
 
     auto port = std::make_unique<QSerialPort>();
     port->setPortName(QString::fromLocal8Bit(path->c_str()));
     // Write only: nothing the printer sends back is read, and no read notifier is needed.
-    if (!port->open(QIODevice::WriteOnly))
-        return failOpen("Cannot open " + *path + ": " + port->errorString().toStdString());
+    if (!port->open(QIODevice::WriteOnly)) {
+        return fail(NVPOS_ERR_OPEN,
+                    "Cannot open " + *path + ": " + port->errorString().toStdString());
+    }
     if (!applySettings(*port, settings)) {
         const std::string why = port->errorString().toStdString();
         port->close();
-        return failOpen("Cannot set up " + *path + " at " + std::to_string(settings.baudRate)
-                        + " baud: " + why);
+        return fail(NVPOS_ERR_OPEN,
+                    "Cannot set up " + *path + " at " + std::to_string(settings.baudRate)
+                            + " baud: " + why);
     }
     const int bitsPerCharacter
             = 1 + settings.dataBits + (settings.parity != 0 ? 1 : 0) + settings.stopBits;
