@@ -1,7 +1,7 @@
 // Fuzz target for the virtual printer: the parser, fed whole, in three chunks and byte by byte,
 // must report the same commands, and the printer must take whatever the parser hands on.
 #include <vprinter/parser.h>
-#include <vprinter/printer.h>
+#include <vprinter/receiptprinter.h>
 
 #include <QCryptographicHash>
 #include <QGuiApplication>
@@ -127,7 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     settings.paperWidth = size && bytes[0] & 1 ? 384 : DefaultPaperWidth;
     settings.nvCapacity = FuzzNvCapacity;
     settings.maxStripLength = FuzzMaxStripLength;
-    Printer printer(settings);
+    ReceiptPrinter printer(settings);
     printer.onStrip = [&settings](const QImage &strip, const QString &) {
         EventLog::check(strip.width() == settings.paperWidth, "strip width");
         EventLog::check(strip.height() > 0 && strip.height() <= FuzzMaxStripLength, "strip length");

@@ -8,6 +8,7 @@
 #include <QtTest>
 
 using namespace VirtualPrinter;
+using VirtualPrinter::NvlogoPrinter::PrinterService;
 
 namespace {
 
@@ -32,7 +33,7 @@ void tst_PrinterService::unreadRepliesAreBounded()
     PrinterSettings settings;
     settings.outFolder = folder.filePath(QStringLiteral("out"));
     settings.stateFolder = folder.filePath(QStringLiteral("state"));
-    Printer printer(settings);
+    ReceiptPrinter printer(settings);
     QString error;
     QVERIFY2(printer.start(&error), qPrintable(error));
 

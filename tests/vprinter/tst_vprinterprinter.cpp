@@ -1,6 +1,6 @@
 #include "handmade.h"
 
-#include <vprinter/printer.h>
+#include <vprinter/receiptprinter.h>
 
 #include <QDir>
 #include <QFile>
@@ -47,7 +47,7 @@ public:
         return false;
     }
 
-    Printer printer;
+    ReceiptPrinter printer;
     QStringList log;
     QVector<QImage> strips;
     QStringList files;
@@ -444,7 +444,7 @@ void tst_VPrinterPrinter::damagedStateFileIsKept()
 
     PrinterSettings settings;
     settings.stateFolder = folder.path();
-    Printer printer(settings);
+    ReceiptPrinter printer(settings);
     QString error;
     QVERIFY(!printer.start(&error));
     QVERIFY2(error.contains(QLatin1String("is damaged")), qPrintable(error));
@@ -515,7 +515,7 @@ void tst_VPrinterPrinter::unwritableFolder()
         PrinterSettings settings;
         (state ? settings.stateFolder : settings.outFolder)
                 = blocker.fileName() + QStringLiteral("/sub");
-        Printer printer(settings);
+        ReceiptPrinter printer(settings);
         QString error;
         QVERIFY(!printer.start(&error));
         QVERIFY2(error.contains(QLatin1String("cannot create the folder")), qPrintable(error));

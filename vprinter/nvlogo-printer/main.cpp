@@ -1,7 +1,7 @@
 #include "printerservice.h"
 #include "terminationsignals.h"
 
-#include <vprinter/printer.h>
+#include <vprinter/receiptprinter.h>
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -11,8 +11,7 @@
 
 #include <cstdio>
 
-using VirtualPrinter::Printer;
-using VirtualPrinter::PrinterSettings;
+namespace VirtualPrinter::NvlogoPrinter {
 
 namespace {
 
@@ -66,8 +65,13 @@ bool parseNumber(const QString &text, qint64 low, qint64 high, qint64 *value)
 
 } // namespace
 
+} // namespace VirtualPrinter::NvlogoPrinter
+
 int main(int argc, char *argv[])
 {
+    using namespace VirtualPrinter;
+    using namespace VirtualPrinter::NvlogoPrinter;
+
     // The printer never shows a window; the offscreen platform gives it fonts without a display.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
@@ -198,7 +202,7 @@ int main(int argc, char *argv[])
     if (settings.stateFolder.isEmpty())
         return fail(ExitUsage, QStringLiteral("no folder for the NV images: give --state DIR"));
 
-    Printer printer(settings);
+    ReceiptPrinter printer(settings);
     printer.onLog = [](const QString &line) {
         writeLine(stdout, line);
     };

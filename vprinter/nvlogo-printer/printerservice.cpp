@@ -6,8 +6,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
-using VirtualPrinter::Printer;
-using VirtualPrinter::PseudoTerminal;
+namespace VirtualPrinter::NvlogoPrinter {
 
 namespace {
 constexpr qint64 FileChunk = 65536;
@@ -15,7 +14,7 @@ constexpr qint64 FileChunk = 65536;
 constexpr qint64 SocketReadAhead = 64 * 1024;
 } // namespace
 
-PrinterService::PrinterService(Printer *printer, QObject *parent)
+PrinterService::PrinterService(ReceiptPrinter *printer, QObject *parent)
     : QObject(parent)
     , m_printer(printer)
 {
@@ -210,3 +209,5 @@ void PrinterService::shutDown()
         m_printer->endOfStream();
     m_printer->tearOff();
 }
+
+} // namespace VirtualPrinter::NvlogoPrinter

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <vprinter/printer.h>
+#include <vprinter/receiptprinter.h>
 
 #include <QHostAddress>
 #include <QObject>
@@ -14,13 +14,15 @@ namespace VirtualPrinter {
 class PseudoTerminal;
 }
 
+namespace VirtualPrinter::NvlogoPrinter {
+
 // Feeds the virtual printer from one source: a TCP port, a pseudo-terminal or a file.
 class PrinterService : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit PrinterService(VirtualPrinter::Printer *printer, QObject *parent = nullptr);
+    explicit PrinterService(ReceiptPrinter *printer, QObject *parent = nullptr);
 
     // How long a connection may stay silent before it is closed; 0: no limit.
     void setIdleTimeout(int seconds) { m_idleTimeoutSeconds = seconds; }
@@ -48,12 +50,14 @@ private:
     void restartIdleTimer();
     void onIdle();
 
-    VirtualPrinter::Printer *m_printer;
+    ReceiptPrinter *m_printer;
     QTcpServer *m_server = nullptr;
     QPointer<QTcpSocket> m_socket;
-    VirtualPrinter::PseudoTerminal *m_terminal = nullptr;
+    PseudoTerminal *m_terminal = nullptr;
     QTimer m_idleTimer;
     int m_idleTimeoutSeconds = 0;
     qint64 m_connectionBytes = 0;
     bool m_paused = false;
 };
+
+} // namespace VirtualPrinter::NvlogoPrinter

@@ -2,6 +2,8 @@
 
 #include <QObject>
 
+namespace VirtualPrinter::NvlogoPrinter {
+
 // Turns SIGINT and SIGTERM into a Qt signal, so that the printer can finish what it holds
 // (a strip not yet cut) before it exits.
 class TerminationSignals : public QObject
@@ -15,3 +17,5 @@ public:
 signals:
     void terminationRequested();
 };
+
+} // namespace VirtualPrinter::NvlogoPrinter

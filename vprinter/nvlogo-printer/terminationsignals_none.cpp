@@ -1,5 +1,7 @@
 #include "terminationsignals.h"
 
+namespace VirtualPrinter::NvlogoPrinter {
+
 TerminationSignals::TerminationSignals(QObject *parent)
     : QObject(parent)
 {}
@@ -8,3 +10,5 @@ bool TerminationSignals::install()
 {
     return true; // the system ends the program on Ctrl+C by itself
 }
+
+} // namespace VirtualPrinter::NvlogoPrinter

@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+namespace VirtualPrinter::NvlogoPrinter {
+
 namespace {
 
 int signalPipe[2] = {-1, -1};
@@ -40,3 +42,5 @@ bool TerminationSignals::install()
     return ::sigaction(SIGINT, &action, nullptr) == 0
            && ::sigaction(SIGTERM, &action, nullptr) == 0;
 }
+
+} // namespace VirtualPrinter::NvlogoPrinter

@@ -1,4 +1,4 @@
-#include "printer.h"
+#include "receiptprinter.h"
 
 #include <QDir>
 #include <QRegularExpression>
@@ -71,7 +71,7 @@ QString cutName(const Command &command)
 
 } // namespace
 
-Printer::Printer(const PrinterSettings &settings)
+ReceiptPrinter::ReceiptPrinter(const PrinterSettings &settings)
     : m_settings(settings)
     , m_parser(this)
     , m_paper(settings.paperWidth)
@@ -80,12 +80,12 @@ Printer::Printer(const PrinterSettings &settings)
     resetModes();
 }
 
-QString Printer::stripFileName(int number)
+QString ReceiptPrinter::stripFileName(int number)
 {
     return QStringLiteral("strip-%1.png").arg(number, 4, 10, QLatin1Char('0'));
 }
 
-bool Printer::start(QString *error)
+bool ReceiptPrinter::start(QString *error)
 {
     if (!m_settings.outFolder.isEmpty()) {
         if (!prepareWritableFolder(m_settings.outFolder, error))
@@ -115,26 +115,26 @@ bool Printer::start(QString *error)
     return true;
 }
 
-void Printer::log(const QString &line)
+void ReceiptPrinter::log(const QString &line)
 {
     if (onLog)
         onLog(line);
 }
 
-void Printer::resetModes()
+void ReceiptPrinter::resetModes()
 {
     m_style = Style();
     m_lineSpacing = DefaultLineSpacing;
     m_justification = 0;
 }
 
-void Printer::text(const QByteArray &bytes)
+void ReceiptPrinter::text(const QByteArray &bytes)
 {
     for (const char byte : bytes)
         addGlyph(uchar(byte));
 }
 
-void Printer::addGlyph(uchar byte)
+void ReceiptPrinter::addGlyph(uchar byte)
 {
     const int width = TextRenderer::CellWidth * m_style.widthScale;
     // A full line is printed before the character that does not fit, as a printer wraps.
@@ -144,7 +144,7 @@ void Printer::addGlyph(uchar byte)
     m_lineWidth += width;
 }
 
-QString Printer::lineText() const
+QString ReceiptPrinter::lineText() const
 {
     QByteArray bytes;
     for (const Glyph &glyph : m_line)
@@ -152,7 +152,7 @@ QString Printer::lineText() const
     return TextRenderer::decode(bytes);
 }
 
-void Printer::printLine(bool wrapped, int minimumFeed)
+void ReceiptPrinter::printLine(bool wrapped, int minimumFeed)
 {
     int lineHeight = 0;
     for (const Glyph &glyph : std::as_const(m_line))
@@ -196,7 +196,7 @@ void Printer::printLine(bool wrapped, int minimumFeed)
     printBand(band);
 }
 
-void Printer::printBand(const QImage &band)
+void ReceiptPrinter::printBand(const QImage &band)
 {
     if (m_paper.length() + band.height() > m_settings.maxStripLength) {
         if (m_paper.hasPrint()) {
@@ -214,7 +214,7 @@ void Printer::printBand(const QImage &band)
     m_paper.print(band);
 }
 
-void Printer::feed(int dots)
+void ReceiptPrinter::feed(int dots)
 {
     if (m_paper.length() + dots > m_settings.maxStripLength) {
         if (m_paper.hasPrint()) {
@@ -230,7 +230,7 @@ void Printer::feed(int dots)
     m_paper.feed(dots);
 }
 
-QString Printer::writeStrip()
+QString ReceiptPrinter::writeStrip()
 {
     const QImage strip = m_paper.take();
     const QString name = stripFileName(m_nextStrip++);
@@ -247,7 +247,7 @@ QString Printer::writeStrip()
     return name;
 }
 
-QString Printer::tearOff()
+QString ReceiptPrinter::tearOff()
 {
     if (!m_line.isEmpty())
         printLine();
@@ -258,7 +258,7 @@ QString Printer::tearOff()
     return name;
 }
 
-void Printer::printNvImage(int number, int mode)
+void ReceiptPrinter::printNvImage(int number, int mode)
 {
     const QString name = modeName(mode);
     if (name.isEmpty()) {
@@ -309,7 +309,7 @@ void Printer::printNvImage(int number, int mode)
     printBand(band);
 }
 
-void Printer::cut(const Command &command)
+void ReceiptPrinter::cut(const Command &command)
 {
     if (!m_line.isEmpty())
         printLine();
@@ -326,7 +326,7 @@ void Printer::cut(const Command &command)
     log(QStringLiteral("%1 -> %2").arg(what, writeStrip()));
 }
 
-void Printer::command(const Command &command)
+void ReceiptPrinter::command(const Command &command)
 {
     using Kind = Command::Kind;
     switch (command.kind) {
@@ -380,7 +380,7 @@ void Printer::command(const Command &command)
     }
 }
 
-void Printer::handleSetting(const Command &command)
+void ReceiptPrinter::handleSetting(const Command &command)
 {
     using Kind = Command::Kind;
     const int n = command.a;
@@ -481,9 +481,9 @@ void Printer::handleSetting(const Command &command)
     log(QStringLiteral("%1: %2").arg(name, effect));
 }
 
-void Printer::defineNvImages(const QVector<NvBitImage> &images,
-                             int declaredCount,
-                             const QString &problem)
+void ReceiptPrinter::defineNvImages(const QVector<NvBitImage> &images,
+                                    int declaredCount,
+                                    const QString &problem)
 {
     Q_UNUSED(declaredCount)
     m_store.replaceAll(images);

@@ -32,10 +32,10 @@ struct PrinterSettings
 // The virtual printer: it takes ESC/POS bytes, keeps NV images, prints text and NV images on
 // a strip of paper, and at each cut writes the strip as a PNG. It logs one readable line per
 // command it met.
-class Printer : public ParserHandler
+class ReceiptPrinter : public ParserHandler
 {
 public:
-    explicit Printer(const PrinterSettings &settings);
+    explicit ReceiptPrinter(const PrinterSettings &settings);
 
     // Prepares the folders and loads the NV images from the state folder.
     bool start(QString *error);
