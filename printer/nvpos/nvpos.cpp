@@ -88,18 +88,38 @@ Result settle(const Status &status)
     return status.result();
 }
 
-// No exception may leave a C entry point. Each call starts with no reason of its own.
-template<typename Call>
-Result guarded(const char *function, Result onError, Call call)
+// The shape of every POS_ call: it starts with no reason of its own, works on the table under
+// its lock, and lets no exception out to its C caller.
+template<typename Body>
+Result entryPoint(const char *function, Result onError, Body body)
 {
     t_lastError.clear();
     try {
-        return settle(call());
+        Registry &table = registry();
+        std::lock_guard<std::mutex> lock(table.mutex);
+        return settle(body(table));
     } catch (const std::exception &error) {
         return settle(fail(onError, std::string(function) + " failed: " + error.what()));
     } catch (...) {
         return settle(fail(onError, std::string(function) + " failed"));
     }
+}
+
+// What becomes of the connection once the call on it returns.
+enum class Then { KeepIt, DestroyIt };
+
+// The calls without a handle act on the connection opened last. A connection to be destroyed
+// leaves the table before the call, so that it goes whatever the call returns.
+Result onLastOpened(const char *function, Status (Connection::*call)(), Then then = Then::KeepIt)
+{
+    return entryPoint(function, NVPOS_ERR_IO, [&](Registry &table) -> Status {
+        Connection *connection = table.last();
+        if (!connection)
+            return fail(NVPOS_ERR_NO_CONNECTION, "No connection is open");
+        const std::unique_ptr<Connection> leaving
+                = then == Then::DestroyIt ? table.takeLast() : nullptr;
+        return (connection->*call)();
+    });
 }
 
 Opened open(const std::string &name, const SerialSettings &serial, std::int32_t openMode)
@@ -118,11 +138,6 @@ Opened open(const std::string &name, const SerialSettings &serial, std::int32_t 
     }
 }
 
-Status noConnection()
-{
-    return fail(NVPOS_ERR_NO_CONNECTION, "No connection is open");
-}
-
 } // namespace
 
 } // namespace Printer::NvPos
@@ -138,7 +153,7 @@ int32_t POS_Open(const char *name,
                  int32_t stopBits,
                  int32_t openMode)
 {
-    return guarded("POS_Open", NVPOS_ERR_OPEN, [&]() -> Status {
+    return entryPoint("POS_Open", NVPOS_ERR_OPEN, [&](Registry &table) -> Status {
         if (!name)
             return fail(NVPOS_ERR_OPEN, "No port name was given");
         SerialSettings serial;
@@ -147,9 +162,6 @@ int32_t POS_Open(const char *name,
         serial.parity = parity;
         serial.stopBits = stopBits == 0 ? 1 : stopBits;
         serial.hardwareFlowControl = serialHardwareFlowControl();
-
-        Registry &table = registry();
-        std::lock_guard<std::mutex> lock(table.mutex);
         Opened opened = open(trimSpacesAndTabs(name), serial, openMode);
         if (!opened.ok())
             return opened.status();
@@ -159,9 +171,7 @@ int32_t POS_Open(const char *name,
 
 int32_t POS_WriteFile(int32_t handle, const char *data, int32_t count)
 {
-    return guarded("POS_WriteFile", NVPOS_ERR_IO, [&]() -> Status {
-        Registry &table = registry();
-        std::lock_guard<std::mutex> lock(table.mutex);
+    return entryPoint("POS_WriteFile", NVPOS_ERR_IO, [&](Registry &table) -> Status {
         Connection *connection = table.find(handle);
         if (!connection) {
             return fail(NVPOS_ERR_NO_CONNECTION,
@@ -184,32 +194,17 @@ int32_t POS_WriteFile(int32_t handle, const char *data, int32_t count)
 
 int32_t POS_StartDoc(void)
 {
-    return guarded("POS_StartDoc", NVPOS_ERR_IO, []() -> Status {
-        Registry &table = registry();
-        std::lock_guard<std::mutex> lock(table.mutex);
-        Connection *connection = table.last();
-        return connection ? connection->startDoc() : noConnection();
-    });
+    return onLastOpened("POS_StartDoc", &Connection::startDoc);
 }
 
 int32_t POS_EndDoc(void)
 {
-    return guarded("POS_EndDoc", NVPOS_ERR_IO, []() -> Status {
-        Registry &table = registry();
-        std::lock_guard<std::mutex> lock(table.mutex);
-        Connection *connection = table.last();
-        return connection ? connection->endDoc() : noConnection();
-    });
+    return onLastOpened("POS_EndDoc", &Connection::endDoc);
 }
 
 int32_t POS_Close(void)
 {
-    return guarded("POS_Close", NVPOS_ERR_IO, []() -> Status {
-        Registry &table = registry();
-        std::lock_guard<std::mutex> lock(table.mutex);
-        std::unique_ptr<Connection> connection = table.takeLast();
-        return connection ? connection->close() : noConnection();
-    });
+    return onLastOpened("POS_Close", &Connection::close, Then::DestroyIt);
 }
 
 int32_t NVPOS_LastError(char *buffer, int32_t size)
