@@ -116,7 +116,7 @@ Opened openEthernet(const std::string &name)
 
 Opened openParallel(const std::string &name)
 {
-    const auto path = parallelDeviceOf(name);
+    const auto path = deviceOf(name, PortKind::Parallel);
     if (!path)
         return fail(NVPOS_ERR_OPEN, "\"" + name + "\" names no printer port (LPTn or LPT:/path)");
     return Native::openDevice(*path);

@@ -26,30 +26,6 @@ long numberIn(const std::string &text, long limit)
     return value <= limit ? value : 0;
 }
 
-// "<prefix>n" -> n (1 or more), "<prefix>:path" -> path.
-struct DeviceName
-{
-    long number = 0;
-    std::string path;
-};
-
-std::optional<DeviceName> deviceNameOf(const std::string &name, const std::string &prefix)
-{
-    if (name.compare(0, prefix.size(), prefix) != 0)
-        return std::nullopt;
-    const std::string rest = name.substr(prefix.size());
-    if (!rest.empty() && rest.front() == ':') {
-        if (rest.size() == 1)
-            return std::nullopt;
-        return DeviceName{0, rest.substr(1)};
-    }
-    // Device numbers stay small; a bound keeps the arithmetic far from overflow.
-    const long number = numberIn(rest, 4096);
-    if (number < 1)
-        return std::nullopt;
-    return DeviceName{number, {}};
-}
-
 } // namespace
 
 std::string trimSpacesAndTabs(const std::string &text)
@@ -99,24 +75,23 @@ std::optional<HostPort> parseHostPort(const std::string &text)
     return result;
 }
 
-std::optional<std::string> serialDeviceOf(const std::string &name)
+std::optional<std::string> deviceOf(const std::string &name, PortKind kind)
 {
-    const auto device = deviceNameOf(name, "COM");
-    if (!device)
+    const bool serial = kind == PortKind::Serial;
+    const std::string prefix = serial ? "COM" : "LPT";
+    if (name.compare(0, prefix.size(), prefix) != 0)
         return std::nullopt;
-    if (device->number > 0)
-        return Native::serialDevicePath(static_cast<int>(device->number));
-    return device->path;
-}
-
-std::optional<std::string> parallelDeviceOf(const std::string &name)
-{
-    const auto device = deviceNameOf(name, "LPT");
-    if (!device)
+    const std::string rest = name.substr(prefix.size());
+    if (!rest.empty() && rest.front() == ':') {
+        if (rest.size() == 1)
+            return std::nullopt;
+        return rest.substr(1);
+    }
+    // Device numbers stay small; a bound keeps the arithmetic far from overflow.
+    const int number = static_cast<int>(numberIn(rest, 4096));
+    if (number < 1)
         return std::nullopt;
-    if (device->number > 0)
-        return Native::parallelDevicePath(static_cast<int>(device->number));
-    return device->path;
+    return serial ? Native::serialDevicePath(number) : Native::parallelDevicePath(number);
 }
 
 } // namespace Printer::NvPos

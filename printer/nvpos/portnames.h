@@ -18,11 +18,12 @@ struct HostPort
 // brackets is an IPv6 address without a port. Empty host or a port outside 1..65535: nothing.
 std::optional<HostPort> parseHostPort(const std::string &text);
 
-// "COMn" -> the platform's n-th serial device, "COM:/path" -> /path.
-std::optional<std::string> serialDeviceOf(const std::string &name);
+// The ports named by a prefix and a number or a path: COM for serial, LPT for parallel.
+enum class PortKind { Serial, Parallel };
 
-// "LPTn" -> the platform's n-th printer port, "LPT:/path" -> /path.
-std::optional<std::string> parallelDeviceOf(const std::string &name);
+// "COMn" or "LPTn" -> the platform's n-th port of that kind (n from 1), "COM:/path" or
+// "LPT:/path" -> /path; nothing for any other name.
+std::optional<std::string> deviceOf(const std::string &name, PortKind kind);
 
 // The name without spaces and tabs at either end: what a port name typed or pasted into a
 // field may carry around it.

@@ -187,7 +187,7 @@ bool applySettings(QSerialPort &port, const SerialSettings &settings)
 
 Opened openSerial(const std::string &name, const SerialSettings &settings)
 {
-    const auto path = serialDeviceOf(name);
+    const auto path = deviceOf(name, PortKind::Serial);
     if (!path)
         return fail(NVPOS_ERR_OPEN, "\"" + name + "\" names no serial port (COMn or COM:/path)");
     if (!validSettings(settings)) {

@@ -60,9 +60,9 @@ void checkHostPort(const std::string &text)
           "host and port do not read back");
 }
 
-void checkDevice(const std::string &text, const char *prefix, bool serial)
+void checkDevice(const std::string &text, const char *prefix, PortKind kind)
 {
-    const auto device = serial ? serialDeviceOf(text) : parallelDeviceOf(text);
+    const auto device = deviceOf(text, kind);
     const std::string withPath = std::string(prefix) + ":";
     if (text.compare(0, withPath.size(), withPath) == 0 && text.size() > withPath.size()) {
         check(device && *device == text.substr(withPath.size()), "a device path changed");
@@ -75,7 +75,7 @@ void checkDevice(const std::string &text, const char *prefix, bool serial)
     if (device) {
         check(!device->empty(), "empty device");
         const std::string again = withPath + *device;
-        const auto reread = serial ? serialDeviceOf(again) : parallelDeviceOf(again);
+        const auto reread = deviceOf(again, kind);
         check(reread && *reread == *device, "a device does not read back");
     }
 }
@@ -88,10 +88,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     checkTrim(text);
     checkHostPort(text);
     checkHostPort(trimSpacesAndTabs(text));
-    checkDevice(text, "COM", true);
-    checkDevice(text, "LPT", false);
+    checkDevice(text, "COM", PortKind::Serial);
+    checkDevice(text, "LPT", PortKind::Parallel);
     // The names as a user types them after the port list's prefix.
-    checkDevice("COM" + text, "COM", true);
-    checkDevice("LPT" + text, "LPT", false);
+    checkDevice("COM" + text, "COM", PortKind::Serial);
+    checkDevice("LPT" + text, "LPT", PortKind::Parallel);
     return 0;
 }

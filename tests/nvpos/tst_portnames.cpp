@@ -95,8 +95,7 @@ void tst_PortNames::devices()
     QFETCH(bool, serial);
     QFETCH(QByteArray, name);
     QFETCH(QByteArray, device);
-    const auto found
-            = serial ? serialDeviceOf(name.toStdString()) : parallelDeviceOf(name.toStdString());
+    const auto found = deviceOf(name.toStdString(), serial ? PortKind::Serial : PortKind::Parallel);
     QCOMPARE(found.has_value(), !device.isEmpty());
     if (found)
         QCOMPARE(QByteArray::fromStdString(*found), device);
