@@ -63,145 +63,225 @@ bool parseNumber(const QString &text, qint64 low, qint64 high, qint64 *value)
     return ok && *value >= low && *value <= high;
 }
 
-} // namespace
+// Where the bytes come from.
+enum class Source {
+    Tcp,        // --listen, or no source named
+    Serial,     // --serial
+    File,       // --input: the file's bytes, then exit
+    ExportOnly, // --export without a source: export the stored images and exit
+};
 
-} // namespace VirtualPrinter::NvlogoPrinter
-
-int main(int argc, char *argv[])
+// The command line, checked.
+struct Options
 {
-    using namespace VirtualPrinter;
-    using namespace VirtualPrinter::NvlogoPrinter;
+    Source source = Source::Tcp;
+    QHostAddress address;
+    quint16 port = 0;
+    QString inputFile;
+    bool exportImages = false; // --export was given
+    QString exportFolder;
+    int idleTimeoutSeconds = 0;
+    PrinterSettings settings;
+};
 
-    // The printer never shows a window; the offscreen platform gives it fonts without a display.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("nvlogo-printer"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
+// An option that takes a number; its description shows the default at its last %N.
+QCommandLineOption numberOption(const QString &name,
+                                const QString &description,
+                                const QString &valueName,
+                                qint64 defaultValue)
+{
+    return QCommandLineOption(
+            name, description.arg(defaultValue), valueName, QString::number(defaultValue));
+}
 
-    QCommandLineParser options;
-    options.setApplicationDescription(QStringLiteral(
+QList<QCommandLineOption> sourceOptions()
+{
+    return {QCommandLineOption(QStringLiteral("listen"),
+                               QStringLiteral("Take raw TCP connections on HOST:PORT (port 0: any "
+                                              "free port; default 127.0.0.1:9100)."),
+                               QStringLiteral("host:port"),
+                               QStringLiteral("127.0.0.1:9100")),
+            QCommandLineOption(QStringLiteral("serial"),
+                               QStringLiteral("Create a pseudo-terminal and take bytes written to "
+                                              "it; its name and the port text to use are printed "
+                                              "at start-up.")),
+            QCommandLineOption(QStringLiteral("input"),
+                               QStringLiteral("Process the bytes in FILE (- for standard input), "
+                                              "then exit."),
+                               QStringLiteral("file"))};
+}
+
+QList<QCommandLineOption> printerOptions()
+{
+    const QString dataFolder
+            = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+    return {QCommandLineOption(QStringLiteral("out"),
+                               QStringLiteral("Write the strips (strip-0001.png, ...) into DIR "
+                                              "(default: the current folder)."),
+                               QStringLiteral("dir"),
+                               QStringLiteral(".")),
+            QCommandLineOption(QStringLiteral("state"),
+                               QStringLiteral("Keep the NV images in DIR, so that they survive "
+                                              "restarts (default: %1).")
+                                       .arg(dataFolder),
+                               QStringLiteral("dir"),
+                               dataFolder),
+            QCommandLineOption(QStringLiteral("export"),
+                               QStringLiteral("Write each stored NV image as DIR/nv-N.png. Alone "
+                                              "(or with --input, after the file): export and "
+                                              "exit. With --listen or --serial: export at "
+                                              "start-up and after every definition."),
+                               QStringLiteral("dir")),
+            numberOption(QStringLiteral("paper-width"),
+                         QStringLiteral("Printable width in dots, %1 to %2 (default %3).")
+                                 .arg(MinPaperWidth)
+                                 .arg(MaxPaperWidth),
+                         QStringLiteral("dots"),
+                         DefaultPaperWidth),
+            numberOption(QStringLiteral("nv-capacity"),
+                         QStringLiteral("NV memory for FS q images in bytes, headers included "
+                                        "(default %1)."),
+                         QStringLiteral("bytes"),
+                         DefaultNvCapacity),
+            numberOption(QStringLiteral("idle-timeout"),
+                         QStringLiteral("Close a connection silent for this long; on --serial, "
+                                        "give up a command left unfinished this long (0: never; "
+                                        "default %1)."),
+                         QStringLiteral("seconds"),
+                         60)};
+}
+
+// Reads where the bytes come from; false, with the problem, for arguments that do not fit.
+bool readSource(const QCommandLineParser &parser, Options *options, QString *problem)
+{
+    if (!parser.positionalArguments().isEmpty()) {
+        *problem = QStringLiteral("unexpected argument %1 (see --help)")
+                           .arg(parser.positionalArguments().first());
+        return false;
+    }
+    const bool listen = parser.isSet(QStringLiteral("listen"));
+    const bool serial = parser.isSet(QStringLiteral("serial"));
+    const bool input = parser.isSet(QStringLiteral("input"));
+    if (int(listen) + int(serial) + int(input) > 1) {
+        *problem = QStringLiteral("choose one of --listen, --serial and --input");
+        return false;
+    }
+    const QString hostPort = parser.value(QStringLiteral("listen"));
+    if (!parseHostPort(hostPort, &options->address, &options->port)) {
+        *problem = QStringLiteral("--listen wants HOST:PORT, such as 127.0.0.1:9100, not \"%1\"")
+                           .arg(hostPort);
+        return false;
+    }
+    options->exportImages = parser.isSet(QStringLiteral("export"));
+    options->exportFolder = parser.value(QStringLiteral("export"));
+    options->inputFile = parser.value(QStringLiteral("input"));
+    if (serial)
+        options->source = Source::Serial;
+    else if (input)
+        options->source = Source::File;
+    else if (!listen && options->exportImages)
+        options->source = Source::ExportOnly;
+    else
+        options->source = Source::Tcp;
+    return true;
+}
+
+// Reads the printer's settings; the source decides which of the folders it writes to.
+bool readPrinterSettings(const QCommandLineParser &parser, Options *options, QString *problem)
+{
+    qint64 width = 0;
+    qint64 capacity = 0;
+    qint64 idle = 0;
+    if (!parseNumber(parser.value(QStringLiteral("paper-width")),
+                     MinPaperWidth,
+                     MaxPaperWidth,
+                     &width)) {
+        *problem = QStringLiteral("--paper-width wants a number of dots from %1 to %2")
+                           .arg(MinPaperWidth)
+                           .arg(MaxPaperWidth);
+        return false;
+    }
+    if (!parseNumber(parser.value(QStringLiteral("nv-capacity")), 1024, MaxNvCapacity, &capacity)) {
+        *problem = QStringLiteral("--nv-capacity wants a number of bytes from 1024 to %1")
+                           .arg(MaxNvCapacity);
+        return false;
+    }
+    if (!parseNumber(parser.value(QStringLiteral("idle-timeout")), 0, 24 * 3600, &idle)) {
+        *problem = QStringLiteral("--idle-timeout wants seconds from 0 to 86400");
+        return false;
+    }
+    options->idleTimeoutSeconds = int(idle);
+    PrinterSettings &settings = options->settings;
+    settings.paperWidth = int(width);
+    settings.nvCapacity = capacity;
+    settings.stateFolder = parser.value(QStringLiteral("state"));
+    if (options->source != Source::ExportOnly)
+        settings.outFolder = parser.value(QStringLiteral("out"));
+    // Only a printer that keeps running refreshes the export after each definition.
+    if (options->source == Source::Tcp || options->source == Source::Serial)
+        settings.exportFolder = options->exportFolder;
+    if (settings.stateFolder.isEmpty()) {
+        *problem = QStringLiteral("no folder for the NV images: give --state DIR");
+        return false;
+    }
+    return true;
+}
+
+// Reads the command line; --help, --version and an unknown option end the program here.
+bool parseOptions(const QCoreApplication &app, Options *options, QString *problem)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
             "A virtual ESC/POS receipt printer. It keeps FS q images as NV memory in a state "
             "folder, prints text and FS p images on a strip of paper, writes each strip as a "
             "PNG at every GS V cut, and logs one line per command.\n"
             "Input comes from TCP (default 127.0.0.1:9100), a pseudo-terminal (--serial) or a "
             "file (--input)."));
-    options.addHelpOption();
-    options.addVersionOption();
-    const QCommandLineOption listenOption(
-            QStringLiteral("listen"),
-            QStringLiteral("Take raw TCP connections on HOST:PORT (port 0: any free port; default "
-                           "127.0.0.1:9100)."),
-            QStringLiteral("host:port"),
-            QStringLiteral("127.0.0.1:9100"));
-    const QCommandLineOption serialOption(
-            QStringLiteral("serial"),
-            QStringLiteral("Create a pseudo-terminal and take bytes written to it; its name and "
-                           "the port text to use are printed at start-up."));
-    const QCommandLineOption inputOption(QStringLiteral("input"),
-                                         QStringLiteral("Process the bytes in FILE (- for "
-                                                        "standard input), then exit."),
-                                         QStringLiteral("file"));
-    const QCommandLineOption outOption(QStringLiteral("out"),
-                                       QStringLiteral("Write the strips (strip-0001.png, ...) "
-                                                      "into DIR (default: the current folder)."),
-                                       QStringLiteral("dir"),
-                                       QStringLiteral("."));
-    const QCommandLineOption stateOption(
-            QStringLiteral("state"),
-            QStringLiteral("Keep the NV images in DIR, so that they survive restarts "
-                           "(default: %1).")
-                    .arg(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)),
-            QStringLiteral("dir"),
-            QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation));
-    const QCommandLineOption exportOption(
-            QStringLiteral("export"),
-            QStringLiteral("Write each stored NV image as DIR/nv-N.png. Alone (or with --input, "
-                           "after the file): export and exit. With --listen or --serial: "
-                           "export at start-up and after every definition."),
-            QStringLiteral("dir"));
-    const QCommandLineOption widthOption(
-            QStringLiteral("paper-width"),
-            QStringLiteral("Printable width in dots, %1 to %2 (default %3).")
-                    .arg(VirtualPrinter::MinPaperWidth)
-                    .arg(VirtualPrinter::MaxPaperWidth)
-                    .arg(VirtualPrinter::DefaultPaperWidth),
-            QStringLiteral("dots"),
-            QString::number(VirtualPrinter::DefaultPaperWidth));
-    const QCommandLineOption capacityOption(
-            QStringLiteral("nv-capacity"),
-            QStringLiteral("NV memory for FS q images in bytes, headers included "
-                           "(default %1).")
-                    .arg(VirtualPrinter::DefaultNvCapacity),
-            QStringLiteral("bytes"),
-            QString::number(VirtualPrinter::DefaultNvCapacity));
-    const QCommandLineOption idleOption(
-            QStringLiteral("idle-timeout"),
-            QStringLiteral("Close a connection silent for this long; on --serial, give up a "
-                           "command left unfinished this long (0: never; default 60)."),
-            QStringLiteral("seconds"),
-            QStringLiteral("60"));
-    options.addOptions({listenOption,
-                        serialOption,
-                        inputOption,
-                        outOption,
-                        stateOption,
-                        exportOption,
-                        widthOption,
-                        capacityOption,
-                        idleOption});
-    options.process(app);
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOptions(sourceOptions() + printerOptions());
+    parser.process(app);
+    return readSource(parser, options, problem) && readPrinterSettings(parser, options, problem);
+}
 
-    if (!options.positionalArguments().isEmpty()) {
-        return fail(ExitUsage,
-                    QStringLiteral("unexpected argument %1 (see --help)")
-                            .arg(options.positionalArguments().first()));
-    }
-    const int sources = int(options.isSet(listenOption)) + int(options.isSet(serialOption))
-                        + int(options.isSet(inputOption));
-    if (sources > 1)
-        return fail(ExitUsage, QStringLiteral("choose one of --listen, --serial and --input"));
+bool exportImages(const ReceiptPrinter &printer, const QString &folder, QString *error)
+{
+    QStringList written;
+    if (!printer.store().exportPngs(folder, &written, error))
+        return false;
+    say(QStringLiteral("exported %1 NV images to %2")
+                .arg(written.size())
+                .arg(QDir(folder).absolutePath()));
+    return true;
+}
 
-    QHostAddress address;
-    quint16 port = 0;
-    if (!parseHostPort(options.value(listenOption), &address, &port)) {
-        return fail(ExitUsage,
-                    QStringLiteral("--listen wants HOST:PORT, such as 127.0.0.1:9100, not \"%1\"")
-                            .arg(options.value(listenOption)));
-    }
-    qint64 width = 0;
-    qint64 capacity = 0;
-    qint64 idle = 0;
-    if (!parseNumber(options.value(widthOption),
-                     VirtualPrinter::MinPaperWidth,
-                     VirtualPrinter::MaxPaperWidth,
-                     &width)) {
-        return fail(ExitUsage,
-                    QStringLiteral("--paper-width wants a number of dots from %1 to %2")
-                            .arg(VirtualPrinter::MinPaperWidth)
-                            .arg(VirtualPrinter::MaxPaperWidth));
-    }
-    if (!parseNumber(options.value(capacityOption), 1024, MaxNvCapacity, &capacity)) {
-        return fail(ExitUsage,
-                    QStringLiteral("--nv-capacity wants a number of bytes from 1024 to %1")
-                            .arg(MaxNvCapacity));
-    }
-    if (!parseNumber(options.value(idleOption), 0, 24 * 3600, &idle))
-        return fail(ExitUsage, QStringLiteral("--idle-timeout wants seconds from 0 to 86400"));
+// Takes bytes from a TCP port or a pseudo-terminal until the program is stopped.
+int serve(PrinterService &service, const Options &options)
+{
+    QString error;
+    const bool opened = options.source == Source::Serial
+                                ? service.openSerial(&error)
+                                : service.listen(options.address, options.port, &error);
+    if (!opened)
+        return fail(ExitFailure, error);
 
-    const bool exportOnly = options.isSet(exportOption) && sources == 0;
-    const bool keepRunning = !exportOnly && !options.isSet(inputOption);
+    TerminationSignals termination;
+    QObject::connect(&termination,
+                     &TerminationSignals::terminationRequested,
+                     QCoreApplication::instance(),
+                     [&service] {
+                         say(QStringLiteral("stopping"));
+                         service.shutDown();
+                         QCoreApplication::quit();
+                     });
+    if (!termination.install())
+        say(QStringLiteral("cannot catch Ctrl+C; a strip not yet cut is lost when stopped"));
+    return QCoreApplication::exec();
+}
 
-    PrinterSettings settings;
-    settings.paperWidth = int(width);
-    settings.nvCapacity = capacity;
-    settings.stateFolder = options.value(stateOption);
-    if (!exportOnly)
-        settings.outFolder = options.value(outOption);
-    if (keepRunning)
-        settings.exportFolder = options.value(exportOption);
-    if (settings.stateFolder.isEmpty())
-        return fail(ExitUsage, QStringLiteral("no folder for the NV images: give --state DIR"));
-
+int run(const Options &options)
+{
+    const PrinterSettings &settings = options.settings;
     ReceiptPrinter printer(settings);
     printer.onLog = [](const QString &line) {
         writeLine(stdout, line);
@@ -212,49 +292,43 @@ int main(int argc, char *argv[])
     say(QStringLiteral("%1 NV images in %2")
                 .arg(printer.store().count())
                 .arg(QDir::toNativeSeparators(QDir(settings.stateFolder).absolutePath())));
-
-    auto exportImages = [&]() {
-        QStringList written;
-        if (!printer.store().exportPngs(options.value(exportOption), &written, &error))
-            return false;
-        say(QStringLiteral("exported %1 NV images to %2")
-                    .arg(written.size())
-                    .arg(QDir(options.value(exportOption)).absolutePath()));
-        return true;
-    };
-    if (exportOnly)
-        return exportImages() ? 0 : fail(ExitFailure, error);
+    if (options.source == Source::ExportOnly)
+        return exportImages(printer, options.exportFolder, &error) ? 0 : fail(ExitFailure, error);
 
     say(QStringLiteral("strips go to %1, paper %2 dots wide")
                 .arg(QDir::toNativeSeparators(QDir(settings.outFolder).absolutePath()))
                 .arg(settings.paperWidth));
     PrinterService service(&printer);
-    service.setIdleTimeout(int(idle));
+    service.setIdleTimeout(options.idleTimeoutSeconds);
     QObject::connect(&service, &PrinterService::message, &say);
 
-    if (options.isSet(inputOption)) {
-        if (!service.processFile(options.value(inputOption), &error))
+    if (options.source == Source::File) {
+        if (!service.processFile(options.inputFile, &error))
             return fail(ExitFailure, error);
         service.shutDown();
-        if (options.isSet(exportOption) && !exportImages())
-            return fail(ExitFailure, error);
-        return 0;
     }
-
-    if (options.isSet(exportOption) && !exportImages())
+    if (options.exportImages && !exportImages(printer, options.exportFolder, &error))
         return fail(ExitFailure, error);
-    const bool opened = options.isSet(serialOption) ? service.openSerial(&error)
-                                                    : service.listen(address, port, &error);
-    if (!opened)
-        return fail(ExitFailure, error);
+    return options.source == Source::File ? 0 : serve(service, options);
+}
 
-    TerminationSignals termination;
-    QObject::connect(&termination, &TerminationSignals::terminationRequested, &app, [&] {
-        say(QStringLiteral("stopping"));
-        service.shutDown();
-        QCoreApplication::quit();
-    });
-    if (!termination.install())
-        say(QStringLiteral("cannot catch Ctrl+C; a strip not yet cut is lost when stopped"));
-    return app.exec();
+} // namespace
+
+} // namespace VirtualPrinter::NvlogoPrinter
+
+int main(int argc, char *argv[])
+{
+    using namespace VirtualPrinter::NvlogoPrinter;
+
+    // The printer never shows a window; the offscreen platform gives it fonts without a display.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("nvlogo-printer"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
+
+    Options options;
+    QString problem;
+    if (!parseOptions(app, &options, &problem))
+        return fail(ExitUsage, problem);
+    return run(options);
 }
