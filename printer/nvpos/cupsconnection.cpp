@@ -90,10 +90,8 @@ struct IppDeleter
     void operator()(ipp_t *ipp) const { ippDelete(ipp); }
 };
 
-// Asks the server about the queue over the connection whose waits are bounded (the
-// destination helpers of libcups open connections of their own, with waits of a minute). A
-// queue that is stopped or rejects jobs fails too: nothing should be sent that would not print.
-Status queueReady(http_t *http, const std::string &queue)
+// The request for what queueReady() needs to know about the queue.
+ipp_t *queueStateRequest(const std::string &queue)
 {
     char uri[HTTP_MAX_URI];
     httpAssembleURIf(HTTP_URI_CODING_ALL,
@@ -121,7 +119,17 @@ Status queueReady(http_t *http, const std::string &queue)
                   static_cast<int>(std::size(attributes)),
                   nullptr,
                   attributes);
-    const std::unique_ptr<ipp_t, IppDeleter> response(cupsDoRequest(http, request, "/"));
+    return request;
+}
+
+// Asks the server about the queue over the connection whose waits are bounded (the
+// destination helpers of libcups open connections of their own, with waits of a minute). A
+// queue that is stopped or rejects jobs fails too: nothing should be sent that would not print.
+Status queueReady(http_t *http, const std::string &queue)
+{
+    // cupsDoRequest() takes the request and frees it.
+    const std::unique_ptr<ipp_t, IppDeleter> response(
+            cupsDoRequest(http, queueStateRequest(queue), "/"));
     const std::string server = cupsServer();
     if (!response) {
         return fail(NVPOS_ERR_OPEN,

@@ -300,40 +300,20 @@ private:
 
     Status send(const char *data, std::size_t count, Progress &progress)
     {
-        const int fd = m_fd.get();
         const Milliseconds patience = noProgressTimeout();
         Clock::time_point deadline = Clock::now() + patience;
         std::size_t sent = 0;
         std::int64_t acked = 0;
-        // The count of acknowledged bytes survives a reset, unlike the send queue, which the
-        // system empties then; it is the one to go by where the system has it. It counts from
-        // the connect, and a failed earlier write may still have bytes on their way: only what
-        // was acknowledged beyond everything sent before this write belongs to it.
         const std::int64_t sentBefore = m_sentTotal;
         for (;;) {
-            while (sent < count) {
-                const std::size_t chunk = std::min(count - sent, WriteChunk);
-                const ssize_t n = ::send(fd, data + sent, chunk, MSG_NOSIGNAL | MSG_DONTWAIT);
-                if (n > 0) {
-                    sent += static_cast<std::size_t>(n);
-                    m_sentTotal += n;
-                    deadline = Clock::now() + patience;
-                    continue;
-                }
-                if (n < 0 && errno == EINTR)
-                    continue;
-                if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-                    return broken(errno, acked, count);
-                break;
-            }
+            const std::size_t sentEarlier = sent;
+            if (const int error = queue(data, count, sent))
+                return broken(error, acked, count);
+            if (sent > sentEarlier)
+                deadline = Clock::now() + patience;
             discardReplies();
             const State state = inspect();
-            std::int64_t nowAcked = acked;
-            if (m_ackedAtConnect >= 0 && state.bytesAcked >= 0)
-                nowAcked = state.bytesAcked - m_ackedAtConnect - sentBefore;
-            else if (state.open)
-                nowAcked = static_cast<std::int64_t>(sent) - state.unacked;
-            nowAcked = std::min(nowAcked, static_cast<std::int64_t>(sent));
+            const std::int64_t nowAcked = acknowledged(state, sent, sentBefore);
             if (nowAcked > acked) {
                 acked = nowAcked;
                 deadline = Clock::now() + patience;
@@ -354,12 +334,49 @@ private:
                                                     | (m_peerClosed ? 0 : POLLIN));
             const Clock::time_point until
                     = std::min(sliceEnd(deadline, progress), Clock::now() + AckPollInterval);
-            if (waitFor(fd, events, until) < 0) {
+            if (waitFor(m_fd.get(), events, until) < 0) {
                 const int error = errno;
                 return fail(NVPOS_ERR_IO,
                             "Waiting for " + m_address + " failed: " + errorText(error));
             }
         }
+    }
+
+    // Hands the system as much of the rest as its send buffer takes, moving sent on. Returns
+    // the error that broke the connection, or 0.
+    int queue(const char *data, std::size_t count, std::size_t &sent)
+    {
+        while (sent < count) {
+            const std::size_t chunk = std::min(count - sent, WriteChunk);
+            const ssize_t n = ::send(m_fd.get(), data + sent, chunk, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n > 0) {
+                sent += static_cast<std::size_t>(n);
+                m_sentTotal += n;
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+                return errno;
+            break;
+        }
+        return 0;
+    }
+
+    // How many of this write's sent bytes the printer acknowledged. The system's count of
+    // acknowledged bytes survives a reset, unlike the send queue, which the system empties
+    // then; it is the one to go by where the system has it. It counts from the connect, and a
+    // failed earlier write may still have bytes on their way: only what was acknowledged
+    // beyond everything sent before this write (sentBefore) belongs to it. 0 when the system
+    // cannot tell.
+    std::int64_t acknowledged(const State &state, std::size_t sent, std::int64_t sentBefore) const
+    {
+        std::int64_t acked = 0;
+        if (m_ackedAtConnect >= 0 && state.bytesAcked >= 0)
+            acked = state.bytesAcked - m_ackedAtConnect - sentBefore;
+        else if (state.open)
+            acked = static_cast<std::int64_t>(sent) - state.unacked;
+        return std::min(acked, static_cast<std::int64_t>(sent));
     }
 
     // The send queue is read before the state: after a reset the system empties the queue, so
@@ -444,24 +461,13 @@ struct AddrInfoDeleter
 };
 using AddrInfoList = std::unique_ptr<addrinfo, AddrInfoDeleter>;
 
-// Host names are looked up on a helper thread, so that a resolver that does not answer
-// cannot hold the caller past the deadline; a late answer is thrown away by the helper.
-Outcome<AddrInfoList>
-resolve(const std::string &host, std::uint16_t port, Clock::time_point deadline)
+// A host name is looked up on a helper thread, so that a resolver that does not answer cannot
+// hold the caller past the deadline; a late answer is thrown away by the helper.
+Outcome<AddrInfoList> lookUpName(const std::string &host,
+                                 const std::string &service,
+                                 const addrinfo &hints,
+                                 Clock::time_point deadline)
 {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
-    const std::string service = std::to_string(port);
-
-    addrinfo *found = nullptr;
-    int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
-    if (rc == 0)
-        return AddrInfoList(found);
-    if (rc != EAI_NONAME)
-        return fail(NVPOS_ERR_OPEN, "Bad address " + host + ": " + ::gai_strerror(rc));
-
     struct Lookup
     {
         std::mutex mutex;
@@ -472,7 +478,6 @@ resolve(const std::string &host, std::uint16_t port, Clock::time_point deadline)
         addrinfo *found = nullptr;
     };
     auto lookup = std::make_shared<Lookup>();
-    hints.ai_flags = AI_NUMERICSERV;
     try {
         std::thread([lookup, host, service, hints] {
             addrinfo *list = nullptr;
@@ -502,6 +507,26 @@ resolve(const std::string &host, std::uint16_t port, Clock::time_point deadline)
     if (lookup->rc != 0)
         return fail(NVPOS_ERR_OPEN, "Cannot look up " + host + ": " + ::gai_strerror(lookup->rc));
     return AddrInfoList(lookup->found);
+}
+
+// An IPv4 or IPv6 address is taken as it is; anything else is looked up as a host name.
+Outcome<AddrInfoList>
+resolve(const std::string &host, std::uint16_t port, Clock::time_point deadline)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    const std::string service = std::to_string(port);
+
+    addrinfo *found = nullptr;
+    const int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
+    if (rc == 0)
+        return AddrInfoList(found);
+    if (rc != EAI_NONAME)
+        return fail(NVPOS_ERR_OPEN, "Bad address " + host + ": " + ::gai_strerror(rc));
+    hints.ai_flags = AI_NUMERICSERV;
+    return lookUpName(host, service, hints, deadline);
 }
 
 std::string addressText(const addrinfo *address)

@@ -130,25 +130,31 @@ private:
                                     + std::to_string(patience.count()) + " ms; "
                                     + byteCount(moved, count) + " left the port");
             }
-            const Clock::time_point until = std::min({deadline, stalledAt, progress.nextBeat()});
-            if (m_port->bytesToWrite() > 0) {
-                const auto wait = std::chrono::duration_cast<Milliseconds>(until - now);
-                if (!m_port->waitForBytesWritten(std::max(1, static_cast<int>(wait.count())))) {
-                    if (m_port->error() != QSerialPort::TimeoutError
-                        && m_port->error() != QSerialPort::NoError) {
-                        return fail(NVPOS_ERR_IO,
-                                    "Writing to " + m_path + " failed after "
-                                            + byteCount(moved, count) + " left the port: "
-                                            + m_port->errorString().toStdString());
-                    }
-                    m_port->clearError();
-                }
-            } else {
-                // The driver still holds the last few kilobytes.
-                std::this_thread::sleep_for(
-                        std::min<Clock::duration>(DrainPollInterval, until - now));
+            if (!waitForBytesToLeave(std::min({deadline, stalledAt, progress.nextBeat()}))) {
+                return fail(NVPOS_ERR_IO,
+                            "Writing to " + m_path + " failed after " + byteCount(moved, count)
+                                    + " left the port: " + m_port->errorString().toStdString());
             }
         }
+    }
+
+    // Waits until until, or less, for bytes to leave: QSerialPort's buffer while it holds any,
+    // then the driver's queue. False when the port reports an error.
+    bool waitForBytesToLeave(Clock::time_point until)
+    {
+        const Clock::duration left = until - Clock::now();
+        if (m_port->bytesToWrite() == 0) {
+            // The driver still holds the last few kilobytes.
+            std::this_thread::sleep_for(std::min<Clock::duration>(DrainPollInterval, left));
+            return true;
+        }
+        const auto wait = std::chrono::duration_cast<Milliseconds>(left);
+        if (m_port->waitForBytesWritten(std::max(1, static_cast<int>(wait.count()))))
+            return true;
+        if (m_port->error() != QSerialPort::TimeoutError && m_port->error() != QSerialPort::NoError)
+            return false;
+        m_port->clearError();
+        return true;
     }
 
     // Drops what is left, so that neither the next write nor the close waits for it.
