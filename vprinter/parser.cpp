@@ -1,6 +1,5 @@
 #include "parser.h"
 
-#include <QHash>
 #include <QStringList>
 
 #include <algorithm>
@@ -106,11 +105,39 @@ constexpr FixedCommand fixedCommands[] = {
         {DLE, DC4, 5, "real-time command"},
 };
 
-const FixedCommand *findFixed(uchar prefix, uchar code)
+// Commands the printer acts on, handed on once the header holds `length` bytes. Their
+// parameter is byte 2 and their second parameter byte 3, where the length includes them.
+struct HandedOnCommand
 {
-    for (const FixedCommand &command : fixedCommands) {
-        if (command.prefix == prefix && command.code == code)
-            return &command;
+    uchar prefix;
+    uchar code;
+    uchar length;
+    Command::Kind kind;
+    int parameter; // without a parameter byte: -1 for ESC 2 (default spacing), 1 for ESC i/m
+};
+
+constexpr HandedOnCommand handedOnCommands[] = {
+        {ESC, '!', 3, Command::Kind::PrintModes, 0},
+        {ESC, '-', 3, Command::Kind::Underline, 0},
+        {ESC, '2', 2, Command::Kind::LineSpacing, -1},
+        {ESC, '3', 3, Command::Kind::LineSpacing, 0},
+        {ESC, '@', 2, Command::Kind::Initialize, 0},
+        {ESC, 'E', 3, Command::Kind::Emphasis, 0},
+        {ESC, 'J', 3, Command::Kind::FeedDots, 0},
+        {ESC, 'a', 3, Command::Kind::Justification, 0},
+        {ESC, 'd', 3, Command::Kind::FeedLines, 0},
+        {ESC, 'i', 2, Command::Kind::Cut, 1},
+        {ESC, 'm', 2, Command::Kind::Cut, 1},
+        {GS, '!', 3, Command::Kind::CharacterSize, 0},
+        {FS, 'p', 4, Command::Kind::PrintNvImage, 0},
+};
+
+template<typename Entry, std::size_t Size>
+const Entry *findCommand(const Entry (&table)[Size], int prefix, int code)
+{
+    for (const Entry &entry : table) {
+        if (entry.prefix == prefix && entry.code == code)
+            return &entry;
     }
     return nullptr;
 }
@@ -265,365 +292,294 @@ bool Parser::acceptHeadByte(uchar byte)
     m_head[std::size_t(m_headSize++)] = byte;
     const bool reread = decodeHead();
     if (m_state == State::Head && m_headSize >= int(m_head.size())) {
-        // Cannot happen with the commands above; a guard against an endless header.
+        // Cannot happen with the commands in the tables; a guard against an endless header.
         m_state = State::Ground;
         skipped(QStringLiteral("overlong %1 command").arg(prefixName(m_head[0])));
     }
     return !reread;
 }
 
+const Parser::Decoder Parser::decoders[] = {
+        {ESC, '&', 5, &Parser::decodeUserCharacters},
+        {ESC, '(', 5, &Parser::decodeCountedBlock},
+        {ESC, '*', 5, &Parser::decodeBitImage},
+        {ESC, 'D', 2, &Parser::decodeTabPositions},
+        {GS, '(', 5, &Parser::decodeCountedBlock},
+        {GS, '*', 4, &Parser::decodeDownloadedImage},
+        {GS, '8', 3, &Parser::decodeGraphics},
+        {GS, 'C', 3, &Parser::decodeCounterPrinting},
+        {GS, 'V', 3, &Parser::decodeCut},
+        {GS, 'g', 3, &Parser::decodeMaintenanceCounter},
+        {GS, 'k', 3, &Parser::decodeBarCode},
+        {GS, 'v', 3, &Parser::decodeRasterImage},
+        {FS, '(', 5, &Parser::decodeCountedBlock},
+        {FS, '2', 4, &Parser::decodeUserKanji},
+        {FS, 'g', 3, &Parser::decodeNvUserMemory},
+        {FS, 'q', 3, &Parser::decodeNvDefinition},
+        {DLE, EOT, 3, &Parser::decodeStatusRequest},
+};
+
 // Returns true when the last byte of the header does not belong to the command and has to
 // be read again; the state says whether the command is complete.
 bool Parser::decodeHead()
 {
-    switch (m_head[0]) {
-    case ESC:
-        return decodeEsc();
-    case GS:
-        return decodeGs();
-    case FS:
-        return decodeFs();
-    default:
-        return decodeDle();
+    const int prefix = m_head[0];
+    const int code = m_head[1];
+    if (const HandedOnCommand *command = findCommand(handedOnCommands, prefix, code)) {
+        if (m_headSize >= command->length) {
+            emitCommand(command->kind,
+                        headText(2),
+                        command->length > 2 ? headByte(2) : command->parameter,
+                        command->length > 3 ? headByte(3) : -1);
+        }
+        return false;
     }
+    if (const Decoder *decoder = findCommand(decoders, prefix, code))
+        return m_headSize >= decoder->length && (this->*decoder->decode)();
+    if (const FixedCommand *fixed = findCommand(fixedCommands, prefix, code)) {
+        if (m_headSize >= fixed->length)
+            skipped(QStringLiteral("%1 (%2)").arg(headText(fixed->length),
+                                                  QLatin1String(fixed->name)));
+        return false;
+    }
+    skipped(QStringLiteral("unknown %1 0x%2")
+                    .arg(prefixName(prefix))
+                    .arg(code, 2, 16, QLatin1Char('0')));
+    return false;
 }
 
-void Parser::emitCommand(Command::Kind kind, const QString &text, int a, int b)
+void Parser::emitCommand(Command::Kind kind,
+                         const QString &text,
+                         int parameter,
+                         int secondParameter)
 {
     flushPending();
+    // A command taken from the header ends it.
     if (m_state == State::Head)
         m_state = State::Ground;
     Command command;
     command.kind = kind;
     command.text = text;
-    command.a = a;
-    command.b = b;
+    command.parameter = parameter;
+    command.secondParameter = secondParameter;
     m_handler->command(command);
 }
 
-bool Parser::decodeEsc()
+// A function byte that the command does not have: the command is passed over and the byte is
+// read again, as new data.
+bool Parser::unknownFunction()
 {
-    const int code = headByte(1);
-    const auto name = QStringLiteral("ESC %1").arg(codeName(code));
-    switch (code) {
-    case '@':
-        emitCommand(Command::Kind::Initialize, name);
-        return false;
-    case '2':
-        emitCommand(Command::Kind::LineSpacing, name, -1);
-        return false;
-    case 'i':
-    case 'm':
-        emitCommand(Command::Kind::Cut, name, 1);
-        return false;
-    case '!':
-    case '-':
-    case '3':
-    case 'E':
-    case 'J':
-    case 'a':
-    case 'd': {
-        if (m_headSize < 3)
-            return false;
-        static const QHash<int, Command::Kind> kinds = {
-                {'!', Command::Kind::PrintModes},
-                {'-', Command::Kind::Underline},
-                {'3', Command::Kind::LineSpacing},
-                {'E', Command::Kind::Emphasis},
-                {'J', Command::Kind::FeedDots},
-                {'a', Command::Kind::Justification},
-                {'d', Command::Kind::FeedLines},
-        };
-        emitCommand(kinds.value(code), name, headByte(2));
-        return false;
-    }
-    case '*': {
-        if (m_headSize < 5)
-            return false;
-        const int mode = headByte(2);
-        const int columns = headWord(3);
-        if (mode == 0 || mode == 1 || mode == 32 || mode == 33) {
-            const int bytesPerColumn = mode < 32 ? 1 : 3;
-            startSkip(qint64(columns) * bytesPerColumn,
-                      QStringLiteral("ESC * %1 (bit image, %2 columns of %3 dots)")
-                              .arg(mode)
-                              .arg(columns)
-                              .arg(bytesPerColumn * 8));
-        } else {
-            m_state = State::Ground;
-            skipped(QStringLiteral("ESC * %1 (bit image in an undefined mode)").arg(mode));
-        }
-        return false;
-    }
-    case '&': {
-        if (m_headSize < 5)
-            return false;
-        const int height = headByte(2);
-        const int first = headByte(3);
-        const int last = headByte(4);
-        m_what = QStringLiteral("ESC & (user-defined characters %1 to %2)").arg(first).arg(last);
-        if (height == 0 || last < first) {
-            m_state = State::Ground;
-            skipped(m_what);
-            return false;
-        }
-        m_userCharHeight = height;
-        m_userCharsLeft = last - first + 1;
-        m_state = State::UserCharWidth;
-        return false;
-    }
-    case '(': {
-        if (m_headSize < 5)
-            return false;
-        startSkip(headWord(3),
-                  QStringLiteral("ESC ( %1 (%2 parameter bytes)")
-                          .arg(codeName(headByte(2)))
-                          .arg(headWord(3)));
-        return false;
-    }
-    case 'D':
-        startUntilNul(MaxTabPositions, QStringLiteral("ESC D (horizontal tab positions)"));
-        return false;
-    default:
-        return decodeFixed();
-    }
+    skipped(QStringLiteral("unknown %1").arg(headText(2)));
+    return true;
 }
 
-bool Parser::decodeGs()
+// ESC ( fn pL pH, GS ( fn pL pH, FS ( fn pL pH: pL + 256 pH parameter bytes follow.
+bool Parser::decodeCountedBlock()
 {
-    const int code = headByte(1);
-    switch (code) {
-    case '!':
-        if (m_headSize < 3)
-            return false;
-        emitCommand(Command::Kind::CharacterSize, QStringLiteral("GS !"), headByte(2));
-        return false;
-    case 'V': {
-        if (m_headSize < 3)
-            return false;
-        const int function = headByte(2);
-        switch (function) {
-        case 0:
-        case 48:
-        case 1:
-        case 49:
-            emitCommand(Command::Kind::Cut, QStringLiteral("GS V"), function);
-            return false;
-        case 65:
-        case 66:
-        case 97:
-        case 98:
-        case 103:
-        case 104:
-            if (m_headSize < 4)
-                return false;
-            emitCommand(Command::Kind::Cut, QStringLiteral("GS V"), function, headByte(3));
-            return false;
-        default:
-            m_state = State::Ground;
-            skipped(QStringLiteral("GS V %1 (undefined cut function)").arg(function));
-            return false;
-        }
-    }
-    case '(': {
-        if (m_headSize < 5)
-            return false;
-        startSkip(headWord(3),
-                  QStringLiteral("GS ( %1 (%2 parameter bytes)")
-                          .arg(codeName(headByte(2)))
-                          .arg(headWord(3)));
-        return false;
-    }
-    case '8': {
-        if (m_headSize < 3)
-            return false;
-        if (headByte(2) != 'L') {
-            m_state = State::Ground;
-            skipped(QStringLiteral("unknown GS 8"));
-            return true;
-        }
-        if (m_headSize < 7)
-            return false;
-        const qint64 length = qint64(headByte(3)) | qint64(headByte(4)) << 8
-                              | qint64(headByte(5)) << 16 | qint64(headByte(6)) << 24;
-        startSkip(length, QStringLiteral("GS 8 L (graphics, %1 parameter bytes)").arg(length));
-        return false;
-    }
-    case '*': {
-        if (m_headSize < 4)
-            return false;
-        const int x = headByte(2);
-        const int y = headByte(3);
-        startSkip(qint64(x) * y * 8,
-                  QStringLiteral("GS * (downloaded bit image %1x%2 dots)").arg(x * 8).arg(y * 8));
-        return false;
-    }
-    case 'v': {
-        if (m_headSize < 3)
-            return false;
-        if (headByte(2) != '0') {
-            m_state = State::Ground;
-            skipped(QStringLiteral("unknown GS v"));
-            return true;
-        }
-        if (m_headSize < 8)
-            return false;
-        const int widthBytes = headWord(4);
-        const int height = headWord(6);
-        startSkip(qint64(widthBytes) * height,
-                  QStringLiteral("GS v 0 (raster bit image %1x%2 dots)")
-                          .arg(qint64(widthBytes) * 8)
-                          .arg(height));
-        return false;
-    }
-    case 'k': {
-        if (m_headSize < 3)
-            return false;
-        const int system = headByte(2);
-        if (system <= 6) {
-            startUntilNul(MaxBarCodeData, QStringLiteral("GS k %1 (bar code)").arg(system));
-        } else if (system >= 65 && system <= 79) {
-            if (m_headSize < 4)
-                return false;
-            startSkip(headByte(3), QStringLiteral("GS k %1 (bar code)").arg(system));
-        } else {
-            m_state = State::Ground;
-            skipped(QStringLiteral("GS k %1 (undefined bar code system)").arg(system));
-        }
-        return false;
-    }
-    case 'g': {
-        if (m_headSize < 3)
-            return false;
-        if (headByte(2) != '0' && headByte(2) != '2') {
-            m_state = State::Ground;
-            skipped(QStringLiteral("unknown GS g"));
-            return true;
-        }
-        if (m_headSize < 6)
-            return false;
-        m_state = State::Ground;
-        skipped(QStringLiteral("GS g %1 (maintenance counter)").arg(codeName(headByte(2))));
-        return false;
-    }
-    case 'C': {
-        if (m_headSize < 3)
-            return false;
-        const int function = headByte(2);
-        const int length = function == '0' ? 5 : function == '1' ? 9 : function == '2' ? 5 : 0;
-        if (length == 0) {
-            m_state = State::Ground;
-            skipped(QStringLiteral("unknown GS C"));
-            return true;
-        }
-        if (m_headSize < length)
-            return false;
-        m_state = State::Ground;
-        skipped(QStringLiteral("GS C %1 (counter printing)").arg(codeName(function)));
-        return false;
-    }
-    default:
-        return decodeFixed();
-    }
-}
-
-bool Parser::decodeFs()
-{
-    const int code = headByte(1);
-    switch (code) {
-    case 'p':
-        if (m_headSize < 4)
-            return false;
-        emitCommand(Command::Kind::PrintNvImage, QStringLiteral("FS p"), headByte(2), headByte(3));
-        return false;
-    case 'q': {
-        if (m_headSize < 3)
-            return false;
-        const int count = headByte(2);
-        if (count == 0) {
-            emitCommand(Command::Kind::DefinitionRejected,
-                        QStringLiteral("FS q 0: the number of images must be 1 to %1; "
-                                       "definition ignored, stored images kept")
-                                .arg(MaxImageCount));
-            return false;
-        }
-        m_fsqCount = count;
-        m_fsqUsed = 0;
-        m_fsqImages.clear();
-        m_headSize = 0;
-        m_state = State::FsqRecordHead;
-        return false;
-    }
-    case '(': {
-        if (m_headSize < 5)
-            return false;
-        startSkip(headWord(3),
-                  QStringLiteral("FS ( %1 (%2 parameter bytes)")
-                          .arg(codeName(headByte(2)))
-                          .arg(headWord(3)));
-        return false;
-    }
-    case '2':
-        if (m_headSize < 4)
-            return false;
-        startSkip(72, QStringLiteral("FS 2 (user-defined Kanji character)"));
-        return false;
-    case 'g': {
-        if (m_headSize < 3)
-            return false;
-        const int function = headByte(2);
-        if (function != '1' && function != '2') {
-            m_state = State::Ground;
-            skipped(QStringLiteral("unknown FS g"));
-            return true;
-        }
-        if (m_headSize < 10)
-            return false;
-        if (function == '1') {
-            startSkip(headWord(8), QStringLiteral("FS g 1 (write NV user memory)"));
-        } else {
-            m_state = State::Ground;
-            skipped(QStringLiteral("FS g 2 (read NV user memory)"));
-        }
-        return false;
-    }
-    default:
-        return decodeFixed();
-    }
-}
-
-bool Parser::decodeDle()
-{
-    if (headByte(1) != EOT)
-        return decodeFixed();
-    if (m_headSize < 3)
-        return false;
-    const int request = headByte(2);
-    if (request == 7 || request == 8) {
-        if (m_headSize < 4)
-            return false;
-        m_state = State::Ground;
-        skipped(QStringLiteral("DLE EOT %1 %2 (real-time status)").arg(request).arg(headByte(3)));
-        return false;
-    }
-    emitCommand(Command::Kind::StatusRequest, QStringLiteral("DLE EOT"), request);
+    startSkip(headWord(3),
+              QStringLiteral("%1 ( %2 (%3 parameter bytes)")
+                      .arg(prefixName(m_head[0]), codeName(headByte(2)))
+                      .arg(headWord(3)));
     return false;
 }
 
-bool Parser::decodeFixed()
+// ESC * m nL nH: nL + 256 nH columns of one byte (m = 0, 1) or three bytes (m = 32, 33).
+bool Parser::decodeBitImage()
 {
-    const FixedCommand *fixed = findFixed(m_head[0], m_head[1]);
-    if (!fixed) {
-        m_state = State::Ground;
-        skipped(QStringLiteral("unknown %1 0x%2")
-                        .arg(prefixName(m_head[0]))
-                        .arg(headByte(1), 2, 16, QLatin1Char('0')));
+    const int mode = headByte(2);
+    if (mode != 0 && mode != 1 && mode != 32 && mode != 33) {
+        skipped(QStringLiteral("ESC * %1 (bit image in an undefined mode)").arg(mode));
         return false;
     }
-    if (m_headSize < fixed->length)
+    const int columns = headWord(3);
+    const int bytesPerColumn = mode < 32 ? 1 : 3;
+    startSkip(qint64(columns) * bytesPerColumn,
+              QStringLiteral("ESC * %1 (bit image, %2 columns of %3 dots)")
+                      .arg(mode)
+                      .arg(columns)
+                      .arg(bytesPerColumn * 8));
+    return false;
+}
+
+// ESC & y c1 c2: for each character from c1 to c2 a width byte, then y bytes a column.
+bool Parser::decodeUserCharacters()
+{
+    const int height = headByte(2);
+    const int first = headByte(3);
+    const int last = headByte(4);
+    m_what = QStringLiteral("ESC & (user-defined characters %1 to %2)").arg(first).arg(last);
+    if (height == 0 || last < first) {
+        skipped(m_what);
         return false;
-    m_state = State::Ground;
-    skipped(QStringLiteral("%1 (%2)").arg(headText(fixed->length), QLatin1String(fixed->name)));
+    }
+    m_userCharHeight = height;
+    m_userCharsLeft = last - first + 1;
+    m_state = State::UserCharWidth;
+    return false;
+}
+
+// ESC D n1 ... NUL
+bool Parser::decodeTabPositions()
+{
+    startUntilNul(MaxTabPositions, QStringLiteral("ESC D (horizontal tab positions)"));
+    return false;
+}
+
+// GS V m [n]: functions 0, 1, 48 and 49 cut at once; 65, 66, 97, 98, 103 and 104 first feed
+// by n.
+bool Parser::decodeCut()
+{
+    const int function = headByte(2);
+    switch (function) {
+    case 0:
+    case 48:
+    case 1:
+    case 49:
+        emitCommand(Command::Kind::Cut, QStringLiteral("GS V"), function);
+        return false;
+    case 65:
+    case 66:
+    case 97:
+    case 98:
+    case 103:
+    case 104:
+        if (m_headSize >= 4)
+            emitCommand(Command::Kind::Cut, QStringLiteral("GS V"), function, headByte(3));
+        return false;
+    default:
+        skipped(QStringLiteral("GS V %1 (undefined cut function)").arg(function));
+        return false;
+    }
+}
+
+// GS 8 L p1 p2 p3 p4: a four-byte count of parameter bytes.
+bool Parser::decodeGraphics()
+{
+    if (headByte(2) != 'L')
+        return unknownFunction();
+    if (m_headSize < 7)
+        return false;
+    const qint64 length = qint64(headByte(3)) | qint64(headByte(4)) << 8 | qint64(headByte(5)) << 16
+                          | qint64(headByte(6)) << 24;
+    startSkip(length, QStringLiteral("GS 8 L (graphics, %1 parameter bytes)").arg(length));
+    return false;
+}
+
+// GS * x y: x * 8 columns of y bytes.
+bool Parser::decodeDownloadedImage()
+{
+    const int x = headByte(2);
+    const int y = headByte(3);
+    startSkip(qint64(x) * y * 8,
+              QStringLiteral("GS * (downloaded bit image %1x%2 dots)").arg(x * 8).arg(y * 8));
+    return false;
+}
+
+// GS v 0 m xL xH yL yH: yL + 256 yH rows of xL + 256 xH bytes.
+bool Parser::decodeRasterImage()
+{
+    if (headByte(2) != '0')
+        return unknownFunction();
+    if (m_headSize < 8)
+        return false;
+    const int widthBytes = headWord(4);
+    const int height = headWord(6);
+    startSkip(qint64(widthBytes) * height,
+              QStringLiteral("GS v 0 (raster bit image %1x%2 dots)")
+                      .arg(qint64(widthBytes) * 8)
+                      .arg(height));
+    return false;
+}
+
+// GS k m: the data of systems 0 to 6 ends with NUL; systems 65 to 79 count it in a byte.
+bool Parser::decodeBarCode()
+{
+    const int system = headByte(2);
+    if (system <= 6) {
+        startUntilNul(MaxBarCodeData, QStringLiteral("GS k %1 (bar code)").arg(system));
+    } else if (system >= 65 && system <= 79) {
+        if (m_headSize >= 4)
+            startSkip(headByte(3), QStringLiteral("GS k %1 (bar code)").arg(system));
+    } else {
+        skipped(QStringLiteral("GS k %1 (undefined bar code system)").arg(system));
+    }
+    return false;
+}
+
+// GS g 0 m nL nH, GS g 2 m nL nH
+bool Parser::decodeMaintenanceCounter()
+{
+    const int function = headByte(2);
+    if (function != '0' && function != '2')
+        return unknownFunction();
+    if (m_headSize >= 6)
+        skipped(QStringLiteral("GS g %1 (maintenance counter)").arg(codeName(function)));
+    return false;
+}
+
+// GS C 0 n m, GS C 1 aL aH bL bH n r, GS C 2 nL nH
+bool Parser::decodeCounterPrinting()
+{
+    const int function = headByte(2);
+    const int length = function == '0' ? 5 : function == '1' ? 9 : function == '2' ? 5 : 0;
+    if (length == 0)
+        return unknownFunction();
+    if (m_headSize >= length)
+        skipped(QStringLiteral("GS C %1 (counter printing)").arg(codeName(function)));
+    return false;
+}
+
+// FS q n: n records follow, each a four-byte header and its data.
+bool Parser::decodeNvDefinition()
+{
+    const int count = headByte(2);
+    if (count == 0) {
+        emitCommand(Command::Kind::DefinitionRejected,
+                    QStringLiteral("FS q 0: the number of images must be 1 to %1; "
+                                   "definition ignored, stored images kept")
+                            .arg(MaxImageCount));
+        return false;
+    }
+    m_fsqCount = count;
+    m_fsqUsed = 0;
+    m_fsqImages.clear();
+    m_headSize = 0;
+    m_state = State::FsqRecordHead;
+    return false;
+}
+
+// FS 2 c1 c2: the 72 bytes of a 24 x 24 character follow.
+bool Parser::decodeUserKanji()
+{
+    startSkip(72, QStringLiteral("FS 2 (user-defined Kanji character)"));
+    return false;
+}
+
+// FS g 1 m a1 a2 a3 a4 nL nH: nL + 256 nH bytes to write follow; FS g 2 has none.
+bool Parser::decodeNvUserMemory()
+{
+    const int function = headByte(2);
+    if (function != '1' && function != '2')
+        return unknownFunction();
+    if (m_headSize < 10)
+        return false;
+    if (function == '1')
+        startSkip(headWord(8), QStringLiteral("FS g 1 (write NV user memory)"));
+    else
+        skipped(QStringLiteral("FS g 2 (read NV user memory)"));
+    return false;
+}
+
+// DLE EOT n; DLE EOT 7 a and DLE EOT 8 a take a byte more.
+bool Parser::decodeStatusRequest()
+{
+    const int request = headByte(2);
+    if (request != 7 && request != 8) {
+        emitCommand(Command::Kind::StatusRequest, QStringLiteral("DLE EOT"), request);
+        return false;
+    }
+    if (m_headSize >= 4)
+        skipped(QStringLiteral("DLE EOT %1 %2 (real-time status)").arg(request).arg(headByte(3)));
     return false;
 }
 
@@ -708,20 +664,7 @@ void Parser::acceptFsqRecordHead()
     const int width = headWord(0);
     const int height = headWord(2);
     const qint64 size = qint64(width) * height * 8;
-    QString problem;
-    if (width < 1 || width > MaxImageWidthUnits) {
-        problem = QStringLiteral("its width of %1 units is outside 1 to %2")
-                          .arg(width)
-                          .arg(MaxImageWidthUnits);
-    } else if (height < 1 || height > MaxImageHeightUnits) {
-        problem = QStringLiteral("its height of %1 units is outside 1 to %2")
-                          .arg(height)
-                          .arg(MaxImageHeightUnits);
-    } else if (m_fsqUsed + NvImageHeaderSize + size > m_capacity) {
-        problem = QStringLiteral("its %1 bytes do not fit in the %2 bytes of NV memory left")
-                          .arg(NvImageHeaderSize + size)
-                          .arg(std::max<qint64>(0, m_capacity - m_fsqUsed));
-    }
+    const QString problem = fsqRecordProblem(width, height, size);
     m_headSize = 0;
     if (!problem.isEmpty()) {
         // As on a printer: a bad first record voids the command; a bad later one ends it and
@@ -756,6 +699,27 @@ void Parser::acceptFsqRecordHead()
     m_total = size;
     m_remaining = size;
     m_state = State::FsqData;
+}
+
+// Why a record of this size cannot be taken; empty when it can.
+QString Parser::fsqRecordProblem(int width, int height, qint64 size) const
+{
+    if (width < 1 || width > MaxImageWidthUnits) {
+        return QStringLiteral("its width of %1 units is outside 1 to %2")
+                .arg(width)
+                .arg(MaxImageWidthUnits);
+    }
+    if (height < 1 || height > MaxImageHeightUnits) {
+        return QStringLiteral("its height of %1 units is outside 1 to %2")
+                .arg(height)
+                .arg(MaxImageHeightUnits);
+    }
+    if (m_fsqUsed + NvImageHeaderSize + size > m_capacity) {
+        return QStringLiteral("its %1 bytes do not fit in the %2 bytes of NV memory left")
+                .arg(NvImageHeaderSize + size)
+                .arg(std::max<qint64>(0, m_capacity - m_fsqUsed));
+    }
+    return QString();
 }
 
 void Parser::finishFsqRecord()

@@ -13,30 +13,31 @@ namespace VirtualPrinter {
 // One command the parser recognised, other than printable text and FS q.
 struct Command
 {
+    // What each kind holds in parameter and secondParameter, when it uses them.
     enum class Kind {
         Initialize,         // ESC @
         LineFeed,           // LF
         CarriageReturn,     // CR
         HorizontalTab,      // HT
-        PrintNvImage,       // FS p n m: a = n, b = m
-        Cut,                // GS V m [n]: a = m, b = n or -1; ESC i and ESC m: a = 1
-        FeedLines,          // ESC d n: a = n
-        FeedDots,           // ESC J n: a = n
-        LineSpacing,        // ESC 3 n: a = n; ESC 2: a = -1
-        Justification,      // ESC a n: a = n
-        CharacterSize,      // GS ! n: a = n
-        PrintModes,         // ESC ! n: a = n
-        Emphasis,           // ESC E n: a = n
-        Underline,          // ESC - n: a = n
-        StatusRequest,      // DLE EOT n: a = n
+        PrintNvImage,       // FS p n m: n, m
+        Cut,                // GS V m [n]: m, n or -1; ESC i and ESC m: 1 (as GS V 1)
+        FeedLines,          // ESC d n: n
+        FeedDots,           // ESC J n: n
+        LineSpacing,        // ESC 3 n: n; ESC 2: -1 (the default spacing)
+        Justification,      // ESC a n: n
+        CharacterSize,      // GS ! n: n
+        PrintModes,         // ESC ! n: n
+        Emphasis,           // ESC E n: n
+        Underline,          // ESC - n: n
+        StatusRequest,      // DLE EOT n: n
         Skipped,            // passed over; text says what it was
         Truncated,          // cut short by the end of the stream; text says what it was
         DefinitionRejected, // an FS q refused as a whole; text says why
     };
 
     Kind kind = Kind::Skipped;
-    int a = 0;
-    int b = -1;
+    int parameter = 0;
+    int secondParameter = -1;
     QString text; // the command's name ("GS V", "ESC i"), or the description of what was skipped
 };
 
@@ -82,20 +83,47 @@ public:
 private:
     enum class State { Ground, Head, Skip, UntilNul, UserCharWidth, FsqRecordHead, FsqData };
 
+    // A command whose length its parameters give: once the header holds `length` bytes,
+    // `decode` takes it (and may wait for more bytes). It returns true when the last byte does
+    // not belong to the command and is read again.
+    struct Decoder
+    {
+        uchar prefix;
+        uchar code;
+        uchar length;
+        bool (Parser::*decode)();
+    };
+    static const Decoder decoders[];
+
     qsizetype consumeGround(const uchar *data, qsizetype size);
     bool acceptHeadByte(uchar byte);
     bool decodeHead();
-    bool decodeEsc();
-    bool decodeGs();
-    bool decodeFs();
-    bool decodeDle();
-    bool decodeFixed();
+    bool decodeCountedBlock();
+    bool decodeBitImage();
+    bool decodeUserCharacters();
+    bool decodeTabPositions();
+    bool decodeCut();
+    bool decodeGraphics();
+    bool decodeDownloadedImage();
+    bool decodeRasterImage();
+    bool decodeBarCode();
+    bool decodeMaintenanceCounter();
+    bool decodeCounterPrinting();
+    bool decodeNvDefinition();
+    bool decodeUserKanji();
+    bool decodeNvUserMemory();
+    bool decodeStatusRequest();
+    bool unknownFunction();
     bool acceptUntilNulByte(uchar byte);
     void acceptUserCharWidth(uchar byte);
     void acceptFsqRecordHead();
+    QString fsqRecordProblem(int width, int height, qint64 size) const;
     void finishFsqRecord();
 
-    void emitCommand(Command::Kind kind, const QString &text, int a = 0, int b = -1);
+    void emitCommand(Command::Kind kind,
+                     const QString &text,
+                     int parameter = 0,
+                     int secondParameter = -1);
     void skipped(const QString &what) { emitCommand(Command::Kind::Skipped, what); }
     void flushPending();
     void startSkip(qint64 count, const QString &what);

@@ -31,6 +31,10 @@ signals:
     void hungUp();
 
 private:
+    void readSlaveBytes();
+    // While the slave is closed: whether a program has opened it again.
+    void lookForSlave();
+
     struct Private;
     std::unique_ptr<Private> d;
 };

@@ -76,34 +76,40 @@ bool PseudoTerminal::open(QString *error)
     d->hangUpTimer = new QTimer(this);
     d->hangUpTimer->setInterval(HangUpPollMs);
 
-    connect(d->notifier, &QSocketNotifier::activated, this, [this] {
-        QByteArray buffer(ReadChunk, Qt::Uninitialized);
-        for (;;) {
-            const ssize_t n = ::read(d->master, buffer.data(), size_t(buffer.size()));
-            if (n > 0) {
-                emit received(buffer.left(qsizetype(n)));
-                continue;
-            }
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-                return;
-            // EIO (or end of file): the slave was closed and everything it wrote was read.
-            d->notifier->setEnabled(false);
-            d->hangUpTimer->start();
-            emit hungUp();
-            return;
-        }
-    });
-    connect(d->hangUpTimer, &QTimer::timeout, this, [this] {
-        pollfd probe{d->master, POLLIN, 0};
-        // Reopened, or opened, written to and closed again between two looks.
-        if (::poll(&probe, 1, 0) >= 0 && (!(probe.revents & POLLHUP) || (probe.revents & POLLIN))) {
-            d->hangUpTimer->stop();
-            d->notifier->setEnabled(true);
-        }
-    });
+    connect(d->notifier, &QSocketNotifier::activated, this, &PseudoTerminal::readSlaveBytes);
+    connect(d->hangUpTimer, &QTimer::timeout, this, &PseudoTerminal::lookForSlave);
     return true;
+}
+
+void PseudoTerminal::readSlaveBytes()
+{
+    QByteArray buffer(ReadChunk, Qt::Uninitialized);
+    for (;;) {
+        const ssize_t n = ::read(d->master, buffer.data(), size_t(buffer.size()));
+        if (n > 0) {
+            emit received(buffer.left(qsizetype(n)));
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return;
+        // EIO (or end of file): the slave was closed and everything it wrote was read.
+        d->notifier->setEnabled(false);
+        d->hangUpTimer->start();
+        emit hungUp();
+        return;
+    }
+}
+
+void PseudoTerminal::lookForSlave()
+{
+    pollfd probe{d->master, POLLIN, 0};
+    // Reopened, or opened, written to and closed again between two looks.
+    if (::poll(&probe, 1, 0) >= 0 && (!(probe.revents & POLLHUP) || (probe.revents & POLLIN))) {
+        d->hangUpTimer->stop();
+        d->notifier->setEnabled(true);
+    }
 }
 
 QString PseudoTerminal::slaveName() const

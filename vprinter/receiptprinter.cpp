@@ -57,7 +57,7 @@ QString modeName(int mode)
 
 QString cutName(const Command &command)
 {
-    switch (command.a) {
+    switch (command.parameter) {
     case 0:
     case 48:
     case 65:
@@ -314,9 +314,9 @@ void ReceiptPrinter::cut(const Command &command)
     if (!m_line.isEmpty())
         printLine();
     QString what = QStringLiteral("%1: %2").arg(command.text, cutName(command));
-    if (command.b >= 0) {
-        what += QStringLiteral(" (feed %1)").arg(command.b);
-        feed(command.b);
+    if (command.secondParameter >= 0) {
+        what += QStringLiteral(" (feed %1)").arg(command.secondParameter);
+        feed(command.secondParameter);
     }
     if (!m_paper.hasPrint()) {
         m_paper.clear();
@@ -360,7 +360,7 @@ void ReceiptPrinter::command(const Command &command)
         break;
     }
     case Kind::PrintNvImage:
-        printNvImage(command.a, command.b);
+        printNvImage(command.parameter, command.secondParameter);
         break;
     case Kind::Cut:
         cut(command);
@@ -380,105 +380,140 @@ void ReceiptPrinter::command(const Command &command)
     }
 }
 
+namespace {
+
+// The command as logged: with its parameter, in hexadecimal where it holds bits.
+QString settingName(const Command &command)
+{
+    using Kind = Command::Kind;
+    if (command.kind == Kind::LineSpacing && command.parameter < 0)
+        return command.text;
+    if (command.kind == Kind::PrintModes || command.kind == Kind::CharacterSize) {
+        return QStringLiteral("%1 0x%2")
+                .arg(command.text)
+                .arg(command.parameter, 2, 16, QLatin1Char('0'));
+    }
+    return QStringLiteral("%1 %2").arg(command.text).arg(command.parameter);
+}
+
+} // namespace
+
 void ReceiptPrinter::handleSetting(const Command &command)
 {
     using Kind = Command::Kind;
-    const int n = command.a;
-    QString name = QStringLiteral("%1 %2").arg(command.text).arg(n);
-    if (command.kind == Kind::LineSpacing && n < 0)
-        name = command.text;
-    else if (command.kind == Kind::PrintModes || command.kind == Kind::CharacterSize)
-        name = QStringLiteral("%1 0x%2").arg(command.text).arg(n, 2, 16, QLatin1Char('0'));
     QString effect;
     switch (command.kind) {
     case Kind::FeedLines:
+    case Kind::FeedDots:
+    case Kind::LineSpacing:
+        effect = movePaper(command);
+        break;
+    case Kind::Justification:
+    case Kind::CharacterSize:
+    case Kind::PrintModes:
+    case Kind::Emphasis:
+    case Kind::Underline:
+        effect = setTextMode(command);
+        break;
+    case Kind::StatusRequest:
+        effect = answerStatusRequest(command.parameter);
+        break;
+    default:
+        effect = QStringLiteral("ignored");
+        break;
+    }
+    log(QStringLiteral("%1: %2").arg(settingName(command), effect));
+}
+
+QString ReceiptPrinter::movePaper(const Command &command)
+{
+    const int n = command.parameter;
+    switch (command.kind) {
+    case Command::Kind::FeedLines:
         if (!m_line.isEmpty()) {
             printLine();
             feed(std::max(0, n - 1) * m_lineSpacing);
         } else {
             feed(n * m_lineSpacing);
         }
-        effect = QStringLiteral("feed %1 lines").arg(n);
-        break;
-    case Kind::FeedDots:
+        return QStringLiteral("feed %1 lines").arg(n);
+    case Command::Kind::FeedDots:
         if (!m_line.isEmpty())
             printLine(false, std::max(1, n));
         else
             feed(n);
-        effect = QStringLiteral("feed %1 dots").arg(n);
-        break;
-    case Kind::LineSpacing:
+        return QStringLiteral("feed %1 dots").arg(n);
+    default: // LineSpacing
         m_lineSpacing = n < 0 ? DefaultLineSpacing : n;
-        effect = QStringLiteral("line spacing %1 dots").arg(m_lineSpacing);
-        break;
-    case Kind::Justification:
-        if (n <= 2 || (n >= 48 && n <= 50)) {
-            m_justification = n % 48;
-            static const char *const names[] = {"left", "centre", "right"};
-            effect = QStringLiteral("justify %1").arg(QLatin1String(names[m_justification]));
-        } else {
-            effect = QStringLiteral("undefined justification, ignored");
-        }
-        break;
-    case Kind::CharacterSize: {
+        return QStringLiteral("line spacing %1 dots").arg(m_lineSpacing);
+    }
+}
+
+QString ReceiptPrinter::setTextMode(const Command &command)
+{
+    const int n = command.parameter;
+    // Justification and underline take n and the digit '0' + n alike.
+    const bool digitMode = n <= 2 || (n >= 48 && n <= 50);
+    switch (command.kind) {
+    case Command::Kind::Justification: {
+        if (!digitMode)
+            return QStringLiteral("undefined justification, ignored");
+        m_justification = n % 48;
+        static const char *const names[] = {"left", "centre", "right"};
+        return QStringLiteral("justify %1").arg(QLatin1String(names[m_justification]));
+    }
+    case Command::Kind::CharacterSize: {
         const int width = (n >> 4) + 1;
         const int height = (n & 0x0F) + 1;
-        if (width > 8 || height > 8) {
-            effect = QStringLiteral("undefined character size, ignored");
-        } else {
-            m_style.widthScale = width;
-            m_style.heightScale = height;
-            effect = QStringLiteral("character size %1x%2").arg(width).arg(height);
-        }
-        break;
+        if (width > 8 || height > 8)
+            return QStringLiteral("undefined character size, ignored");
+        m_style.widthScale = width;
+        m_style.heightScale = height;
+        return QStringLiteral("character size %1x%2").arg(width).arg(height);
     }
-    case Kind::PrintModes: {
-        m_style.bold = n & 0x08;
-        m_style.heightScale = (n & 0x10) ? 2 : 1;
-        m_style.widthScale = (n & 0x20) ? 2 : 1;
-        m_style.underline = (n & 0x80) ? 1 : 0;
-        QStringList modes;
-        if (n & 0x01)
-            modes << QStringLiteral("font B (drawn as font A)");
-        if (n & 0x08)
-            modes << QStringLiteral("emphasized");
-        if (n & 0x10)
-            modes << QStringLiteral("double height");
-        if (n & 0x20)
-            modes << QStringLiteral("double width");
-        if (n & 0x80)
-            modes << QStringLiteral("underline");
-        effect = modes.isEmpty() ? QStringLiteral("plain text") : modes.join(QStringLiteral(", "));
-        break;
-    }
-    case Kind::Emphasis:
+    case Command::Kind::PrintModes:
+        return setPrintModes(n);
+    case Command::Kind::Emphasis:
         m_style.bold = n & 0x01;
-        effect = m_style.bold ? QStringLiteral("emphasis on") : QStringLiteral("emphasis off");
-        break;
-    case Kind::Underline:
-        if (n <= 2 || (n >= 48 && n <= 50)) {
-            m_style.underline = n % 48;
-            effect = m_style.underline ? QStringLiteral("underline %1 dots").arg(m_style.underline)
-                                       : QStringLiteral("underline off");
-        } else {
-            effect = QStringLiteral("undefined underline mode, ignored");
-        }
-        break;
-    case Kind::StatusRequest:
-        if (n >= 1 && n <= 4) {
-            effect = QStringLiteral("status request, replied 0x%1")
-                             .arg(StatusAllWell, 2, 16, QLatin1Char('0'));
-            if (onReply)
-                onReply(QByteArray(1, char(StatusAllWell)));
-        } else {
-            effect = QStringLiteral("undefined status request, no reply");
-        }
-        break;
-    default:
-        effect = QStringLiteral("ignored");
-        break;
+        return m_style.bold ? QStringLiteral("emphasis on") : QStringLiteral("emphasis off");
+    default: // Underline
+        if (!digitMode)
+            return QStringLiteral("undefined underline mode, ignored");
+        m_style.underline = n % 48;
+        return m_style.underline ? QStringLiteral("underline %1 dots").arg(m_style.underline)
+                                 : QStringLiteral("underline off");
     }
-    log(QStringLiteral("%1: %2").arg(name, effect));
+}
+
+// ESC ! n: the bits set font B, emphasis, double height, double width and underline at once.
+QString ReceiptPrinter::setPrintModes(int n)
+{
+    m_style.bold = n & 0x08;
+    m_style.heightScale = (n & 0x10) ? 2 : 1;
+    m_style.widthScale = (n & 0x20) ? 2 : 1;
+    m_style.underline = (n & 0x80) ? 1 : 0;
+    QStringList modes;
+    if (n & 0x01)
+        modes << QStringLiteral("font B (drawn as font A)");
+    if (n & 0x08)
+        modes << QStringLiteral("emphasized");
+    if (n & 0x10)
+        modes << QStringLiteral("double height");
+    if (n & 0x20)
+        modes << QStringLiteral("double width");
+    if (n & 0x80)
+        modes << QStringLiteral("underline");
+    return modes.isEmpty() ? QStringLiteral("plain text") : modes.join(QStringLiteral(", "));
+}
+
+QString ReceiptPrinter::answerStatusRequest(int request)
+{
+    if (request < 1 || request > 4)
+        return QStringLiteral("undefined status request, no reply");
+    if (onReply)
+        onReply(QByteArray(1, char(StatusAllWell)));
+    return QStringLiteral("status request, replied 0x%1")
+            .arg(StatusAllWell, 2, 16, QLatin1Char('0'));
 }
 
 void ReceiptPrinter::defineNvImages(const QVector<NvBitImage> &images,

@@ -90,6 +90,10 @@ private:
     QString writeStrip();
     QString lineText() const;
     void handleSetting(const Command &command);
+    QString movePaper(const Command &command);
+    QString setTextMode(const Command &command);
+    QString setPrintModes(int n);
+    QString answerStatusRequest(int request);
 
     PrinterSettings m_settings;
     Parser m_parser;

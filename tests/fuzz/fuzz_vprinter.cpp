@@ -36,8 +36,9 @@ public:
     void command(const Command &command) override
     {
         add("C",
-            QByteArray::number(int(command.kind)) + ' ' + QByteArray::number(command.a) + ' '
-                    + QByteArray::number(command.b) + ' ' + command.text.toUtf8());
+            QByteArray::number(int(command.kind)) + ' ' + QByteArray::number(command.parameter)
+                    + ' ' + QByteArray::number(command.secondParameter) + ' '
+                    + command.text.toUtf8());
     }
     void defineNvImages(const QVector<NvBitImage> &images,
                         int declaredCount,

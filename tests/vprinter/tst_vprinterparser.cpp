@@ -23,8 +23,8 @@ public:
         commands << command;
         events << QStringLiteral("command %1 %2 %3 %4")
                           .arg(int(command.kind))
-                          .arg(command.a)
-                          .arg(command.b)
+                          .arg(command.parameter)
+                          .arg(command.secondParameter)
                           .arg(command.text);
     }
     void defineNvImages(const QVector<NvBitImage> &images,
@@ -385,8 +385,8 @@ void tst_VPrinterParser::cutFunctions()
         QVERIFY(cut.text.contains(QLatin1String("undefined cut function")));
     } else {
         QCOMPARE(cut.kind, Kind::Cut);
-        QCOMPARE(cut.a, function);
-        QCOMPARE(cut.b, feed);
+        QCOMPARE(cut.parameter, function);
+        QCOMPARE(cut.secondParameter, feed);
     }
     QCOMPARE(recorder.commands.last().kind, Kind::Initialize);
 }
