@@ -35,24 +35,28 @@ QString quoted(const QString &text)
     return QLatin1Char('"') + escaped + QLatin1Char('"');
 }
 
+// Many commands take a small number n and the digit '0' + n alike: n, or -1 when the byte
+// is neither for an n from 0 to highest.
+int numberOrDigit(int byte, int highest)
+{
+    if (byte >= 0 && byte <= highest)
+        return byte;
+    if (byte >= '0' && byte <= '0' + highest)
+        return byte - '0';
+    return -1;
+}
+
+// FS p modes 0 to 3: bit 0 doubles the width, bit 1 the height.
+int nvImageMode(int mode)
+{
+    return numberOrDigit(mode, 3);
+}
+
 QString modeName(int mode)
 {
-    switch (mode) {
-    case 0:
-    case 48:
-        return QStringLiteral("normal");
-    case 1:
-    case 49:
-        return QStringLiteral("double width");
-    case 2:
-    case 50:
-        return QStringLiteral("double height");
-    case 3:
-    case 51:
-        return QStringLiteral("double");
-    default:
-        return QString();
-    }
+    static const char *const names[] = {"normal", "double width", "double height", "double"};
+    const int number = nvImageMode(mode);
+    return number < 0 ? QString() : QString(QLatin1String(names[number]));
 }
 
 QString cutName(const Command &command)
@@ -198,18 +202,12 @@ void ReceiptPrinter::printLine(bool wrapped, int minimumFeed)
 
 void ReceiptPrinter::printBand(const QImage &band)
 {
-    if (m_paper.length() + band.height() > m_settings.maxStripLength) {
-        if (m_paper.hasPrint()) {
-            log(QStringLiteral("paper: %1 dots without a cut -> %2")
-                        .arg(m_paper.length())
-                        .arg(writeStrip()));
-        } else {
-            // Only blank paper so far: keep as much of it as still fits with the band.
-            const int blank = std::min(m_paper.length(),
-                                       std::max(0, m_settings.maxStripLength - band.height()));
-            m_paper.clear();
-            m_paper.feed(blank);
-        }
+    if (m_paper.length() + band.height() > m_settings.maxStripLength && !writeUncutStrip()) {
+        // Only blank paper so far: keep as much of it as still fits with the band.
+        const int blank = std::min(m_paper.length(),
+                                   std::max(0, m_settings.maxStripLength - band.height()));
+        m_paper.clear();
+        m_paper.feed(blank);
     }
     m_paper.print(band);
 }
@@ -217,17 +215,26 @@ void ReceiptPrinter::printBand(const QImage &band)
 void ReceiptPrinter::feed(int dots)
 {
     if (m_paper.length() + dots > m_settings.maxStripLength) {
-        if (m_paper.hasPrint()) {
-            log(QStringLiteral("paper: %1 dots without a cut -> %2")
-                        .arg(m_paper.length())
-                        .arg(writeStrip()));
-        } else {
-            // Blank paper ahead of any print: what lies beyond the limit is never written.
+        // Blank paper ahead of any print is dropped: what lies beyond the limit is never
+        // written.
+        if (!writeUncutStrip())
             m_paper.clear();
-        }
         dots = std::min(dots, m_settings.maxStripLength);
     }
     m_paper.feed(dots);
+}
+
+// Paper that reached the length limit without a cut: printed paper is written as a strip
+// (true), blank paper is left to the caller (false).
+bool ReceiptPrinter::writeUncutStrip()
+{
+    if (!m_paper.hasPrint())
+        return false;
+    // The length is read before writeStrip() takes the paper.
+    log(QStringLiteral("paper: %1 dots without a cut -> %2")
+                .arg(m_paper.length())
+                .arg(writeStrip()));
+    return true;
 }
 
 QString ReceiptPrinter::writeStrip()
@@ -281,8 +288,8 @@ void ReceiptPrinter::printNvImage(int number, int mode)
                     .arg(m_store.count()));
         return;
     }
-    const int scaleX = (mode == 1 || mode == 49 || mode == 3 || mode == 51) ? 2 : 1;
-    const int scaleY = (mode == 2 || mode == 50 || mode == 3 || mode == 51) ? 2 : 1;
+    const int scaleX = (nvImageMode(mode) & 1) ? 2 : 1;
+    const int scaleY = (nvImageMode(mode) & 2) ? 2 : 1;
     const int width = image->widthDots() * scaleX;
     const int height = image->heightDots() * scaleY;
     QImage band = makePaperImage(m_settings.paperWidth, height);
@@ -452,13 +459,13 @@ QString ReceiptPrinter::movePaper(const Command &command)
 QString ReceiptPrinter::setTextMode(const Command &command)
 {
     const int n = command.parameter;
-    // Justification and underline take n and the digit '0' + n alike.
-    const bool digitMode = n <= 2 || (n >= 48 && n <= 50);
+    // Justification and underline: 0 to 2, or '0' to '2'.
+    const int choice = numberOrDigit(n, 2);
     switch (command.kind) {
     case Command::Kind::Justification: {
-        if (!digitMode)
+        if (choice < 0)
             return QStringLiteral("undefined justification, ignored");
-        m_justification = n % 48;
+        m_justification = choice;
         static const char *const names[] = {"left", "centre", "right"};
         return QStringLiteral("justify %1").arg(QLatin1String(names[m_justification]));
     }
@@ -477,9 +484,9 @@ QString ReceiptPrinter::setTextMode(const Command &command)
         m_style.bold = n & 0x01;
         return m_style.bold ? QStringLiteral("emphasis on") : QStringLiteral("emphasis off");
     default: // Underline
-        if (!digitMode)
+        if (choice < 0)
             return QStringLiteral("undefined underline mode, ignored");
-        m_style.underline = n % 48;
+        m_style.underline = choice;
         return m_style.underline ? QStringLiteral("underline %1 dots").arg(m_style.underline)
                                  : QStringLiteral("underline off");
     }

@@ -87,6 +87,7 @@ private:
     void cut(const Command &command);
     void feed(int dots);
     void printBand(const QImage &band);
+    bool writeUncutStrip();
     QString writeStrip();
     QString lineText() const;
     void handleSetting(const Command &command);
