@@ -104,7 +104,7 @@ bool ReceiptPrinter::start(QString *error)
             if (match.hasMatch())
                 highest = std::max(highest, match.captured(1).toInt());
         }
-        m_firstStrip = m_nextStrip = highest + 1;
+        m_nextStrip = highest + 1;
     }
     if (!m_settings.stateFolder.isEmpty()) {
         if (!prepareWritableFolder(m_settings.stateFolder, error))

@@ -52,7 +52,6 @@ public:
 
     const NvStore &store() const { return m_store; }
     const PrinterSettings &settings() const { return m_settings; }
-    int stripsWritten() const { return m_nextStrip - m_firstStrip; }
     static QString stripFileName(int number);
 
     std::function<void(const QString &line)> onLog;
@@ -107,7 +106,6 @@ private:
     Style m_style;
     int m_lineSpacing = 0;
     int m_justification = 0;
-    int m_firstStrip = 1;
     int m_nextStrip = 1;
 };
 
