@@ -823,7 +823,57 @@ extern "C" void pngWarning(png_structp png, png_const_charp message)
         job->warning = QByteArray(message);
 }
 
-// Every libpng call that may jump back lives here; what must outlive a jump is in the job.
+// Asks libpng for rows in the format the picture becomes, and returns that format.
+QImage::Format setUpPngLayout(PngJob &job, int colourType)
+{
+    // Palettes and plain grey stay one byte a pixel, as Qt's reader keeps them; the rest
+    // becomes RGB32 or non-premultiplied ARGB32. The surface blends transparent parts over
+    // its background as it does for a GIF. No gamma is applied: Qt's reader applies none.
+    png_structp png = job.png;
+    png_infop info = job.info;
+    const bool transparent = png_get_valid(png, info, PNG_INFO_tRNS);
+    QList<QRgb> &table = job.colourTable; // a local would leak when libpng jumps back
+    if (colourType == PNG_COLOR_TYPE_PALETTE) {
+        png_colorp palette = nullptr;
+        int count = 0;
+        png_get_PLTE(png, info, &palette, &count);
+        job.paletteSize = count;
+        png_bytep alpha = nullptr;
+        int alphaCount = 0;
+        if (transparent)
+            png_get_tRNS(png, info, &alpha, &alphaCount, nullptr);
+        table.fill(qRgb(0, 0, 0), 256);
+        for (int i = 0; i < count && i < 256; ++i)
+            table[i] = qRgba(palette[i].red,
+                             palette[i].green,
+                             palette[i].blue,
+                             i < alphaCount ? alpha[i] : 255);
+        png_set_packing(png);
+        return QImage::Format_Indexed8;
+    }
+    if (colourType == PNG_COLOR_TYPE_GRAY && !transparent) {
+        png_set_expand_gray_1_2_4_to_8(png);
+        png_set_scale_16(png);
+        return QImage::Format_Grayscale8;
+    }
+    const bool alpha = (colourType & PNG_COLOR_MASK_ALPHA) || transparent;
+    png_set_expand(png);
+    png_set_scale_16(png);
+    png_set_gray_to_rgb(png);
+    if (Q_BYTE_ORDER == Q_LITTLE_ENDIAN) {
+        png_set_bgr(png);
+        if (!alpha)
+            png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
+    } else if (alpha) {
+        png_set_swap_alpha(png);
+    } else {
+        png_set_filler(png, 0xFF, PNG_FILLER_BEFORE);
+    }
+    return alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32;
+}
+
+// Every libpng call that may jump back lives here and in setUpPngLayout; what must outlive a
+// jump is in the job.
 void runPngDecode(PngJob &job)
 {
     png_structp png = job.png;
@@ -843,49 +893,7 @@ void runPngDecode(PngJob &job)
         job.tooLarge = true;
         png_error(png, "too large");
     }
-    // Palettes and plain grey stay one byte a pixel, as Qt's reader keeps them; the rest
-    // becomes RGB32 or non-premultiplied ARGB32. The surface blends transparent parts over
-    // its background as it does for a GIF. No gamma is applied: Qt's reader applies none.
-    const bool transparent = png_get_valid(png, info, PNG_INFO_tRNS);
-    QImage::Format format = QImage::Format_RGB32;
-    QList<QRgb> &table = job.colourTable; // a local would leak when libpng jumps back
-    if (colourType == PNG_COLOR_TYPE_PALETTE) {
-        format = QImage::Format_Indexed8;
-        png_colorp palette = nullptr;
-        int count = 0;
-        png_get_PLTE(png, info, &palette, &count);
-        job.paletteSize = count;
-        png_bytep alpha = nullptr;
-        int alphaCount = 0;
-        if (transparent)
-            png_get_tRNS(png, info, &alpha, &alphaCount, nullptr);
-        table.fill(qRgb(0, 0, 0), 256);
-        for (int i = 0; i < count && i < 256; ++i)
-            table[i] = qRgba(palette[i].red,
-                             palette[i].green,
-                             palette[i].blue,
-                             i < alphaCount ? alpha[i] : 255);
-        png_set_packing(png);
-    } else if (colourType == PNG_COLOR_TYPE_GRAY && !transparent) {
-        format = QImage::Format_Grayscale8;
-        png_set_expand_gray_1_2_4_to_8(png);
-        png_set_scale_16(png);
-    } else {
-        const bool alpha = (colourType & PNG_COLOR_MASK_ALPHA) || transparent;
-        format = alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32;
-        png_set_expand(png);
-        png_set_scale_16(png);
-        png_set_gray_to_rgb(png);
-        if (Q_BYTE_ORDER == Q_LITTLE_ENDIAN) {
-            png_set_bgr(png);
-            if (!alpha)
-                png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
-        } else if (alpha) {
-            png_set_swap_alpha(png);
-        } else {
-            png_set_filler(png, 0xFF, PNG_FILLER_BEFORE);
-        }
-    }
+    const QImage::Format format = setUpPngLayout(job, colourType);
     png_set_interlace_handling(png);
     png_read_update_info(png, info);
     const std::size_t pixelBytes
@@ -895,8 +903,8 @@ void runPngDecode(PngJob &job)
     job.image = QImage(int(width), int(height), format);
     if (job.image.isNull())
         png_error(png, "not enough memory for the picture");
-    if (!table.isEmpty())
-        job.image.setColorTable(table);
+    if (!job.colourTable.isEmpty())
+        job.image.setColorTable(job.colourTable);
     job.rows.resize(height);
     for (png_uint_32 y = 0; y < height; ++y)
         job.rows[y] = job.image.scanLine(int(y));
