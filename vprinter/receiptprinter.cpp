@@ -52,11 +52,10 @@ int nvImageMode(int mode)
     return numberOrDigit(mode, 3);
 }
 
-QString modeName(int mode)
+QString modeName(int modeNumber)
 {
     static const char *const names[] = {"normal", "double width", "double height", "double"};
-    const int number = nvImageMode(mode);
-    return number < 0 ? QString() : QString(QLatin1String(names[number]));
+    return QLatin1String(names[modeNumber]);
 }
 
 QString cutName(const Command &command)
@@ -267,13 +266,14 @@ QString ReceiptPrinter::tearOff()
 
 void ReceiptPrinter::printNvImage(int number, int mode)
 {
-    const QString name = modeName(mode);
-    if (name.isEmpty()) {
+    const int modeNumber = nvImageMode(mode);
+    if (modeNumber < 0) {
         log(QStringLiteral("FS p: image %1, mode %2 is undefined, nothing printed")
                     .arg(number)
                     .arg(mode));
         return;
     }
+    const QString name = modeName(modeNumber);
     if (!m_line.isEmpty()) {
         log(QStringLiteral("FS p: image %1, %2: ignored, text waits in the line buffer (NV "
                            "images print only at the start of a line)")
@@ -288,8 +288,8 @@ void ReceiptPrinter::printNvImage(int number, int mode)
                     .arg(m_store.count()));
         return;
     }
-    const int scaleX = (nvImageMode(mode) & 1) ? 2 : 1;
-    const int scaleY = (nvImageMode(mode) & 2) ? 2 : 1;
+    const int scaleX = (modeNumber & 1) ? 2 : 1;
+    const int scaleY = (modeNumber & 2) ? 2 : 1;
     const int width = image->widthDots() * scaleX;
     const int height = image->heightDots() * scaleY;
     QImage band = makePaperImage(m_settings.paperWidth, height);
