@@ -205,7 +205,8 @@ public:
         }
         const Clock::time_point deadline = Clock::now() + timeout;
         for (;;) {
-            if (m_fd.get() >= 0)
+            // What was kept is served first: hearing more now could push it out.
+            if (m_fd.get() >= 0 && m_received.empty())
                 hear();
             if (!m_received.empty())
                 return static_cast<Result>(m_received.take(buffer, static_cast<std::size_t>(size)));
@@ -387,12 +388,16 @@ private:
                 m_received.append(chunk, static_cast<std::size_t>(got));
                 continue;
             }
-            if (got == 0)
-                m_peerClosed = true; // its sending side; it may still take our data
-            else if (errno == EINTR)
+            if (got == 0) {
+                // A socket's peer closed its sending side (it may still take our data); a
+                // line or a device just has nothing more now.
+                if (m_setup.medium == Medium::Socket)
+                    m_peerClosed = true;
+            } else if (errno == EINTR) {
                 continue;
-            else if (errno != EAGAIN && errno != EWOULDBLOCK)
+            } else if (errno != EAGAIN && errno != EWOULDBLOCK) {
                 m_readError = errno; // kept for the reason
+            }
             return;
         }
     }
@@ -869,9 +874,11 @@ Opened openSerialPort(const std::string &path, const SerialSettings &settings)
     termios line{};
     if (::tcgetattr(fd, &line) != 0) {
         const int error = errno;
-        return fail(NVPOS_ERR_OPEN,
-                    error == ENOTTY ? NVPOS_KIND_NOT_FOUND : kindOfError(error),
-                    "Cannot open " + path + ": " + errorText(error));
+        return fail(
+                NVPOS_ERR_OPEN,
+                error == ENOTTY ? NVPOS_KIND_NOT_FOUND : kindOfError(error),
+                "Cannot open " + path + ": "
+                        + (error == ENOTTY ? std::string("not a serial port") : errorText(error)));
     }
     ::ioctl(fd, TIOCEXCL); // refuses further opens, except root's
     ::cfmakeraw(&line);
@@ -884,8 +891,6 @@ Opened openSerialPort(const std::string &path, const SerialSettings &settings)
     if (settings.hardwareFlowControl)
         line.c_cflag |= CRTSCTS;
     line.c_iflag &= ~(IXON | IXOFF | IXANY);
-    line.c_cc[VMIN] = 0;
-    line.c_cc[VTIME] = 0;
     if (::cfsetispeed(&line, speed) != 0 || ::cfsetospeed(&line, speed) != 0
         || ::tcsetattr(fd, TCSANOW, &line) != 0) {
         const int error = errno;
