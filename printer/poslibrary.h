@@ -1,10 +1,15 @@
 #pragma once
 
+#include "failure.h"
+
+#include <printer/nvpos/nvpos.h>
+
 #include <QByteArray>
 #include <QLibrary>
 #include <QString>
 
 #include <cstdint>
+#include <mutex>
 #include <stdexcept>
 
 namespace Printer {
@@ -16,8 +21,11 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The printer library, loaded by file name on first use. Each entry point is looked
-// up by name the first time it is called and kept from then on.
+// The printer library, loaded by file name on first use, when every entry point is looked up
+// once and kept from then on. Safe to use from several threads at once. The five POS_ calls
+// throw PrinterLibraryError when the library cannot be loaded or lacks them; the NVPOS_ ones
+// are optional and never throw: an older library without them works all the same.
+// The NVPOS_ constants come with <printer/nvpos/nvpos.h>.
 class PosLibrary
 {
 public:
@@ -55,6 +63,26 @@ public:
     // library has no progress reports.
     bool setProgressCallback(ProgressFn callback, void *context);
 
+    // Up to size bytes the printer sent, waiting at most timeoutMs; 0 when nothing came in
+    // time, or a negative NVPOS_ERR_ value. A library without reads returns
+    // NVPOS_ERR_UNSUPPORTED, and lastFailure() then says that the library cannot read.
+    std::int32_t
+    NVPOS_Read(std::int32_t handle, char *buffer, std::int32_t size, std::int32_t timeoutMs);
+    // NVPOS_CAN_READ and NVPOS_FRAMES_DOCUMENTS of the connection; 0 from a library without the
+    // call (it cannot read, and whether it frames documents is unknowable).
+    std::int32_t NVPOS_Capabilities(std::int32_t handle);
+    // The handle-taking forms; a library without them gets the calls on the connection opened
+    // last (POS_StartDoc, POS_EndDoc, POS_Close), which may throw as those do.
+    std::int32_t NVPOS_StartDoc(std::int32_t handle);
+    std::int32_t NVPOS_EndDoc(std::int32_t handle);
+    std::int32_t NVPOS_Close(std::int32_t handle);
+    // (major << 16) | minor of the loaded library; 0 when it does not say (or cannot be loaded).
+    std::int32_t NVPOS_Version();
+
+    // The last failure of a call on this thread: its kind (Io when the library cannot tell) and
+    // lastErrorText().
+    Failure lastFailure();
+
 private:
     using OpenFn = std::int32_t (*)(
             const char *, std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t);
@@ -63,14 +91,19 @@ private:
 
     using LastErrorFn = std::int32_t (*)(char *, std::int32_t);
     using SetProgressFn = void (*)(ProgressFn, void *);
+    using ReadFn = std::int32_t (*)(std::int32_t, char *, std::int32_t, std::int32_t);
+    using HandleFn = std::int32_t (*)(std::int32_t);
+    using CountFn = std::int32_t (*)();
 
+    // Loads the library and looks up every entry point, once.
+    void load();
+    // The entry point, or PrinterLibraryError when it cannot be had.
     template<typename Fn>
-    Fn resolve(Fn &slot, const char *symbol);
-    // nullptr when the library cannot be loaded or lacks the entry point.
-    template<typename Fn>
-    Fn resolveOptional(Fn &slot, bool &looked, const char *symbol);
+    Fn required(Fn slot, const char *symbol);
 
     QLibrary m_library;
+    std::once_flag m_loaded;
+    QString m_loadError; // empty once the library is loaded
     OpenFn m_open = nullptr;
     DocFn m_startDoc = nullptr;
     WriteFn m_writeFile = nullptr;
@@ -78,8 +111,13 @@ private:
     DocFn m_close = nullptr;
     LastErrorFn m_lastError = nullptr;
     SetProgressFn m_setProgress = nullptr;
-    bool m_lookedForLastError = false;
-    bool m_lookedForSetProgress = false;
+    CountFn m_lastErrorKind = nullptr;
+    ReadFn m_read = nullptr;
+    HandleFn m_capabilities = nullptr;
+    HandleFn m_startDocOf = nullptr;
+    HandleFn m_endDocOf = nullptr;
+    HandleFn m_closeOf = nullptr;
+    CountFn m_version = nullptr;
 };
 
 } // namespace Printer

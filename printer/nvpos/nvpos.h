@@ -1,22 +1,25 @@
 /*
  * nvpos: the printer library that nvlogo talks to.
  *
- * A small C library that opens a connection to an ESC/POS printer and sends raw bytes over
- * it. The program loads it at run time by file name (libnvpos.so) and resolves these
- * entry points by name: the five POS_ calls, and NVPOS_LastError and NVPOS_SetProgressCallback,
- * which a program may treat as optional.
+ * A small C library that opens a connection to an ESC/POS printer, sends raw bytes over it
+ * and, where the connection has a back channel, hears what the printer answers. The program
+ * loads it at run time by file name (libnvpos.so.2) and resolves these entry points by name:
+ * the five POS_ calls, which every version has, and the NVPOS_ calls, which a program may treat
+ * as optional (NVPOS_LastError and NVPOS_SetProgressCallback since version 1, the others since
+ * version 2.0; NVPOS_Version tells which).
  *
  * Handles. POS_Open numbers its connections with positive handles that increase from one
  * open to the next; 0 and -1 never name a connection, so a write with either fails instead
  * of reaching some other printer. A handle stays valid until its connection is closed.
  * POS_StartDoc, POS_EndDoc and POS_Close take no handle: they act on the connection opened
- * last that is still open.
+ * last that is still open; NVPOS_StartDoc, NVPOS_EndDoc and NVPOS_Close do the same for the
+ * connection of a handle.
  *
- * Threads. Every function may be called from any thread; one lock serialises the calls, so
- * a long write holds up the others. A serial connection may be used from a thread other than
- * the one that opened it. Serial ports work with a QApplication, a QCoreApplication or no Qt
- * application object at all; without one, Qt warns that it cannot watch the port, and the
- * library's blocking writes work all the same.
+ * Threads. Every function may be called from any thread, and a connection may be used from a
+ * thread other than the one that opened it. Each connection has its own lock: calls on one
+ * connection run one after the other, while calls on different connections run at the same
+ * time, so a long write to one printer holds up no other printer. A close waits for a call in
+ * progress on the same connection. The library needs no Qt application object.
  *
  * Time. No call blocks without a bound:
  *   - connecting over TCP (host name lookup included), and to the print server, gives up
@@ -32,13 +35,23 @@
  *         2 * count * bitsPerCharacter / baudRate seconds + the no-progress time,
  *     where bitsPerCharacter counts the start bit, the data bits, the parity bit and the stop
  *     bits (10 for 8N1); twice the line time leaves room for the printer's flow control.
+ *   - NVPOS_Read waits at most the time it is given.
  * A write also waits in slices of at most 200 ms, between which it calls the progress
  * function (NVPOS_SetProgressCallback), which may stop it.
  *
+ * Back channel. While it writes, a connection that can hear the printer (NVPOS_CAN_READ) also
+ * takes in what the printer sends, so that a printer answering during a long write never stalls
+ * it; the bytes wait for NVPOS_Read in the connection's buffer of 64 KiB, which drops its oldest
+ * bytes when it is full. ETHERNET reads the socket, SERIAL the port, PARALLEL a device whose
+ * driver allows reading (a USB printer with a bidirectional interface); a regular file, a FIFO
+ * and DRIVER (a print queue passes no answers back) cannot be read.
+ *
  * Diagnostics. Every failing call keeps a plain English sentence saying why, for example
  * "Cannot connect to 127.0.0.1:9101: Connection refused", which NVPOS_LastError returns on the
- * same thread until that thread's next POS_ call. The reason is also written to the Qt logging
- * category "nvlogo.nvpos" (warnings, on by default).
+ * same thread until that thread's next POS_ call, and NVPOS_LastErrorKind sorts into kinds
+ * (NVPOS_KIND_). The reason is also written to the Qt logging category "nvlogo.nvpos" (warnings,
+ * on by default). Below, "POS_ call" means every call but NVPOS_LastError,
+ * NVPOS_LastErrorKind, NVPOS_SetProgressCallback and NVPOS_Version.
  */
 #ifndef NVPOS_H
 #define NVPOS_H
@@ -54,6 +67,10 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+/* The version of this header; NVPOS_Version gives the loaded library's. */
+#define NVPOS_VERSION_MAJOR 2
+#define NVPOS_VERSION_MINOR 0
 
 /* Open modes, the sixth argument of POS_Open. */
 #define NVPOS_MODE_SERIAL 1
@@ -84,6 +101,23 @@ extern "C" {
  * printer was dropped (a TCP connection is reset when it is closed); part of the data may have
  * reached the printer. */
 #define NVPOS_ERR_CANCELLED (-6)
+/* The connection cannot do it: NVPOS_Read where there is no back channel. */
+#define NVPOS_ERR_UNSUPPORTED (-7)
+
+/* Failure kinds of the calling thread's last failed call (NVPOS_LastErrorKind). */
+#define NVPOS_KIND_NONE 0
+#define NVPOS_KIND_NOT_FOUND 1    /* no such host, device, port or queue */
+#define NVPOS_KIND_PERMISSION 2   /* EACCES/EPERM: e.g. not in the lp or dialout group */
+#define NVPOS_KIND_BUSY 3         /* EBUSY, a locked serial port */
+#define NVPOS_KIND_TIMEOUT 4
+#define NVPOS_KIND_REFUSED 5      /* connection refused, queue stopped or rejecting jobs */
+#define NVPOS_KIND_CANCELLED 6
+#define NVPOS_KIND_UNSUPPORTED 7
+#define NVPOS_KIND_IO 8           /* anything else; also the peer closing the connection */
+
+/* Capabilities of an open connection (NVPOS_Capabilities), a bit set. */
+#define NVPOS_CAN_READ 0x1          /* NVPOS_Read can hear the printer */
+#define NVPOS_FRAMES_DOCUMENTS 0x2  /* StartDoc/EndDoc make a job (DRIVER) */
 
 /*
  * Opens a connection and returns its handle (> 0), or NVPOS_ERR_OPEN.
@@ -165,10 +199,52 @@ typedef int32_t (*NVPOS_ProgressFn)(int64_t moved, int64_t total, void *context)
  * Sets, for the calling thread only, the function that POS_WriteFile calls on that thread
  * while it runs: whenever moved changes, at least every 200 ms while the write waits (with the
  * same counts), and once at the end with moved == total when the write succeeded. context is
- * passed on unchanged. A null callback removes it. The callback runs inside the library's lock
- * and must not call any function of this library.
+ * passed on unchanged. A null callback removes it. The callback runs with the connection's lock
+ * held (not the lock of the table of connections), so it may use other connections, but must
+ * not call this library for the connection being written.
  */
 NVPOS_API void NVPOS_SetProgressCallback(NVPOS_ProgressFn callback, void *context);
+
+/* (major << 16) | minor of the loaded library: (2 << 16) | 0 for this one. */
+NVPOS_API int32_t NVPOS_Version(void);
+
+/*
+ * The kind of the calling thread's last failure, one of the NVPOS_KIND_ values; NVPOS_KIND_NONE
+ * when the thread's last POS_ call succeeded. It belongs to the same call as NVPOS_LastError's
+ * reason.
+ */
+NVPOS_API int32_t NVPOS_LastErrorKind(void);
+
+/*
+ * What the connection of handle can do: a set of NVPOS_CAN_READ and NVPOS_FRAMES_DOCUMENTS
+ * (0 for neither), or NVPOS_ERR_NO_CONNECTION. Never blocks on the printer.
+ */
+NVPOS_API int32_t NVPOS_Capabilities(int32_t handle);
+
+/*
+ * Reads up to size bytes the printer sent, waiting at most timeoutMs (0: only what is there
+ * already). Bytes taken in during earlier writes come first, in the order they arrived. Returns
+ * the count read (> 0), 0 when nothing came in time, or a negative error:
+ *   NVPOS_ERR_UNSUPPORTED   at once where there is no back channel (the reason says why, the
+ *                           kind is NVPOS_KIND_UNSUPPORTED);
+ *   NVPOS_ERR_IO            the peer closed the connection ("<host:port> closed the
+ *                           connection") or the device failed;
+ *   NVPOS_ERR_NO_CONNECTION no open connection has that handle;
+ *   NVPOS_ERR_ARGUMENT      a null buffer with a positive size, a negative size or a negative
+ *                           timeout; nothing was read.
+ * A size of 0 reads nothing and returns 0. Bytes that arrived before a peer closed the
+ * connection are still read; the close is reported once they are gone.
+ */
+NVPOS_API int32_t NVPOS_Read(int32_t handle, char *buffer, int32_t size, int32_t timeoutMs);
+
+/*
+ * The handle-taking forms of POS_StartDoc, POS_EndDoc and POS_Close, with the same results; they
+ * act on the connection of handle, whichever was opened last. NVPOS_Close closes it in every
+ * case, after a call in progress on it from another thread has returned.
+ */
+NVPOS_API int32_t NVPOS_StartDoc(int32_t handle);
+NVPOS_API int32_t NVPOS_EndDoc(int32_t handle);
+NVPOS_API int32_t NVPOS_Close(int32_t handle);
 
 #ifdef __cplusplus
 }
