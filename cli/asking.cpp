@@ -61,9 +61,9 @@ void printReport(const Context &c, const QString &target, const Commands::Printe
     print(c.out,
           why.isEmpty() ? QStringLiteral("%1: online and ready\n").arg(target)
                         : QStringLiteral("%1: not ready: %2\n").arg(target, why));
-    print(c.out, QStringLiteral("Online: %1\n").arg(s.online ? "yes" : "no"));
+    print(c.out, QStringLiteral("Online: %1\n").arg(QLatin1String(s.online ? "yes" : "no")));
     print(c.out, QStringLiteral("Paper: %1\n").arg(paperText(s.paper)));
-    print(c.out, QStringLiteral("Cover: %1\n").arg(s.coverOpen ? "open" : "closed"));
+    print(c.out, QStringLiteral("Cover: %1\n").arg(QLatin1String(s.coverOpen ? "open" : "closed")));
     print(c.out,
           QStringLiteral("Error: %1\n")
                   .arg(s.error == EscPos::PrinterError::None ? QStringLiteral("none")
