@@ -1,8 +1,10 @@
 #include "commands.h"
 
 #include "argumentbytes.h"
+#include "asking.h"
 #include "consoledialogs.h"
 #include "generalhelp.h"
+#include "options.h"
 #include "previewoutput.h"
 #include "streamoutput.h"
 #include <commands/filenames.h>
@@ -37,164 +39,6 @@ const QStringList Modes = {QStringLiteral("normal"),
                            QStringLiteral("double-width"),
                            QStringLiteral("double-height"),
                            QStringLiteral("double")};
-const QStringList BaudRates = {QStringLiteral("9600"),
-                               QStringLiteral("19200"),
-                               QStringLiteral("38400"),
-                               QStringLiteral("115200")};
-
-struct Context
-{
-    std::FILE *out;
-    std::FILE *err;
-};
-
-void print(std::FILE *stream, const QString &text)
-{
-    std::fputs(qPrintable(Commands::displayNames(text)), stream);
-    std::fflush(stream);
-}
-
-int usage(const Context &c, const QString &message)
-{
-    print(c.err, QStringLiteral("nvlogo-cli: %1\nTry 'nvlogo-cli --help'.\n").arg(message));
-    return UsageError;
-}
-
-void addPortOptions(QCommandLineParser &parser)
-{
-    parser.addOption({QStringLiteral("port"),
-                      QStringLiteral("Connection: ETHERNET, COM1..COM9, LPT1..LPT3, DRIVER, or a "
-                                     "typed port such as COM:/dev/ttyUSB0 (default ETHERNET)."),
-                      QStringLiteral("text"),
-                      QStringLiteral("ETHERNET")});
-    parser.addOption({QStringLiteral("ip"),
-                      QStringLiteral("The printer's address for ETHERNET, host or host:port "
-                                     "(default %1).")
-                              .arg(Commands::defaultPrinterAddress()),
-                      QStringLiteral("address"),
-                      Commands::defaultPrinterAddress()});
-    parser.addOption({QStringLiteral("printer"),
-                      QStringLiteral("The printer queue for DRIVER (default: the first "
-                                     "installed queue)."),
-                      QStringLiteral("name")});
-    parser.addOption({QStringLiteral("baud"),
-                      QStringLiteral("The serial line's speed: 9600, 19200, 38400 or 115200 "
-                                     "(default 19200)."),
-                      QStringLiteral("rate"),
-                      QStringLiteral("19200")});
-}
-
-void addCapacityOption(QCommandLineParser &parser)
-{
-    parser.addOption({QStringLiteral("nv-capacity"),
-                      QStringLiteral("The printer's NV memory in bytes, which the pictures' NV "
-                                     "data must fit (default %1, or %2 when set).")
-                              .arg(NvImage::DefaultNvCapacity)
-                              .arg(QLatin1String(Commands::NvCapacityVariable)),
-                      QStringLiteral("bytes")});
-}
-
-void addDitherOption(QCommandLineParser &parser)
-{
-    parser.addOption({QStringLiteral("dither"),
-                      QStringLiteral("Convert by brightness with error diffusion, for photos and "
-                                     "coloured logos, instead of printing black where blue is "
-                                     "dark.")});
-}
-
-NvImage::Conversion conversionOf(const QCommandLineParser &parser)
-{
-    return parser.isSet(QStringLiteral("dither")) ? NvImage::Conversion::Dither
-                                                  : NvImage::Conversion::BlueRule;
-}
-
-// --nv-capacity, else the environment's setting.
-bool nvCapacity(const QCommandLineParser &parser, qint64 &capacity, const Context &c, int &status)
-{
-    if (!parser.isSet(QStringLiteral("nv-capacity"))) {
-        capacity = Commands::nvCapacitySetting();
-        return true;
-    }
-    const auto value = Commands::parseNvCapacity(parser.value(QStringLiteral("nv-capacity")));
-    if (!value) {
-        status = usage(c,
-                       QStringLiteral("--nv-capacity must be a number of bytes from %1 to %2.")
-                               .arg(Commands::MinNvCapacity)
-                               .arg(Commands::MaxNvCapacity));
-        return false;
-    }
-    capacity = *value;
-    return true;
-}
-
-// Parses a subcommand's options; returns false and sets status when it is done already.
-bool parse(QCommandLineParser &parser,
-           const QString &command,
-           const QStringList &arguments,
-           const Context &c,
-           int &status)
-{
-    parser.setApplicationDescription(QString());
-    parser.addHelpOption();
-    parser.addVersionOption();
-    if (!parser.parse(QStringList{QStringLiteral("nvlogo-cli")} + arguments)) {
-        status = usage(c, parser.errorText());
-        return false;
-    }
-    if (parser.isSet(QStringLiteral("version"))) {
-        print(c.out, QStringLiteral("nvlogo-cli %1\n").arg(QCoreApplication::applicationVersion()));
-        status = Success;
-        return false;
-    }
-    if (parser.isSet(QStringLiteral("help"))) {
-        // The parser names the program by its path; name the command instead.
-        QString help = parser.helpText();
-        help.replace(0,
-                     help.indexOf(QLatin1Char(' '), 7),
-                     QStringLiteral("Usage: nvlogo-cli ") + command);
-        print(c.out, help);
-        status = Success;
-        return false;
-    }
-    return true;
-}
-
-// The same settings the window reads from its controls, with the window's start values.
-bool portSettings(const QCommandLineParser &parser,
-                  Printer::PortSettings &settings,
-                  const Context &c,
-                  int &status)
-{
-    settings.portText = parser.value(QStringLiteral("port"));
-    settings.portBytes = argumentBytes(settings.portText);
-    if (Printer::portKindOf(settings.portText) == Printer::PortKind::Unknown) {
-        status = usage(c,
-                       QStringLiteral("unknown port '%1': use ETHERNET, COM1..COM9, LPT1..LPT3, "
-                                      "DRIVER, or a device as COM:/path or LPT:/path.")
-                               .arg(settings.portText));
-        return false;
-    }
-    settings.ipText = parser.value(QStringLiteral("ip"));
-    settings.baudText = parser.value(QStringLiteral("baud"));
-    if (!BaudRates.contains(settings.baudText)) {
-        status = usage(c,
-                       QStringLiteral("--baud must be one of %1.")
-                               .arg(BaudRates.join(QStringLiteral(", "))));
-        return false;
-    }
-    if (parser.isSet(QStringLiteral("printer"))) {
-        settings.printerName = parser.value(QStringLiteral("printer"));
-    } else if (Printer::portKindOf(settings.portText) == Printer::PortKind::Driver) {
-        settings.printerName = Printer::installedPrinters().value(0);
-    }
-    return true;
-}
-
-Printer::PosLibrary &library()
-{
-    static Printer::PosLibrary instance(Printer::PosLibrary::defaultFileName());
-    return instance;
-}
 
 int download(const QStringList &arguments, const Context &c)
 {
@@ -206,6 +50,11 @@ int download(const QStringList &arguments, const Context &c)
     addPortOptions(parser);
     addCapacityOption(parser);
     addDitherOption(parser);
+    parser.addOption({QStringLiteral("wait-ready"),
+                      QStringLiteral("After the stream was delivered, wait up to this many "
+                                     "seconds until the printer reports online again after its "
+                                     "reset (exit 3 when it does not)."),
+                      QStringLiteral("seconds")});
     int status = Success;
     if (!parse(parser, QStringLiteral("download"), arguments, c, status))
         return status;
@@ -218,6 +67,10 @@ int download(const QStringList &arguments, const Context &c)
     qint64 capacity = 0;
     if (!nvCapacity(parser, capacity, c, status))
         return status;
+    std::chrono::milliseconds waitReady{};
+    if (parser.isSet(QStringLiteral("wait-ready"))
+        && !timeoutOption(parser, QStringLiteral("wait-ready"), waitReady, c, status))
+        return status;
 
     ConsoleDialogs dialogs(pictures, c.err);
     ConsoleProgress progress(Commands::describeTarget(port), Commands::serialBaudRate(port), c.err);
@@ -228,7 +81,11 @@ int download(const QStringList &arguments, const Context &c)
     options.conversion = conversionOf(parser);
     const Commands::Outcome outcome
             = Commands::Download(library(), port, dialogs, surface, state, options, &progress);
-    return outcome.succeeded() ? Success : Failure;
+    if (!outcome.succeeded())
+        return Failure;
+    if (waitReady.count() > 0 && outcome.result == Commands::Outcome::Result::Delivered)
+        return waitReadyAfterDownload(port, waitReady, c);
+    return Success;
 }
 
 int printOut(const QStringList &arguments, const Context &c)
@@ -241,6 +98,15 @@ int printOut(const QStringList &arguments, const Context &c)
                                      "(default normal)."),
                       QStringLiteral("mode"),
                       QStringLiteral("normal")});
+    parser.addOption({QStringLiteral("confirm"),
+                      QStringLiteral("Ask the printer first and print only when it is ready; "
+                                     "then wait until it reports the print-out done (exit 3 "
+                                     "when it is not ready or does not confirm).")});
+    parser.addOption({QStringLiteral("timeout"),
+                      QStringLiteral("With --confirm: how long to wait for each answer, in "
+                                     "seconds (default 10)."),
+                      QStringLiteral("seconds"),
+                      QStringLiteral("10")});
     addPortOptions(parser);
     int status = Success;
     if (!parse(parser, QStringLiteral("print"), arguments, c, status))
@@ -263,6 +129,12 @@ int printOut(const QStringList &arguments, const Context &c)
     Printer::PortSettings port;
     if (!portSettings(parser, port, c, status))
         return status;
+    if (parser.isSet(QStringLiteral("confirm"))) {
+        std::chrono::milliseconds timeout{};
+        if (!timeoutOption(parser, QStringLiteral("timeout"), timeout, c, status))
+            return status;
+        return printConfirmedOut(port, Commands::printOutBytes(number, mode), timeout, c);
+    }
 
     ConsoleDialogs dialogs({}, c.err);
     // Eight bytes: nothing to watch, but a termination signal still stops the command.
@@ -531,6 +403,7 @@ int run(const QStringList &arguments, std::FILE *out, std::FILE *err)
     static const std::map<QString, std::function<int(const QStringList &, const Context &)>>
             commands = {{QStringLiteral("download"), download},
                         {QStringLiteral("print"), printOut},
+                        {QStringLiteral("status"), Cli::status},
                         {QStringLiteral("stream"), stream},
                         {QStringLiteral("preview"), preview},
                         {QStringLiteral("printers"), printers}};

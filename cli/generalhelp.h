@@ -9,7 +9,8 @@ Stores pictures in an ESC/POS receipt printer's NV memory and test-prints them.
 
 Commands:
   download PICTURE...      store the pictures as NV images 1 to n (one FS q stream)
-  print N                  print NV image N and cut the paper
+  print N                  print NV image N and cut the paper (--confirm: ask first)
+  status                   ask the printer whether it is ready (paper, cover, errors)
   stream PICTURE... -o F   write the stream a download would send, without sending it
   preview PICTURE... -o D  write each picture as the printer will store it (D/1.png, ...)
   printers                 list the installed printer queues
