@@ -40,6 +40,7 @@ struct PrinterSettings
     PrinterError error = PrinterError::None;
     int resetMs = 0;     // after an FS q: this long without answers or printing
     bool replies = true; // false: a printer without a back channel, it never sends a byte
+    qint64 graphicsCapacity = DefaultGraphicsCapacity; // NV graphics, overhead included
 };
 
 // The virtual printer: it takes ESC/POS bytes, keeps NV images, prints text and NV images on
@@ -122,6 +123,11 @@ private:
     QString answerIdRequest(int request);
     void answerResponseRequest(const Command &command);
     void handleGraphics(const Command &command);
+    void defineGraphic(const QByteArray &p);
+    void printGraphic(const QByteArray &key, int scaleX, int scaleY);
+    void startKeyList();
+    void sendKeyListBlock();
+    void saveNv(const QString &what);
     QString notPrintingReason() const;
     // Sends bytes to the host; false when the printer has no back channel.
     bool reply(const QByteArray &bytes);

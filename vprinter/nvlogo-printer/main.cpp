@@ -224,6 +224,12 @@ QList<QCommandLineOption> printerOptions()
                                         "are dropped (default %1)."),
                          QStringLiteral("ms"),
                          0),
+            numberOption(QStringLiteral("graphics-capacity"),
+                         QStringLiteral("NV memory for NV graphics in bytes, %1 bytes of each "
+                                        "graphic's own included (default %2).")
+                                 .arg(GraphicOverhead),
+                         QStringLiteral("bytes"),
+                         DefaultGraphicsCapacity),
             QCommandLineOption(QStringLiteral("drop-on-reset"),
                                QStringLiteral("Close the TCP connection when the printer "
                                               "resets.")),
@@ -368,6 +374,14 @@ bool readPrinterSettings(const QCommandLineParser &parser,
     PrinterSettings &settings = options->settings;
     settings.paperWidth = int(width);
     settings.nvCapacity = capacity;
+    if (!parseNumber(parser.value(QStringLiteral("graphics-capacity")),
+                     1024,
+                     MaxNvCapacity,
+                     &settings.graphicsCapacity)) {
+        *problem = QStringLiteral("--graphics-capacity wants a number of bytes from 1024 to %1")
+                           .arg(MaxNvCapacity);
+        return false;
+    }
     if (!readPrinterState(parser, &settings, problem))
         return false;
     options->dropOnReset = parser.isSet(QStringLiteral("drop-on-reset"));
