@@ -347,6 +347,8 @@ private Q_SLOTS:
     void keyList();
     void defineAgainstThePeer_data();
     void defineAgainstThePeer();
+    void defineUnheard_data();
+    void defineUnheard();
     void deleteAndPrint_data();
     void deleteAndPrint();
     void onTheVirtualPrinter();
@@ -545,6 +547,54 @@ void tst_CliGraphics::defineAgainstThePeer()
         QCOMPARE(sent.count(define), qsizetype(1));
     }
     QCOMPARE(peer.keys().contains("Q7"), exitCode == 0);
+}
+
+void tst_CliGraphics::defineUnheard_data()
+{
+    QTest::addColumn<bool>("toFile");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("says");
+
+    // A file cannot answer: the define goes out unchecked and stays unconfirmed. A printer
+    // that never answers is sent no define at all.
+    QTest::newRow("plain file") << true << 3 << QByteArray("sent, not confirmed: LPT:");
+    QTest::newRow("silent printer") << false << 1 << QByteArray("did not report its free NV");
+}
+
+void tst_CliGraphics::defineUnheard()
+{
+    QFETCH(bool, toFile);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, says);
+
+    PrinterProcess printer(QStringLiteral(NVLOGO_PRINTER_PATH),
+                           m_dir.filePath(QStringLiteral("printer-%1").arg(++m_printers)));
+    const QString file = m_dir.filePath(QStringLiteral("unheard.bin"));
+    QStringList port;
+    if (toFile) {
+        QFile(file).open(QIODevice::WriteOnly);
+        port = {QStringLiteral("--port"), QStringLiteral("LPT:") + file};
+    } else {
+        const QString ip = startPrinter(printer, {QStringLiteral("--no-replies")});
+        QVERIFY2(!ip.isEmpty(), qPrintable(printer.transcript()));
+        port = {QStringLiteral("--ip"), ip};
+    }
+    const Run run = cli(QStringList{QStringLiteral("graphics"),
+                                    QStringLiteral("define"),
+                                    QStringLiteral("Q7"),
+                                    m_small,
+                                    QStringLiteral("--timeout"),
+                                    QStringLiteral("1")}
+                        + port);
+    QVERIFY2(run.exitCode == exitCode, transcript(run).constData());
+    QVERIFY2(run.err.contains(says), transcript(run).constData());
+    if (toFile) {
+        QVERIFY(TestPictures::readFile(file) == expectedDefine(m_smallImage, "Q7"));
+    } else {
+        QVERIFY(printer.stop());
+        QVERIFY2(!printer.transcript().contains(QLatin1String("define")),
+                 qPrintable(printer.transcript()));
+    }
 }
 
 void tst_CliGraphics::deleteAndPrint_data()
