@@ -224,6 +224,13 @@ Printer::Result<DefinedGraphic> defineGraphic(PrinterLink &link,
         defined.remaining = before.value();
         defined.reason = QStringLiteral("needs %1 bytes, %2 free")
                                  .arg(bytesText(defined.needed), bytesText(before.value()));
+        // A graphic under the same key still counts as used in that figure.
+        const Printer::Result<QList<QByteArray>> keys = askGraphicsKeys(link, timeout, progress);
+        if (keys.ok() && keys.value().contains(key)) {
+            defined.reason += QStringLiteral(" (the graphic stored under %1 counts as used; "
+                                             "delete it first to replace it)")
+                                      .arg(keyText(key));
+        }
         return defined;
     }
 

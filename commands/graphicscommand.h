@@ -53,7 +53,7 @@ struct DefinedGraphic
     DefineResult result = DefineResult::Unconfirmed;
     qint64 needed = 0;     // the define's dot bytes
     qint64 remaining = -1; // free bytes before a refusal, after a stored graphic; -1: unknown
-    QString reason;        // why it is not Stored
+    QString reason;        // why it is not Stored; a refusal says when the key is stored already
 };
 
 // Asks the remaining memory, refuses a graphic whose dot bytes exceed it before sending any
