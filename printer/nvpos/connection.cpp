@@ -3,6 +3,7 @@
 #include "nativeio.h"
 #include "portnames.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -20,10 +21,51 @@ thread_local void *t_progressContext = nullptr;
 
 } // namespace
 
-Status fail(Result code, std::string reason)
+Status fail(Result code, std::int32_t kind, std::string reason)
 {
     Q_ASSERT(code < 0);
-    return Status(code, std::move(reason));
+    return Status(code, kind, std::move(reason));
+}
+
+Status fail(Result code, std::string reason)
+{
+    switch (code) {
+    case NVPOS_ERR_TIMEOUT:
+        return fail(code, NVPOS_KIND_TIMEOUT, std::move(reason));
+    case NVPOS_ERR_CANCELLED:
+        return fail(code, NVPOS_KIND_CANCELLED, std::move(reason));
+    case NVPOS_ERR_UNSUPPORTED:
+        return fail(code, NVPOS_KIND_UNSUPPORTED, std::move(reason));
+    default:
+        return fail(code, NVPOS_KIND_IO, std::move(reason));
+    }
+}
+
+std::int32_t kindOfError(int error)
+{
+    switch (error) {
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
+    case ENOTDIR:
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+        return NVPOS_KIND_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return NVPOS_KIND_PERMISSION;
+    case EBUSY:
+        return NVPOS_KIND_BUSY;
+    case ETIMEDOUT:
+        return NVPOS_KIND_TIMEOUT;
+    case ECONNREFUSED:
+        return NVPOS_KIND_REFUSED;
+    case ECANCELED:
+        return NVPOS_KIND_CANCELLED;
+    default:
+        return NVPOS_KIND_IO;
+    }
 }
 
 std::string byteCount(std::int64_t moved, std::int64_t total)
@@ -37,14 +79,14 @@ void setProgressCallback(NVPOS_ProgressFn callback, void *context)
     t_progressContext = callback ? context : nullptr;
 }
 
-Progress::Progress(std::int64_t total)
+WriteProgress::WriteProgress(std::int64_t total)
     : m_callback(t_progressCallback)
     , m_context(t_progressContext)
     , m_total(total)
     , m_lastCall(Clock::now())
 {}
 
-bool Progress::update(std::int64_t moved)
+bool WriteProgress::update(std::int64_t moved)
 {
     if (m_stopped)
         return false;
@@ -61,16 +103,41 @@ bool Progress::update(std::int64_t moved)
     return !m_stopped;
 }
 
-Status Progress::stop() const
+Status WriteProgress::stop() const
 {
     return fail(NVPOS_ERR_CANCELLED, "Stopped after " + byteCount(m_moved, m_total));
 }
 
-void Progress::finish()
+void WriteProgress::finish()
 {
     m_moved = m_total;
     if (m_callback && !m_stopped)
         m_callback(m_total, m_total, m_context);
+}
+
+StallWatch::StallWatch()
+    : m_patience(noProgressTimeout())
+    , m_deadline(Clock::now() + m_patience)
+{}
+
+void ReceiveBuffer::append(const char *data, std::size_t count)
+{
+    if (count >= Capacity) {
+        m_bytes.assign(data + (count - Capacity), Capacity);
+        return;
+    }
+    const std::size_t room = Capacity - m_bytes.size();
+    if (count > room)
+        m_bytes.erase(0, count - room);
+    m_bytes.append(data, count);
+}
+
+std::size_t ReceiveBuffer::take(char *buffer, std::size_t size)
+{
+    const std::size_t count = std::min(size, m_bytes.size());
+    std::memcpy(buffer, m_bytes.data(), count);
+    m_bytes.erase(0, count);
+    return count;
 }
 
 Milliseconds connectTimeout()
@@ -114,9 +181,35 @@ Opened openEthernet(const std::string &name)
     return Native::connectTcp(address->host, address->port);
 }
 
+namespace {
+
+bool validSettings(const SerialSettings &settings)
+{
+    return settings.baudRate > 0 && settings.dataBits >= 5 && settings.dataBits <= 8
+           && settings.parity >= 0 && settings.parity <= 2 && settings.stopBits >= 1
+           && settings.stopBits <= 2;
+}
+
+} // namespace
+
+Opened openSerial(const std::string &name, const SerialSettings &settings)
+{
+    const auto path = deviceOf(name, DeviceKind::Serial);
+    if (!path)
+        return fail(NVPOS_ERR_OPEN, "\"" + name + "\" names no serial port (COMn or COM:/path)");
+    if (!validSettings(settings)) {
+        return fail(NVPOS_ERR_OPEN,
+                    "Bad serial settings for " + *path + ": " + std::to_string(settings.baudRate)
+                            + " baud, " + std::to_string(settings.dataBits) + " data bits, parity "
+                            + std::to_string(settings.parity) + ", "
+                            + std::to_string(settings.stopBits) + " stop bits");
+    }
+    return Native::openSerialPort(*path, settings);
+}
+
 Opened openParallel(const std::string &name)
 {
-    const auto path = deviceOf(name, PortKind::Parallel);
+    const auto path = deviceOf(name, DeviceKind::Parallel);
     if (!path)
         return fail(NVPOS_ERR_OPEN, "\"" + name + "\" names no printer port (LPTn or LPT:/path)");
     return Native::openDevice(*path);

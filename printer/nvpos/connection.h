@@ -4,7 +4,9 @@
 
 #include <QLoggingCategory>
 
+#include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -20,9 +22,10 @@ using Clock = std::chrono::steady_clock;
 using Milliseconds = std::chrono::milliseconds;
 
 // What a call came to: its result (NVPOS_OK, a byte count, a job id, a handle; never
-// negative), or a failure: a negative NVPOS_ERR_ code and the reason NVPOS_LastError gives.
-// Failures travel up as values; only the entry point keeps and logs the reason, so that a
-// failure a transport gets over (one of several addresses refusing) leaves no reason behind.
+// negative), or a failure: a negative NVPOS_ERR_ code, its NVPOS_KIND_ and the reason
+// NVPOS_LastError gives. Failures travel up as values; only the entry point keeps and logs the
+// reason, so that a failure a transport gets over (one of several addresses refusing) leaves
+// no reason behind.
 class [[nodiscard]] Status
 {
 public:
@@ -35,32 +38,42 @@ public:
 
     bool ok() const { return m_result >= 0; }
     Result result() const { return m_result; }
+    std::int32_t kind() const { return m_kind; }
     const std::string &reason() const { return m_reason; }
 
 private:
-    friend Status fail(Result code, std::string reason);
-    Status(Result code, std::string reason)
+    friend Status fail(Result code, std::int32_t kind, std::string reason);
+    Status(Result code, std::int32_t kind, std::string reason)
         : m_result(code)
+        , m_kind(kind)
         , m_reason(std::move(reason))
     {}
 
     Result m_result;
+    std::int32_t m_kind = NVPOS_KIND_NONE;
     std::string m_reason;
 };
 
-// The one way a failure is made: code is a negative NVPOS_ERR_ value, reason says why.
+// The one way a failure is made: code is a negative NVPOS_ERR_ value, kind an NVPOS_KIND_
+// one, reason says why.
+Status fail(Result code, std::int32_t kind, std::string reason);
+// The kind that follows from the code: a timeout, a stop or an unsupported call are that;
+// anything else is I/O.
 Status fail(Result code, std::string reason);
+
+// The kind of failure a system error number stands for.
+std::int32_t kindOfError(int error);
 
 // What a step that makes something came to: the thing, or the failure instead.
 template<typename T>
-class [[nodiscard]] Outcome
+class [[nodiscard]] Made
 {
 public:
     template<typename U, typename = std::enable_if_t<std::is_constructible_v<T, U &&>>>
-    Outcome(U &&value)
+    Made(U &&value)
         : m_value(std::forward<U>(value))
     {}
-    Outcome(Status failure)
+    Made(Status failure)
         : m_status(std::move(failure))
     {
         Q_ASSERT(!m_status.ok());
@@ -85,12 +98,12 @@ void setProgressCallback(NVPOS_ProgressFn callback, void *context);
 // function whenever it changes and at least every HeartbeatInterval while the write waits.
 // Transports wait in slices that end by nextBeat(), so that the caller can stop a write that
 // makes no progress.
-class Progress
+class WriteProgress
 {
 public:
     static constexpr Milliseconds HeartbeatInterval{200};
 
-    explicit Progress(std::int64_t total);
+    explicit WriteProgress(std::int64_t total);
 
     // Reports moved bytes. Returns false once the caller asked to stop; the transport then
     // drops what it still holds and returns stop().
@@ -114,14 +127,58 @@ private:
     bool m_stopped = false;
 };
 
-// One open connection to a printer. The library's lock is held around every call.
+// The no-progress time of one write: it runs out when nothing moved for noProgressTimeout().
+class StallWatch
+{
+public:
+    StallWatch();
+
+    void moved() { m_deadline = Clock::now() + m_patience; }
+    bool expired() const { return Clock::now() >= m_deadline; }
+    Clock::time_point deadline() const { return m_deadline; }
+    Milliseconds patience() const { return m_patience; }
+    // The end of the next wait: the deadline, or earlier when the caller's progress function
+    // is due.
+    Clock::time_point sliceEnd(const WriteProgress &progress) const
+    {
+        return std::min(m_deadline, progress.nextBeat());
+    }
+
+private:
+    Milliseconds m_patience;
+    Clock::time_point m_deadline;
+};
+
+// What the printer sent and nobody has read yet, bounded: when full, the oldest bytes go.
+class ReceiveBuffer
+{
+public:
+    static constexpr std::size_t Capacity = 64 * 1024;
+
+    void append(const char *data, std::size_t count);
+    // Moves up to size bytes into buffer and returns how many.
+    std::size_t take(char *buffer, std::size_t size);
+    bool empty() const { return m_bytes.empty(); }
+    std::size_t size() const { return m_bytes.size(); }
+
+private:
+    std::string m_bytes;
+};
+
+// One open connection to a printer. The connection's own lock is held around every call.
 class Connection
 {
 public:
     virtual ~Connection() = default;
 
     // Sends every byte and returns count once they were delivered (see POS_WriteFile).
-    virtual Status write(const char *data, std::int32_t count, Progress &progress) = 0;
+    virtual Status write(const char *data, std::int32_t count, WriteProgress &progress) = 0;
+
+    // NVPOS_CAN_READ and NVPOS_FRAMES_DOCUMENTS.
+    virtual std::int32_t capabilities() const = 0;
+
+    // See NVPOS_Read; called only with a valid buffer, size > 0 and timeout >= 0.
+    virtual Status read(char *buffer, std::int32_t size, Milliseconds timeout) = 0;
 
     // Document framing; only a print queue has documents.
     virtual Status startDoc() { return NVPOS_OK; }
@@ -151,7 +208,7 @@ Milliseconds noProgressTimeout();
 bool serialHardwareFlowControl();
 
 // One factory per kind of connection; a failure to open carries NVPOS_ERR_OPEN.
-using Opened = Outcome<std::unique_ptr<Connection>>;
+using Opened = Made<std::unique_ptr<Connection>>;
 Opened openEthernet(const std::string &name);
 Opened openSerial(const std::string &name, const SerialSettings &settings);
 Opened openParallel(const std::string &name);

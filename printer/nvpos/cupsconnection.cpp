@@ -37,7 +37,7 @@ using Http = std::unique_ptr<http_t, HttpDeleter>;
 
 // A connection to the default server whose every wait for an answer, and every write that
 // makes no progress, ends after noProgressTimeout(). A failure to connect carries code.
-Outcome<Http> connectToServer(Result code)
+Made<Http> connectToServer(Result code)
 {
     const char *server = cupsServer();
     Http http(httpConnect2(server,
@@ -50,6 +50,7 @@ Outcome<Http> connectToServer(Result code)
                            nullptr));
     if (!http) {
         return fail(code,
+                    kindOfError(errno),
                     std::string("Cannot reach the print server ") + server + ": "
                             + cupsLastErrorString());
     }
@@ -133,11 +134,17 @@ Status queueReady(http_t *http, const std::string &queue)
     const std::string server = cupsServer();
     if (!response) {
         return fail(NVPOS_ERR_OPEN,
+                    timedOut(http) ? NVPOS_KIND_TIMEOUT : NVPOS_KIND_IO,
                     "The print server " + server + " did not answer: "
                             + (timedOut(http) ? "timed out" : cupsLastErrorString()));
     }
     if (cupsLastError() > IPP_STATUS_OK_CONFLICTING) {
         return fail(NVPOS_ERR_OPEN,
+                    cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND ? NVPOS_KIND_NOT_FOUND
+                    : cupsLastError() == IPP_STATUS_ERROR_FORBIDDEN
+                                    || cupsLastError() == IPP_STATUS_ERROR_NOT_AUTHORIZED
+                            ? NVPOS_KIND_PERMISSION
+                            : NVPOS_KIND_IO,
                     "The print server " + server + " has no queue " + queue + ": "
                             + cupsLastErrorString());
     }
@@ -145,6 +152,7 @@ Status queueReady(http_t *http, const std::string &queue)
             = ippGetInteger(ippFindAttribute(response.get(), "printer-state", IPP_TAG_ENUM), 0);
     if (state == IPP_PSTATE_STOPPED) {
         return fail(NVPOS_ERR_OPEN,
+                    NVPOS_KIND_REFUSED,
                     "The print queue " + queue + " on " + server + " is stopped"
                             + stateText(response.get()));
     }
@@ -152,6 +160,7 @@ Status queueReady(http_t *http, const std::string &queue)
             = ippFindAttribute(response.get(), "printer-is-accepting-jobs", IPP_TAG_BOOLEAN);
     if (accepting && !ippGetBoolean(accepting, 0)) {
         return fail(NVPOS_ERR_OPEN,
+                    NVPOS_KIND_REFUSED,
                     "The print queue " + queue + " on " + server + " does not accept jobs"
                             + stateText(response.get()));
     }
@@ -163,16 +172,15 @@ Status queueReady(http_t *http, const std::string &queue)
 // no-progress time the write gives up.
 struct WriteWatch
 {
-    Progress *progress;
-    Clock::time_point lastMoved;
-    Milliseconds patience;
+    WriteProgress *progress;
+    StallWatch stall;
 
     static int keepWaiting(http_t *, void *context)
     {
         auto *watch = static_cast<WriteWatch *>(context);
         if (!watch->progress->update(watch->progress->moved()))
             return 0;
-        return Clock::now() - watch->lastMoved < watch->patience ? 1 : 0;
+        return watch->stall.expired() ? 0 : 1;
     }
 };
 
@@ -184,6 +192,14 @@ public:
         , m_queue(std::move(queue))
     {}
 
+    std::int32_t capabilities() const override { return NVPOS_FRAMES_DOCUMENTS; }
+
+    Status read(char *, std::int32_t, Milliseconds) override
+    {
+        return fail(NVPOS_ERR_UNSUPPORTED,
+                    "The print queue " + m_queue + " passes no answers from the printer");
+    }
+
     Status startDoc() override
     {
         prepareThread();
@@ -193,7 +209,7 @@ public:
                 return finished;
         }
         if (!m_http) {
-            Outcome<Http> http = connectToServer(NVPOS_ERR_IO);
+            Made<Http> http = connectToServer(NVPOS_ERR_IO);
             if (!http.ok())
                 return http.status();
             m_http = std::move(http.value());
@@ -209,7 +225,7 @@ public:
         return job;
     }
 
-    Status write(const char *data, std::int32_t count, Progress &progress) override
+    Status write(const char *data, std::int32_t count, WriteProgress &progress) override
     {
         prepareThread();
         if (m_job <= 0) {
@@ -217,10 +233,10 @@ public:
             if (!started.ok())
                 return started;
         }
-        const Milliseconds patience = noProgressTimeout();
-        WriteWatch watch{&progress, Clock::now(), patience};
+        WriteWatch watch{&progress, {}};
+        const Milliseconds patience = watch.stall.patience();
         httpSetTimeout(m_http.get(),
-                       static_cast<double>(Progress::HeartbeatInterval.count()) / 1000.0,
+                       static_cast<double>(WriteProgress::HeartbeatInterval.count()) / 1000.0,
                        WriteWatch::keepWaiting,
                        &watch);
         std::int32_t done = 0;
@@ -231,7 +247,7 @@ public:
                    == HTTP_STATUS_CONTINUE;
             if (sent) {
                 done += chunk;
-                watch.lastMoved = Clock::now();
+                watch.stall.moved();
             }
         }
         httpSetTimeout(
@@ -275,7 +291,7 @@ private:
         m_http.reset();
         if (job <= 0)
             return;
-        Outcome<Http> cancel = connectToServer(NVPOS_ERR_IO);
+        Made<Http> cancel = connectToServer(NVPOS_ERR_IO);
         if (!cancel.ok()) {
             qCWarning(lcNvPos, "Cannot cancel job %d: %s", job, cancel.status().reason().c_str());
         } else if (cupsCancelJob2(cancel.value().get(), m_queue.c_str(), job, 0)
@@ -290,6 +306,7 @@ private:
     Status abandon(const char *what, int job, const std::string &detail = {})
     {
         const bool late = timedOut(m_http.get());
+        const bool refused = cupsLastError() == IPP_STATUS_ERROR_NOT_ACCEPTING_JOBS;
         std::string reason
                 = std::string(what) + " on " + m_queue + ": "
                   + (late ? "the print server did not answer in time" : cupsLastErrorString());
@@ -298,7 +315,9 @@ private:
         if (job > 0)
             m_job = job;
         cancelJob();
-        return fail(late ? NVPOS_ERR_TIMEOUT : NVPOS_ERR_IO, reason);
+        if (late)
+            return fail(NVPOS_ERR_TIMEOUT, reason);
+        return fail(NVPOS_ERR_IO, refused ? NVPOS_KIND_REFUSED : NVPOS_KIND_IO, reason);
     }
 
     Http m_http;
@@ -313,7 +332,7 @@ Opened openDriver(const std::string &name)
     if (name.empty())
         return fail(NVPOS_ERR_OPEN, "No print queue was named");
     prepareThread();
-    Outcome<Http> http = connectToServer(NVPOS_ERR_OPEN);
+    Made<Http> http = connectToServer(NVPOS_ERR_OPEN);
     if (!http.ok())
         return http.status();
     // "queue/instance": an instance is the queue with saved options, which a raw job does

@@ -1,8 +1,8 @@
 #pragma once
 
-// The operating system's side of the library: sockets, device files and the names of the
-// serial and printer ports. One implementation per platform (nativeio_unix.cpp, ...), chosen
-// by the build.
+// The operating system's side of the library: sockets, device files, serial lines and the
+// names of the serial and printer ports, with the one loop that writes to and reads them. One
+// implementation per platform (nativeio_unix.cpp, ...), chosen by the build.
 
 #include "connection.h"
 
@@ -19,12 +19,13 @@ std::string parallelDevicePath(int number);
 // connectTimeout(). A write succeeds once the peer acknowledged every byte.
 Opened connectTcp(const std::string &host, std::uint16_t port);
 
-// A device, FIFO or regular file opened for writing without waiting for a reader. Writes fail
-// after noProgressTimeout() without progress.
+// A device, FIFO or regular file opened for writing without waiting for a reader; a
+// character device whose driver allows it is read as well. Writes fail after
+// noProgressTimeout() without progress.
 Opened openDevice(const std::string &path);
 
-// How many bytes the driver of the serial port behind handle still holds (0 when it cannot
-// tell).
-std::int64_t serialOutputQueued(std::intptr_t handle);
+// A serial port, read and written, set up raw with settings (already checked), held by this
+// process alone.
+Opened openSerialPort(const std::string &path, const SerialSettings &settings);
 
 } // namespace Printer::NvPos::Native

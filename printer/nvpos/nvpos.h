@@ -106,18 +106,18 @@ extern "C" {
 
 /* Failure kinds of the calling thread's last failed call (NVPOS_LastErrorKind). */
 #define NVPOS_KIND_NONE 0
-#define NVPOS_KIND_NOT_FOUND 1    /* no such host, device, port or queue */
-#define NVPOS_KIND_PERMISSION 2   /* EACCES/EPERM: e.g. not in the lp or dialout group */
-#define NVPOS_KIND_BUSY 3         /* EBUSY, a locked serial port */
+#define NVPOS_KIND_NOT_FOUND 1  /* no such host, device, port or queue */
+#define NVPOS_KIND_PERMISSION 2 /* EACCES/EPERM: e.g. not in the lp or dialout group */
+#define NVPOS_KIND_BUSY 3       /* EBUSY, a locked serial port */
 #define NVPOS_KIND_TIMEOUT 4
-#define NVPOS_KIND_REFUSED 5      /* connection refused, queue stopped or rejecting jobs */
+#define NVPOS_KIND_REFUSED 5 /* connection refused, queue stopped or rejecting jobs */
 #define NVPOS_KIND_CANCELLED 6
 #define NVPOS_KIND_UNSUPPORTED 7
-#define NVPOS_KIND_IO 8           /* anything else; also the peer closing the connection */
+#define NVPOS_KIND_IO 8 /* anything else; also the peer closing the connection */
 
 /* Capabilities of an open connection (NVPOS_Capabilities), a bit set. */
-#define NVPOS_CAN_READ 0x1          /* NVPOS_Read can hear the printer */
-#define NVPOS_FRAMES_DOCUMENTS 0x2  /* StartDoc/EndDoc make a job (DRIVER) */
+#define NVPOS_CAN_READ 0x1         /* NVPOS_Read can hear the printer */
+#define NVPOS_FRAMES_DOCUMENTS 0x2 /* StartDoc/EndDoc make a job (DRIVER) */
 
 /*
  * Opens a connection and returns its handle (> 0), or NVPOS_ERR_OPEN.

@@ -75,9 +75,9 @@ std::optional<HostPort> parseHostPort(const std::string &text)
     return result;
 }
 
-std::optional<std::string> deviceOf(const std::string &name, PortKind kind)
+std::optional<std::string> deviceOf(const std::string &name, DeviceKind kind)
 {
-    const bool serial = kind == PortKind::Serial;
+    const bool serial = kind == DeviceKind::Serial;
     const std::string prefix = serial ? "COM" : "LPT";
     if (name.compare(0, prefix.size(), prefix) != 0)
         return std::nullopt;

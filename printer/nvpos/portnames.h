@@ -19,11 +19,11 @@ struct HostPort
 std::optional<HostPort> parseHostPort(const std::string &text);
 
 // The ports named by a prefix and a number or a path: COM for serial, LPT for parallel.
-enum class PortKind { Serial, Parallel };
+enum class DeviceKind { Serial, Parallel };
 
 // "COMn" or "LPTn" -> the platform's n-th port of that kind (n from 1), "COM:/path" or
 // "LPT:/path" -> /path; nothing for any other name.
-std::optional<std::string> deviceOf(const std::string &name, PortKind kind);
+std::optional<std::string> deviceOf(const std::string &name, DeviceKind kind);
 
 // The name without spaces and tabs at either end: what a port name typed or pasted into a
 // field may carry around it.

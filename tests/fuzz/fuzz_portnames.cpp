@@ -60,7 +60,7 @@ void checkHostPort(const std::string &text)
           "host and port do not read back");
 }
 
-void checkDevice(const std::string &text, const char *prefix, PortKind kind)
+void checkDevice(const std::string &text, const char *prefix, DeviceKind kind)
 {
     const auto device = deviceOf(text, kind);
     const std::string withPath = std::string(prefix) + ":";
@@ -88,10 +88,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     checkTrim(text);
     checkHostPort(text);
     checkHostPort(trimSpacesAndTabs(text));
-    checkDevice(text, "COM", PortKind::Serial);
-    checkDevice(text, "LPT", PortKind::Parallel);
+    checkDevice(text, "COM", DeviceKind::Serial);
+    checkDevice(text, "LPT", DeviceKind::Parallel);
     // The names as a user types them after the port list's prefix.
-    checkDevice("COM" + text, "COM", PortKind::Serial);
-    checkDevice("LPT" + text, "LPT", PortKind::Parallel);
+    checkDevice("COM" + text, "COM", DeviceKind::Serial);
+    checkDevice("LPT" + text, "LPT", DeviceKind::Parallel);
     return 0;
 }

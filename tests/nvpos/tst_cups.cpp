@@ -125,6 +125,11 @@ void tst_Cups::eachDocumentIsAJob()
 {
     QVERIFY(openQueue() > 0);
     const std::int32_t handle = openQueue(); // the last opened is the one framed
+    // A queue frames documents and passes no answers back.
+    QCOMPARE(NVPOS_Capabilities(handle), NVPOS_FRAMES_DOCUMENTS);
+    char reply[4];
+    QCOMPARE(NVPOS_Read(handle, reply, sizeof reply, 1000), NVPOS_ERR_UNSUPPORTED);
+    QCOMPARE(NVPOS_LastErrorKind(), NVPOS_KIND_UNSUPPORTED);
     const std::int32_t first = POS_StartDoc();
     QVERIFY(first > 0);
     QCOMPARE(POS_WriteFile(handle, "first", 5), 5);
@@ -147,6 +152,7 @@ void tst_Cups::missingQueueFails()
     QVERIFY2(said.startsWith("The print server ")
                      && said.contains(" has no queue nvlogo_no_such_queue: "),
              said.constData());
+    QCOMPARE(NVPOS_LastErrorKind(), NVPOS_KIND_NOT_FOUND);
     QCOMPARE(POS_Close(), NVPOS_ERR_NO_CONNECTION);
 }
 
@@ -171,6 +177,7 @@ void tst_Cups::stoppedQueueFails()
     const QByteArray said = lastError();
     QVERIFY2(said.startsWith("The print queue nvlogo_stopped on ") && said.contains(" is stopped"),
              said.constData());
+    QCOMPARE(NVPOS_LastErrorKind(), NVPOS_KIND_REFUSED);
 }
 
 void tst_Cups::stoppedWriteCancelsTheJob()

@@ -165,21 +165,33 @@ void tst_Failures::fifoWithoutReaderFailsAtOnce()
 void tst_Failures::lastErrorTellsWhy_data()
 {
     QTest::addColumn<QByteArray>("name"); // "refused": a port that refuses connections
-    QTest::addColumn<int>("mode");        // 0: POS_Close with nothing open
+    QTest::addColumn<int>("mode"); // 0: POS_Close with nothing open; negative: no serial settings
     QTest::addColumn<QByteArray>("reason");
+    QTest::addColumn<int>("kind");
 
-    QTest::newRow("refused connection") << QByteArray("refused") << NVPOS_MODE_ETHERNET
-                                        << QByteArray("Cannot connect to %1: Connection refused");
+    QTest::newRow("refused connection")
+            << QByteArray("refused") << NVPOS_MODE_ETHERNET
+            << QByteArray("Cannot connect to %1: Connection refused") << NVPOS_KIND_REFUSED;
     QTest::newRow("missing device")
             << QByteArray("LPT:/nonexistent/lp0") << NVPOS_MODE_PARALLEL
-            << QByteArray("Cannot open /nonexistent/lp0: No such file or directory");
-    QTest::newRow("bad serial settings")
+            << QByteArray("Cannot open /nonexistent/lp0: No such file or directory")
+            << NVPOS_KIND_NOT_FOUND;
+    QTest::newRow("missing serial port")
             << QByteArray("COM:/nonexistent/ttyUSB0") << NVPOS_MODE_SERIAL
+            << QByteArray("Cannot open /nonexistent/ttyUSB0: No such file or directory")
+            << NVPOS_KIND_NOT_FOUND;
+    QTest::newRow("bad serial settings")
+            << QByteArray("COM:/nonexistent/ttyUSB0") << -NVPOS_MODE_SERIAL
             << QByteArray("Bad serial settings for /nonexistent/ttyUSB0: 0 baud, 0 data bits, "
-                          "parity 0, 1 stop bits");
+                          "parity 0, 1 stop bits")
+            << NVPOS_KIND_IO;
+    QTest::newRow("not a serial port")
+            << QByteArray("COM:/dev/null") << NVPOS_MODE_SERIAL
+            << QByteArray("Cannot open /dev/null: not a serial port") << NVPOS_KIND_NOT_FOUND;
     QTest::newRow("unknown mode") << QByteArray("127.0.0.1") << 5
-                                  << QByteArray("Unknown open mode 5");
-    QTest::newRow("nothing open") << QByteArray() << 0 << QByteArray("No connection is open");
+                                  << QByteArray("Unknown open mode 5") << NVPOS_KIND_IO;
+    QTest::newRow("nothing open") << QByteArray() << 0 << QByteArray("No connection is open")
+                                  << NVPOS_KIND_IO;
 }
 
 void tst_Failures::lastErrorTellsWhy()
@@ -187,17 +199,22 @@ void tst_Failures::lastErrorTellsWhy()
     QFETCH(QByteArray, name);
     QFETCH(int, mode);
     QFETCH(QByteArray, reason);
+    QFETCH(int, kind);
     const RefusingPort refusing;
     if (name == "refused") {
         name = refusing.address();
         reason.replace("%1", name);
     }
 
-    if (mode == 0)
+    const bool serial = mode == NVPOS_MODE_SERIAL;
+    if (mode == 0) {
         QCOMPARE(POS_Close(), NVPOS_ERR_NO_CONNECTION);
-    else
-        QCOMPARE(POS_Open(name.constData(), 0, 0, 0, 0, mode), NVPOS_ERR_OPEN);
+    } else {
+        QCOMPARE(POS_Open(name.constData(), serial ? 9600 : 0, serial ? 8 : 0, 0, 0, qAbs(mode)),
+                 NVPOS_ERR_OPEN);
+    }
 
+    QCOMPARE(NVPOS_LastErrorKind(), kind);
     QCOMPARE(NVPOS_LastError(nullptr, 0), reason.size());
     QCOMPARE(lastError(), reason);
     char cut[8];
@@ -213,6 +230,7 @@ void tst_Failures::lastErrorTellsWhy()
     QVERIFY(folder.isValid());
     QVERIFY(openFile(pathIn(folder, "lp.out")) > 0);
     QCOMPARE(NVPOS_LastError(nullptr, 0), 0); // a call that succeeds starts without one
+    QCOMPARE(NVPOS_LastErrorKind(), NVPOS_KIND_NONE);
 }
 
 void tst_Failures::badWrites_data()
@@ -338,6 +356,7 @@ void tst_Failures::stalledPeerTimesOut()
     const QByteArray after = reason.mid(reason.indexOf("%1") + 2);
     const QByteArray said = lastError();
     QVERIFY2(said.startsWith(before) && said.endsWith(after), said.constData());
+    QCOMPARE(NVPOS_LastErrorKind(), NVPOS_KIND_TIMEOUT);
     bool isNumber = false;
     const qlonglong moved = said.mid(before.size(), said.size() - before.size() - after.size())
                                     .toLongLong(&isNumber);

@@ -331,6 +331,7 @@ void tst_Transports::progressFunctionStopsTheWrite()
              QStringLiteral("Stopped after %1 of %2 bytes")
                      .arg(m_progress.calls.first().first)
                      .arg(payload.size()));
+    QCOMPARE(m_library.lastFailure().kind, Printer::FailureKind::Cancelled);
     QCOMPARE(m_library.POS_Close(), NVPOS_OK);
     if (kind == Kind::Tcp) // what was still queued never reached the printer
         QVERIFY(slowPrinter.received().size() < payload.size());

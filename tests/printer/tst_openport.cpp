@@ -231,6 +231,7 @@ void tst_OpenPort::optionalEntryPoints_data()
 
 void tst_OpenPort::optionalEntryPoints()
 {
+    m_rec.reset();
     QFETCH(QString, library);
     QFETCH(bool, hasThem);
     Printer::PosLibrary pos(library);
@@ -244,6 +245,27 @@ void tst_OpenPort::optionalEntryPoints()
     pos.POS_WriteFile(987654, "x", 1);
     QCOMPARE(pos.lastErrorText(),
              hasThem ? QStringLiteral("No open connection has handle 987654") : QString());
+
+    // The calls an older library lacks: reads fail and say why, and the calls without a handle
+    // stand in for the handle-taking ones.
+    QCOMPARE(pos.NVPOS_Version(), hasThem ? (NVPOS_VERSION_MAJOR << 16) | NVPOS_VERSION_MINOR : 0);
+    char buffer[4];
+    QCOMPARE(pos.NVPOS_Read(987654, buffer, sizeof buffer, 0),
+             hasThem ? NVPOS_ERR_NO_CONNECTION : NVPOS_ERR_UNSUPPORTED);
+    const Printer::Failure failure = pos.lastFailure();
+    QCOMPARE(failure.kind, hasThem ? Printer::FailureKind::Io : Printer::FailureKind::Unsupported);
+    QVERIFY2(hasThem ? failure.reason == QLatin1String("No open connection has handle 987654")
+                     : failure.reason.contains(QLatin1String("cannot read")),
+             qPrintable(failure.reason));
+    QCOMPARE(pos.NVPOS_Capabilities(987654), hasThem ? NVPOS_ERR_NO_CONNECTION : 0);
+    QCOMPARE(pos.NVPOS_EndDoc(987654), hasThem ? NVPOS_ERR_NO_CONNECTION : 1);
+    QCOMPARE(pos.NVPOS_Close(987654), hasThem ? NVPOS_ERR_NO_CONNECTION : 0);
+    if (!hasThem) {
+        QCOMPARE(m_rec.calls(),
+                 (QStringList{QStringLiteral("POS_WriteFile(987654,78,1)"),
+                              QStringLiteral("POS_EndDoc()"),
+                              QStringLiteral("POS_Close()")}));
+    }
 }
 
 void tst_OpenPort::unknownKindNeedsNoLibrary()
