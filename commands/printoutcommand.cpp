@@ -5,6 +5,7 @@
 #include "portsession.h"
 #include "transfer.h"
 
+#include <escpos/commands.h>
 #include <printer/portconnection.h>
 #include <printer/poslibrary.h>
 
@@ -18,11 +19,6 @@ namespace Commands {
 
 namespace {
 
-constexpr char FS = 0x1c;
-constexpr char GS = 0x1d;
-constexpr char PrintNvImage = 'p';
-constexpr char CutPaper = 'V';
-constexpr char FeedAndPartialCut = 66;
 constexpr int ModeCount = 4; // normal, double width, double height, double
 
 // The white space that reading a number skips before its first digit:
@@ -91,7 +87,7 @@ quint8 toByte(double value, const QString &what)
     // nearbyint rounds halves to the even neighbour in the default rounding mode.
     const double rounded = std::isfinite(value) ? std::nearbyint(value) : value;
     if (!(rounded >= 0.0 && rounded <= 255.0)) {
-        throw OverflowError(
+        throw ByteOverflowError(
                 QCoreApplication::translate("App", "Overflow: %1 does not fit in 0 to 255.")
                         .arg(what)
                         .toStdString());
@@ -101,19 +97,11 @@ quint8 toByte(double value, const QString &what)
 
 QByteArray printOutBytes(const QString &imageNumberText, int modeIndex)
 {
-    QByteArray bytes(8, '\0');
-    bytes[0] = FS;
-    bytes[1] = PrintNvImage;
-    bytes[2] = static_cast<char>(toByte(
+    const quint8 image = toByte(
             leadingNumber(imageNumberText),
-            QCoreApplication::translate("App", "the image number \"%1\"").arg(imageNumberText)));
-    if (modeIndex >= 0 && modeIndex < ModeCount)
-        bytes[3] = static_cast<char>(modeIndex);
-    bytes[4] = GS;
-    bytes[5] = CutPaper;
-    bytes[6] = FeedAndPartialCut;
-    bytes[7] = 0;
-    return bytes;
+            QCoreApplication::translate("App", "the image number \"%1\"").arg(imageNumberText));
+    const quint8 mode = modeIndex >= 0 && modeIndex < ModeCount ? quint8(modeIndex) : 0;
+    return EscPos::printNvBitImage(image, mode) + EscPos::cutPaper();
 }
 
 Outcome PrintOut(Printer::PosLibrary &library,

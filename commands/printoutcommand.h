@@ -17,7 +17,7 @@ namespace Commands {
 struct CommandState;
 
 // A number that does not fit where it has to go.
-class OverflowError : public std::overflow_error
+class ByteOverflowError : public std::overflow_error
 {
 public:
     using std::overflow_error::overflow_error;
@@ -26,7 +26,7 @@ public:
 // The number at the start of a text (leading blanks skipped), 0 when there is none.
 double leadingNumber(const QString &text);
 
-// Rounds to the nearest integer, halves to even; outside 0..255 is an OverflowError.
+// Rounds to the nearest integer, halves to even; outside 0..255 is a ByteOverflowError.
 quint8 toByte(double value, const QString &what);
 
 // FS p n m (print NV image n in mode m), then GS V 66 0 (feed to the cutter, partial cut).

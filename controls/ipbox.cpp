@@ -176,7 +176,7 @@ QString ipBox::ReadAddressText() const
 void ipBox::UserControl_Initialize()
 {
     CreateTextBox();
-    setAddress(defaultPrinterAddress());
+    setAddress(defaultIpBoxAddress());
 }
 
 void ipBox::UserControl_Resize()

@@ -18,6 +18,8 @@ public:
 };
 
 // --- Limits -----------------------------------------------------------------------------------
+// ESC @.
+constexpr int InitializeSize = 2;
 // FS q: the count is one byte; each image is x x 8 by y x 8 dots with x <= 1023, y <= 288.
 constexpr int NvBitImageMaxCount = 255;
 constexpr int NvBitImageMaxWidth = 1023 * 8;

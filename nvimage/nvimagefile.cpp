@@ -18,6 +18,11 @@
 
 namespace NvImage {
 
+// The loader refuses oversized pictures from their headers, before any decoding, with its
+// own constants; they must be the encoder's limits.
+static_assert(MaxWidthDots == EscPos::NvBitImageMaxWidth);
+static_assert(MaxHeightDots == EscPos::NvBitImageMaxHeight);
+
 namespace {
 
 QList<QSize> roundedSizes(const QList<PictureInfo> &pictures)
@@ -78,7 +83,8 @@ void writeAll(QIODevice &out, const QByteArray &bytes, const QString &target)
                 QStringLiteral("Could not write %1: %2.").arg(target, out.errorString()));
 }
 
-// The one writer behind the scratch file and the in-memory stream.
+// The one writer behind the scratch file and the in-memory stream. Only one decoded picture
+// and its dots are held at a time.
 void writeStream(QIODevice &out,
                  const QList<PictureInfo> &pictures,
                  PictureSurface &surface,
@@ -86,31 +92,14 @@ void writeStream(QIODevice &out,
                  Conversion conversion,
                  const QString &target)
 {
-    const char header[] = {0x1B, 0x40, 0x1C, 0x71, char(quint8(pictures.size()))};
-    writeAll(out, QByteArray(header, sizeof header), target);
+    writeAll(out,
+             EscPos::initialize() + EscPos::defineNvBitImagesHeader(int(pictures.size())),
+             target);
     for (const PictureInfo &picture : pictures) {
-        // Only one decoded picture is held at a time: the surface lets go of the last one.
-        surface.clear();
-        surface.drawPicture(decodePicture(picture));
-        // Conversion fails only for want of memory; an empty surface would print blank.
-        if (surface.image().isNull())
-            throw PictureError(picture.path,
-                               QStringLiteral("The picture \"%1\" could not be converted to "
-                                              "dots: there is not enough memory.")
-                                       .arg(QDir::toNativeSeparators(picture.path)));
-        applyConversion(surface, conversion);
-        const qint16 width = roundUpToMultipleOf8(surface.width());
-        const qint16 height = roundUpToMultipleOf8(surface.height());
-        size.ImageWidth = width;
-        size.ImageHeight = height;
-        const int columnBytes = height / 8;
-        const int widthUnits = width / 8;
-        const char record[] = {char(widthUnits % 256),
-                               char(widthUnits / 256),
-                               char(columnBytes % 256),
-                               char(columnBytes / 256)};
-        writeAll(out, QByteArray(record, sizeof record), target);
-        writeAll(out, packPicture(surface, width, columnBytes), target);
+        const DotImage dots = rasterisePicture(picture, surface, conversion);
+        size.ImageWidth = qint16(dots.width);
+        size.ImageHeight = qint16(dots.height);
+        writeAll(out, EscPos::nvBitImageRecord(dots), target);
     }
 }
 
@@ -120,6 +109,23 @@ QString scratchName(const QString &path)
 }
 
 } // namespace
+
+DotImage
+rasterisePicture(const PictureInfo &picture, PictureSurface &surface, Conversion conversion)
+{
+    // The surface lets go of the last picture before the next is decoded.
+    surface.clear();
+    surface.drawPicture(decodePicture(picture));
+    // Conversion fails only for want of memory; an empty surface would print blank.
+    if (surface.image().isNull())
+        throw PictureError(picture.path,
+                           QStringLiteral("The picture \"%1\" could not be converted to "
+                                          "dots: there is not enough memory.")
+                                   .arg(QDir::toNativeSeparators(picture.path)));
+    applyConversion(surface, conversion);
+    return rasterise(
+            surface, roundUpToMultipleOf8(surface.width()), roundUpToMultipleOf8(surface.height()));
+}
 
 bool FileExists(const QString &path) noexcept
 {
@@ -170,7 +176,7 @@ qint64 nvDefinitionSize(const QList<QSize> &roundedSizes)
 {
     qint64 size = 0;
     for (const QSize &rounded : roundedSizes)
-        size += 4 + qint64(rounded.width()) / 8 * rounded.height();
+        size += EscPos::NvBitImageRecordHeaderSize + qint64(rounded.width()) / 8 * rounded.height();
     return size;
 }
 
@@ -285,7 +291,7 @@ QByteArray buildNvImageStream(const QStringList &paths,
 {
     const QList<PictureInfo> pictures = checkPictures(paths, nvCapacity);
     QByteArray stream;
-    stream.reserve(5 + nvDefinitionSize(roundedSizes(pictures)));
+    stream.reserve(NvStreamHeaderSize + nvDefinitionSize(roundedSizes(pictures)));
     QBuffer buffer(&stream);
     buffer.open(QIODevice::WriteOnly);
     writeStream(
@@ -310,7 +316,7 @@ qint64 nvRecordSize(const QString &path)
 
 qint64 nvStreamSize(const QStringList &paths)
 {
-    qint64 size = 5;
+    qint64 size = NvStreamHeaderSize;
     for (const QString &path : paths)
         size += nvRecordSize(path);
     return size;

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "dotimage.h"
 #include "pictureloader.h"
 #include "picturesurface.h"
+
+#include <escpos/commands.h>
 
 #include <QByteArray>
 #include <QList>
@@ -17,7 +20,10 @@ class QTemporaryFile;
 namespace NvImage {
 
 // FS q carries the number of pictures in one byte.
-constexpr int MaxPictures = 255;
+constexpr int MaxPictures = EscPos::NvBitImageMaxCount;
+
+// ESC @ and FS q n: the stream's bytes before the first picture's record.
+constexpr int NvStreamHeaderSize = EscPos::InitializeSize + EscPos::NvBitImagesHeaderSize;
 
 // The chosen picture files together must stay below this many bytes on disk.
 constexpr qint32 TotalFileSizeLimit = 262125;
@@ -53,6 +59,13 @@ qint64 nvDefinitionSize(const QList<QSize> &roundedSizes);
 // A pixel size rounded up to a multiple of 8 in 16-bit arithmetic; OverflowError when the
 // size or the result lies beyond 32767.
 qint16 roundUpToMultipleOf8(int pixels);
+
+// The one path from a checked picture to its dots: decodes it, draws it on the surface (which
+// keeps it afterwards), converts it and rasterises it at its size rounded up to multiples of
+// 8, the padding white. Throws PictureError (undecodable, or no memory to convert),
+// PictureTooLargeError or OverflowError.
+DotImage
+rasterisePicture(const PictureInfo &picture, PictureSurface &surface, Conversion conversion);
 
 // The scratch file that carries the stream between writing and sending: created anew for
 // each write, privately (owner read/write only) under a unique name in the temporary folder,

@@ -2,7 +2,7 @@
 
 #include <QtAlgorithms>
 
-#include <limits>
+#include <cstring>
 #include <stdexcept>
 
 namespace NvImage {
@@ -115,6 +115,23 @@ QImage storedImage(const QByteArray &dotBytes, int widthDots, int heightDots)
     return image;
 }
 
+QImage monoImage(const DotImage &dots)
+{
+    if (dots.isNull())
+        return QImage();
+    if (!dots.isValid())
+        throw std::invalid_argument("monoImage: the dot bytes do not match the size");
+    QImage image(dots.width, dots.height, QImage::Format_Mono);
+    if (image.isNull())
+        throw std::bad_alloc();
+    image.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)});
+    image.fill(0); // the padding at each line's end too, so that equal dots compare equal
+    // Both keep the left dot in the most significant bit and black as a set bit.
+    for (int y = 0; y < dots.height; ++y)
+        std::memcpy(image.scanLine(y), dots.row(y), std::size_t(dots.rowBytes()));
+    return image;
+}
+
 QString previewWarningText(PreviewWarning warning, qint64 nvCapacity)
 {
     switch (warning) {
@@ -144,26 +161,16 @@ PicturePreview previewPicture(const QString &path,
                               const QColor &background,
                               qint64 nvCapacity)
 {
-    // The download's own code builds the record; the memory is judged below, as a warning.
+    // The download's own checks and rasteriser; the memory is judged below, as a warning.
+    const PictureInfo picture = inspectPictureHeader(path);
+    checkPictureData(picture);
     PictureSurface surface(background);
-    const QByteArray stream
-            = buildNvImageStream({path}, surface, std::numeric_limits<qint64>::max(), conversion);
-    const auto byte = [&stream](int i) {
-        return int(quint8(stream.at(i)));
-    };
-    constexpr int RecordStart = 5;
-    constexpr int DotsStart = RecordStart + 4;
-    if (stream.size() < DotsStart)
-        throw std::logic_error("previewPicture: the stream holds no record");
+    const DotImage dots = rasterisePicture(picture, surface, conversion);
     PicturePreview preview;
-    preview.sizeDots = QSize(8 * (byte(RecordStart) + 256 * byte(RecordStart + 1)),
-                             8 * (byte(RecordStart + 2) + 256 * byte(RecordStart + 3)));
+    preview.sizeDots = QSize(dots.width, dots.height);
     preview.sizeMm = QSizeF(preview.sizeDots) / DotsPerMm;
-    preview.recordBytes = stream.size() - RecordStart;
-    preview.dots = storedImage(
-            QByteArray::fromRawData(stream.constData() + DotsStart, stream.size() - DotsStart),
-            preview.sizeDots.width(),
-            preview.sizeDots.height());
+    preview.recordBytes = EscPos::nvBitImageRecordSize(dots.width, dots.height);
+    preview.dots = monoImage(dots);
     preview.pictureSize = QSize(surface.width(), surface.height());
     preview.blackDots = blackDotsInside(preview.dots, preview.pictureSize);
 

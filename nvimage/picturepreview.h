@@ -1,5 +1,6 @@
 #pragma once
 
+#include "dotimage.h"
 #include "nvimagefile.h"
 #include "picturesurface.h"
 
@@ -28,6 +29,10 @@ QString conversionLabel(Conversion conversion);
 // multiples of 8. Throws std::invalid_argument when the bytes do not fit the size.
 QImage storedImage(const QByteArray &dotBytes, int widthDots, int heightDots);
 
+// A dot image drawn as pixels, one a dot, in QImage::Format_Mono: index 1 (a set bit)
+// black, index 0 white. A null image for an empty one.
+QImage monoImage(const DotImage &dots);
+
 // What may go wrong with a picture that the preview can see before it is stored.
 enum class PreviewWarning {
     WiderThan80mmPaper, // wider than 576 dots
@@ -46,7 +51,7 @@ QString previewWarningText(PreviewWarning warning, qint64 nvCapacity = DefaultNv
 // The picture as the printer will store it.
 struct PicturePreview
 {
-    QImage dots;            // the stored dots, storedImage() of the record
+    QImage dots;            // the stored dots, monoImage() of the rasterised picture
     QSize sizeDots;         // the record's size: the picture's rounded up to multiples of 8
     QSizeF sizeMm;          // sizeDots at 8 dots a millimetre
     QSize pictureSize;      // the picture's own size in pixels (the rest of dots is padding)
@@ -56,8 +61,8 @@ struct PicturePreview
     QStringList warnings; // previewWarningText() of warningKinds, in the same order
 };
 
-// Builds the picture's record as the stream builder does, whatever the NV memory, draws its
-// dots back and works out the warnings. Throws what buildNvImageStream throws for a picture
+// Checks and rasterises the picture as the stream builder does, whatever the NV memory, draws
+// its dots and works out the warnings. Throws what buildNvImageStream throws for a picture
 // that cannot be read (PictureError with the reason, PictureTooLargeError, OverflowError).
 // nvCapacity only decides LargerThanNvMemory.
 PicturePreview previewPicture(const QString &path,

@@ -2,6 +2,8 @@
 
 #include "errors.h"
 
+#include <escpos/commands.h>
+
 #include <QList>
 
 #include <algorithm>
@@ -37,38 +39,45 @@ QRgb blendOver(QRgb colour, QRgb background)
 // Bit 7 of an RGB32 word is the top bit of blue: clear means blue < 128, a black dot.
 constexpr quint32 BlueTopBit = 0x80;
 
-// The dot bytes of one band, columns 0 to width - 1, from its eight rows.
-void packBand(const quint32 *const rows[8], int width, uchar *dots)
-{
-    int c = 0;
 #ifdef __SSE2__
-    // Sixteen columns at a time: each row's black bits are shifted into place in 32-bit
-    // lanes, then the four vectors of lanes narrow to sixteen bytes.
-    const __m128i blueTopBit = _mm_set1_epi32(BlueTopBit);
-    for (; c + 16 <= width; c += 16) {
-        __m128i acc[4] = {
-                _mm_setzero_si128(), _mm_setzero_si128(), _mm_setzero_si128(), _mm_setzero_si128()};
-        for (int k = 0; k < 8; ++k) {
-            const __m128i shift = _mm_cvtsi32_si128(k);
-            const auto *row = reinterpret_cast<const __m128i *>(rows[k] + c);
-            for (int q = 0; q < 4; ++q) {
-                const __m128i black = _mm_andnot_si128(_mm_loadu_si128(row + q), blueTopBit);
-                acc[q] = _mm_or_si128(acc[q], _mm_srl_epi32(black, shift));
-            }
-        }
-        const __m128i low = _mm_packs_epi32(acc[0], acc[1]);
-        const __m128i high = _mm_packs_epi32(acc[2], acc[3]);
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(dots + c), _mm_packus_epi16(low, high));
+// The mask has the left pixel in bit 0; a dot byte has it in bit 7.
+inline uchar reversedBits(uchar b)
+{
+    b = uchar((b & 0xF0) >> 4 | (b & 0x0F) << 4);
+    b = uchar((b & 0xCC) >> 2 | (b & 0x33) << 2);
+    return uchar((b & 0xAA) >> 1 | (b & 0x55) << 1);
+}
+#endif
+
+// One surface row as dot bytes, the left dot in bit 7; dots past width stay as they are
+// (white in a blank image).
+void rasteriseRow(const quint32 *pixels, int width, uchar *dots)
+{
+    int x = 0;
+#ifdef __SSE2__
+    // Sixteen pixels at a time: blue's top bit is moved to each lane's sign, the lanes narrow
+    // with signed saturation (which keeps the sign), and the signs are gathered in a mask.
+    for (; x + 16 <= width; x += 16) {
+        const auto *in = reinterpret_cast<const __m128i *>(pixels + x);
+        const __m128i a = _mm_slli_epi32(_mm_loadu_si128(in), 24);
+        const __m128i b = _mm_slli_epi32(_mm_loadu_si128(in + 1), 24);
+        const __m128i c = _mm_slli_epi32(_mm_loadu_si128(in + 2), 24);
+        const __m128i d = _mm_slli_epi32(_mm_loadu_si128(in + 3), 24);
+        const __m128i bytes = _mm_packs_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d));
+        // Bit i is pixel x + i's blue top bit: set means white.
+        const unsigned white = unsigned(_mm_movemask_epi8(bytes));
+        const unsigned black = ~white;
+        dots[x / 8] = reversedBits(uchar(black));
+        dots[x / 8 + 1] = reversedBits(uchar(black >> 8));
     }
 #endif
-    const quint32 *r0 = rows[0], *r1 = rows[1], *r2 = rows[2], *r3 = rows[3];
-    const quint32 *r4 = rows[4], *r5 = rows[5], *r6 = rows[6], *r7 = rows[7];
-    for (; c < width; ++c) {
-        const quint32 bits = (~r0[c] & BlueTopBit) | ((~r1[c] & BlueTopBit) >> 1)
-                             | ((~r2[c] & BlueTopBit) >> 2) | ((~r3[c] & BlueTopBit) >> 3)
-                             | ((~r4[c] & BlueTopBit) >> 4) | ((~r5[c] & BlueTopBit) >> 5)
-                             | ((~r6[c] & BlueTopBit) >> 6) | ((~r7[c] & BlueTopBit) >> 7);
-        dots[c] = uchar(bits);
+    for (; x < width; x += 8) {
+        const int count = std::min(8, width - x);
+        uchar byte = 0;
+        for (int i = 0; i < count; ++i)
+            if (!(pixels[x + i] & BlueTopBit))
+                byte |= uchar(0x80u >> i);
+        dots[x / 8] = byte;
     }
 }
 
@@ -192,50 +201,31 @@ quint8 PackVerticalDots(const PictureSurface &Picture1, qint16 x, qint16 band)
     return result;
 }
 
+DotImage rasterise(const PictureSurface &surface, int width, int height)
+{
+    if (width < 0 || height < 0)
+        throw std::invalid_argument("rasterise: negative size");
+    if (qint64(DotImage::bytesPerRow(width)) * height > std::numeric_limits<int>::max() / 2)
+        throw std::invalid_argument("rasterise: too many dots");
+    DotImage dots = DotImage::blank(width, height);
+    const QImage &image = surface.image();
+    const int covered = std::min(width, image.width());
+    const int rows = std::min(height, image.height());
+    for (int y = 0; y < rows && covered > 0; ++y)
+        rasteriseRow(
+                reinterpret_cast<const quint32 *>(image.constScanLine(y)), covered, dots.row(y));
+    return dots;
+}
+
 void packPictureInto(const PictureSurface &surface, int columns, int bands, uchar *out)
 {
     if (columns < 0 || bands < 0)
         throw std::invalid_argument("packPictureInto: negative size");
-    const std::size_t total = std::size_t(columns) * std::size_t(bands);
-    if (total == 0)
+    if (columns == 0 || bands == 0)
         return;
-    // Padding beyond the surface is white; the bytes over the picture are set below.
-    std::memset(out, 0, total);
-
-    const QImage &image = surface.image();
-    const int width = std::min(columns, image.width());
-    const int height = image.height();
-    const int coveredBands = std::min(bands, (height + 7) / 8);
-    if (width <= 0 || coveredBands <= 0)
-        return;
-
-    // A band is read row by row (sequential reads over its eight rows) into one line of dot
-    // bytes; eight bands' lines are then written out column by column, so that the writes
-    // run along the output too.
-    constexpr int Group = 8;
-    std::vector<uchar> lines(std::size_t(width) * Group);
-    std::vector<quint32> whiteRow; // stands in for rows below the surface
-    if (height % 8 != 0)
-        whiteRow.assign(std::size_t(width), 0xffffffffu);
-
-    for (int first = 0; first < coveredBands; first += Group) {
-        const int count = std::min(Group, coveredBands - first);
-        for (int g = 0; g < count; ++g) {
-            const quint32 *rows[8];
-            for (int k = 0; k < 8; ++k) {
-                const int y = 8 * (first + g) + k;
-                rows[k] = y < height ? reinterpret_cast<const quint32 *>(image.constScanLine(y))
-                                     : whiteRow.data();
-            }
-            packBand(rows, width, lines.data() + std::size_t(g) * width);
-        }
-        uchar *column = out + first;
-        for (int c = 0; c < width; ++c, column += bands) {
-            const uchar *dot = lines.data() + c;
-            for (int g = 0; g < count; ++g, dot += width)
-                column[g] = *dot;
-        }
-    }
+    if (bands > std::numeric_limits<int>::max() / 8)
+        throw std::invalid_argument("packPictureInto: too many dots");
+    EscPos::packVerticalColumnsInto(rasterise(surface, columns, 8 * bands), out);
 }
 
 QByteArray packPicture(const PictureSurface &surface, int columns, int bands)
@@ -245,9 +235,11 @@ QByteArray packPicture(const PictureSurface &surface, int columns, int bands)
     const qint64 total = qint64(columns) * bands;
     if (total > std::numeric_limits<int>::max() / 2)
         throw std::invalid_argument("packPicture: too many dots");
-    QByteArray dots(int(total), Qt::Uninitialized);
-    packPictureInto(surface, columns, bands, reinterpret_cast<uchar *>(dots.data()));
-    return dots;
+    if (total == 0)
+        return QByteArray();
+    if (bands > std::numeric_limits<int>::max() / 8)
+        throw std::invalid_argument("packPicture: too many dots");
+    return EscPos::packVerticalColumns(rasterise(surface, columns, 8 * bands));
 }
 
 } // namespace NvImage

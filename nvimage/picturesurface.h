@@ -1,5 +1,7 @@
 #pragma once
 
+#include "dotimage.h"
+
 #include <QByteArray>
 #include <QColor>
 #include <QImage>
@@ -49,6 +51,11 @@ private:
 // Prepares a drawn surface for packing: Dither dithers it, BlueRule leaves it as it is.
 void applyConversion(PictureSurface &surface, Conversion conversion);
 
+// The rasteriser: the surface as width x height dots, the blue rule applied to each point
+// (black when its blue component is below 128) and every dot beyond the surface white.
+// Throws std::invalid_argument for a negative or oversized request.
+DotImage rasterise(const PictureSurface &surface, int width, int height);
+
 // Eight vertical dots of column x, rows 8 * band to 8 * band + 7, the top one in bit 7.
 // A dot is black when the point's value c has 0 <= c < 2^23, that is when its blue
 // component is below 128; points outside the surface are white. Throws OverflowError,
@@ -57,7 +64,8 @@ quint8 PackVerticalDots(const PictureSurface &Picture1, qint16 x, qint16 band);
 
 // The dot bytes of columns 0 to columns - 1, each column's bands 0 to bands - 1 top to
 // bottom: byte c * bands + b equals PackVerticalDots(c, b), padding beyond the surface
-// included. Throws std::invalid_argument for a negative or oversized request.
+// included. Throws std::invalid_argument for a negative or oversized request. The same as
+// the ESC/POS column packer gives for rasterise(surface, columns, 8 * bands).
 QByteArray packPicture(const PictureSurface &surface, int columns, int bands);
 
 // The same into a caller's buffer of columns * bands bytes.

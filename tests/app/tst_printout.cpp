@@ -107,7 +107,7 @@ void tst_PrintOut::numbersBeyondAByteFailBeforeAnyCall_data()
 void tst_PrintOut::numbersBeyondAByteFailBeforeAnyCall()
 {
     QFETCH(QString, number);
-    QVERIFY_THROWS_EXCEPTION(Commands::OverflowError,
+    QVERIFY_THROWS_EXCEPTION(Commands::ByteOverflowError,
                              Commands::PrintOut(m_rec.library, Ethernet, number, 0, m_state));
     QCOMPARE(m_rec.calls(), QStringList());
     QCOMPARE(m_dialogs.messages.size(), 0);

@@ -70,7 +70,7 @@ void tst_IpBox::startsAtDesignSizeAndDefaultAddress()
 {
     ipBox box;
     QCOMPARE(box.size(), QSize(132, 19));
-    QCOMPARE(box.Address(), Controls::defaultPrinterAddress());
+    QCOMPARE(box.Address(), Controls::defaultIpBoxAddress());
     QVERIFY(box.innerControl());
     QCOMPARE(box.innerControl()->geometry(), QRect(0, 0, 132, 19));
 }
@@ -188,7 +188,7 @@ void tst_IpBox::resize()
     box->resize(size);
     QCOMPARE(box->innerControl()->geometry(), QRect(QPoint(0, 0), size));
     // The address is untouched by resizing.
-    QCOMPARE(box->Address(), Controls::defaultPrinterAddress());
+    QCOMPARE(box->Address(), Controls::defaultIpBoxAddress());
 }
 
 void tst_IpBox::withoutInnerControl()
@@ -314,7 +314,7 @@ void tst_IpBox::countIFLimits()
         const std::optional<IpBoxError> assigned = errorOf([&] { box.setAddress(text); });
         QVERIFY(assigned);
         QCOMPARE(assigned->number(), int(IpBoxError::Overflow));
-        QCOMPARE(box.Address(), Controls::defaultPrinterAddress());
+        QCOMPARE(box.Address(), Controls::defaultIpBoxAddress());
     }
 }
 
