@@ -81,12 +81,24 @@ Printer::Result<void> PrinterLink::open()
     m_handle = handle;
     const std::int32_t capabilities = m_library.NVPOS_Capabilities(handle);
     m_canRead = capabilities > 0 && (capabilities & NVPOS_CAN_READ);
+    m_noBackChannel.clear();
+    if (!m_canRead) {
+        // The library's own words say best why this connection cannot hear the printer.
+        char probe = 0;
+        if (m_library.NVPOS_Read(handle, &probe, 1, 0) < 0)
+            m_noBackChannel = m_library.lastFailure().reason;
+    }
     m_reader.clear();
     return {};
 }
 
 Printer::Failure PrinterLink::cannotRead() const
 {
+    if (!m_noBackChannel.isEmpty()) {
+        return failure(Printer::FailureKind::Unsupported,
+                       QStringLiteral("%1 cannot hear the printer: %2")
+                               .arg(target(), m_noBackChannel));
+    }
     switch (Printer::portKindOf(m_port.portText)) {
     case Printer::PortKind::Driver:
         return failure(Printer::FailureKind::Unsupported,

@@ -66,6 +66,7 @@ private:
     Printer::PortSettings m_port;
     std::int32_t m_handle = 0;
     bool m_canRead = false;
+    QString m_noBackChannel; // the library's reason, when it cannot read
     EscPos::ReplyReader m_reader;
 };
 
