@@ -95,7 +95,8 @@ void tst_PortNames::devices()
     QFETCH(bool, serial);
     QFETCH(QByteArray, name);
     QFETCH(QByteArray, device);
-    const auto found = deviceOf(name.toStdString(), serial ? DeviceKind::Serial : DeviceKind::Parallel);
+    const auto found
+            = deviceOf(name.toStdString(), serial ? DeviceKind::Serial : DeviceKind::Parallel);
     QCOMPARE(found.has_value(), !device.isEmpty());
     if (found)
         QCOMPARE(QByteArray::fromStdString(*found), device);
