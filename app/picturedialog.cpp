@@ -211,7 +211,7 @@ void PictureDialog::showSelection()
     if (!pictures.contains(m_highlighted))
         highlight(pictures.constLast());
     // From the headers alone, which is quick enough to do while the user types.
-    qint64 streamBytes = 5;
+    qint64 streamBytes = NvImage::NvStreamHeaderSize;
     qint64 onDisk = 0;
     QStringList unreadable;
     for (const QString &file : pictures) {
