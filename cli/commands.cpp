@@ -4,6 +4,7 @@
 #include "consoledialogs.h"
 #include "fleetcommands.h"
 #include "generalhelp.h"
+#include "graphics.h"
 #include "options.h"
 
 #include "streamoutput.h"
@@ -403,7 +404,8 @@ int run(const QStringList &arguments, std::FILE *out, std::FILE *err)
                         {QStringLiteral("status"), Cli::status},
                         {QStringLiteral("stream"), stream},
                         {QStringLiteral("preview"), preview},
-                        {QStringLiteral("printers"), printers}};
+                        {QStringLiteral("printers"), printers},
+                        {QStringLiteral("graphics"), graphics}};
     const auto found = commands.find(command);
     if (found == commands.end())
         return usage(c, QStringLiteral("unknown command '%1'.").arg(command));

@@ -14,6 +14,8 @@ Commands:
   stream PICTURE... -o F   write the stream a download would send, without sending it
   preview PICTURE... -o D  write each picture as the printer will store it (D/1.png, ...)
   printers                 list the installed printer queues
+  graphics ACTION          NV graphics by key: define, list, capacity, delete, print
+                           (defining one erases the printer's NV bit images)
 
 Run 'nvlogo-cli COMMAND --help' for a command's options.
 )";

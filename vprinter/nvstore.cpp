@@ -46,6 +46,16 @@ private:
 
 } // namespace
 
+// The graphics file: a magic, a version, the number of graphics, then for each its key (2
+// bytes), width and height (2 bytes each, little-endian), and its data (the rows).
+constexpr char GraphicsMagic[] = "NVLOGO-PRINTER-GRAPHICS";
+constexpr int GraphicsVersion = 1;
+
+void appendWord(QByteArray *bytes, int value)
+{
+    bytes->append(char(value & 0xFF)).append(char((value >> 8) & 0xFF));
+}
+
 QString NvStore::exportFileName(int number)
 {
     return QStringLiteral("nv-%1.png").arg(number);
@@ -91,8 +101,103 @@ bool NvStore::deserialize(const QByteArray &bytes, QVector<NvBitImage> *images, 
     return true;
 }
 
+QString NvStore::graphicExportName(const QByteArray &key)
+{
+    return QStringLiteral("graphic-%1.png").arg(keyFileName(key));
+}
+
+const NvGraphic *NvStore::graphic(const QByteArray &key) const
+{
+    const auto found = m_graphics.constFind(key);
+    return found == m_graphics.cend() ? nullptr : &found.value();
+}
+
+qint64 NvStore::graphicsUsed() const
+{
+    qint64 used = 0;
+    for (const NvGraphic &graphic : m_graphics)
+        used += graphic.storedSize();
+    return used;
+}
+
+QByteArray NvStore::serializeGraphics(const QMap<QByteArray, NvGraphic> &graphics)
+{
+    QByteArray bytes(GraphicsMagic);
+    bytes.append('\n').append(char(GraphicsVersion));
+    appendWord(&bytes, int(graphics.size()));
+    for (auto it = graphics.cbegin(); it != graphics.cend(); ++it) {
+        bytes.append(it.key());
+        appendWord(&bytes, it->width);
+        appendWord(&bytes, it->height);
+        bytes.append(it->data);
+    }
+    return bytes;
+}
+
+bool NvStore::deserializeGraphics(const QByteArray &bytes,
+                                  QMap<QByteArray, NvGraphic> *graphics,
+                                  QString *error)
+{
+    const QByteArray magic = QByteArray(GraphicsMagic) + '\n';
+    const auto fail = [error](const QString &why) {
+        *error = why;
+        return false;
+    };
+    if (!bytes.startsWith(magic))
+        return fail(QStringLiteral("it is not a graphics file"));
+    qsizetype at = magic.size();
+    const auto byteAt = [&bytes](qsizetype i) {
+        return int(uchar(bytes.at(i)));
+    };
+    if (bytes.size() < at + 3)
+        return fail(QStringLiteral("it is cut short"));
+    if (byteAt(at) != GraphicsVersion)
+        return fail(QStringLiteral("its version %1 is not known").arg(byteAt(at)));
+    const int count = byteAt(at + 1) + 256 * byteAt(at + 2);
+    at += 3;
+    QMap<QByteArray, NvGraphic> read;
+    for (int i = 0; i < count; ++i) {
+        if (bytes.size() < at + 6)
+            return fail(QStringLiteral("it is cut short"));
+        const QByteArray key = bytes.mid(at, 2);
+        NvGraphic graphic;
+        graphic.width = byteAt(at + 2) + 256 * byteAt(at + 3);
+        graphic.height = byteAt(at + 4) + 256 * byteAt(at + 5);
+        at += 6;
+        if (uchar(key.at(0)) < 32 || uchar(key.at(0)) > 126 || uchar(key.at(1)) < 32
+            || uchar(key.at(1)) > 126 || graphic.width < 1 || graphic.width > MaxGraphicWidth
+            || graphic.height < 1 || graphic.height > MaxGraphicHeight || read.contains(key)) {
+            return fail(QStringLiteral("graphic %1 of %2 is out of range").arg(i + 1).arg(count));
+        }
+        if (bytes.size() < at + graphic.dataSize())
+            return fail(QStringLiteral("it is cut short"));
+        graphic.data = bytes.mid(at, qsizetype(graphic.dataSize()));
+        at += graphic.dataSize();
+        read.insert(key, graphic);
+    }
+    if (at != bytes.size())
+        return fail(QStringLiteral("it holds more than its graphics"));
+    *graphics = read;
+    return true;
+}
+
 bool NvStore::load(const QString &folder, QString *error)
 {
+    QFile graphicsFile(QDir(folder).filePath(graphicsFileName()));
+    m_graphics.clear();
+    if (graphicsFile.exists()) {
+        QString problem;
+        if (!graphicsFile.open(QIODevice::ReadOnly)
+            || !deserializeGraphics(graphicsFile.readAll(), &m_graphics, &problem)) {
+            if (error) {
+                *error = QStringLiteral("%1 is damaged (%2); move it away or choose another "
+                                        "state folder")
+                                 .arg(graphicsFile.fileName(),
+                                      problem.isEmpty() ? graphicsFile.errorString() : problem);
+            }
+            return false;
+        }
+    }
     QFile file(QDir(folder).filePath(stateFileName()));
     if (!file.exists()) {
         m_images.clear();
@@ -119,6 +224,26 @@ bool NvStore::load(const QString &folder, QString *error)
 
 bool NvStore::save(const QString &folder, QString *error) const
 {
+    // The graphics first: a graphic defined erases the images, and a failure in between then
+    // leaves images that should have gone, never a graphic lost.
+    const QString graphicsPath = QDir(folder).filePath(graphicsFileName());
+    if (m_graphics.isEmpty()) {
+        if (QFile::exists(graphicsPath) && !QFile::remove(graphicsPath)) {
+            if (error)
+                *error = QStringLiteral("cannot remove %1").arg(graphicsPath);
+            return false;
+        }
+    } else {
+        QSaveFile file(graphicsPath);
+        const QByteArray bytes = serializeGraphics(m_graphics);
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()
+            || !file.commit()) {
+            if (error)
+                *error = QStringLiteral("cannot write %1: %2")
+                                 .arg(graphicsPath, file.errorString());
+            return false;
+        }
+    }
     const QString path = QDir(folder).filePath(stateFileName());
     if (m_images.isEmpty()) {
         if (QFile::exists(path) && !QFile::remove(path)) {
@@ -160,6 +285,19 @@ bool NvStore::exportPngs(const QString &folder, QStringList *written, QString *e
     for (const QString &name : existing) {
         const QRegularExpressionMatch match = exported.match(name);
         if (match.hasMatch() && match.captured(1).toLongLong() > m_images.size())
+            dir.remove(name);
+    }
+    QStringList kept;
+    for (auto it = m_graphics.cbegin(); it != m_graphics.cend(); ++it) {
+        const QString name = graphicExportName(it.key());
+        if (!savePng(it->toImage(), dir.filePath(name), error))
+            return false;
+        kept << name;
+        if (written)
+            *written << dir.filePath(name);
+    }
+    for (const QString &name : dir.entryList({QStringLiteral("graphic-*.png")}, QDir::Files)) {
+        if (!kept.contains(name))
             dir.remove(name);
     }
     return true;

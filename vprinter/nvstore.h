@@ -1,7 +1,9 @@
 #pragma once
 
 #include "nvbitimage.h"
+#include "nvgraphic.h"
 
+#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -26,6 +28,21 @@ public:
     // A definition replaces every stored image, as on a printer.
     void replaceAll(const QVector<NvBitImage> &images) { m_images = images; }
 
+    // NV graphics, by their two-byte key, in key order.
+    static QString graphicsFileName() { return QStringLiteral("nv-graphics.bin"); }
+    static QString graphicExportName(const QByteArray &key);
+    const QMap<QByteArray, NvGraphic> &graphics() const { return m_graphics; }
+    const NvGraphic *graphic(const QByteArray &key) const;
+    // The NV memory the graphics take, overhead included.
+    qint64 graphicsUsed() const;
+    void setGraphic(const QByteArray &key, const NvGraphic &graphic) { m_graphics[key] = graphic; }
+    bool removeGraphic(const QByteArray &key) { return m_graphics.remove(key) > 0; }
+    void removeAllGraphics() { m_graphics.clear(); }
+    static QByteArray serializeGraphics(const QMap<QByteArray, NvGraphic> &graphics);
+    static bool deserializeGraphics(const QByteArray &bytes,
+                                    QMap<QByteArray, NvGraphic> *graphics,
+                                    QString *error);
+
     static QByteArray serialize(const QVector<NvBitImage> &images);
     static bool deserialize(const QByteArray &bytes, QVector<NvBitImage> *images, QString *error);
 
@@ -33,11 +50,13 @@ public:
     bool load(const QString &folder, QString *error);
     // Writes the state file atomically: either the old or the new file is there, never half.
     bool save(const QString &folder, QString *error) const;
-    // Writes nv-1.png to nv-N.png, removing nv-K.png files for numbers no longer defined.
+    // Writes nv-1.png to nv-N.png, removing nv-K.png files for numbers no longer defined, and
+    // graphic-KEY.png for each graphic, removing those of keys no longer stored.
     bool exportPngs(const QString &folder, QStringList *written, QString *error) const;
 
 private:
     QVector<NvBitImage> m_images;
+    QMap<QByteArray, NvGraphic> m_graphics;
 };
 
 // Creates the folder when needed and checks that files can be written in it.

@@ -80,7 +80,6 @@ constexpr FixedCommand fixedCommands[] = {
         {GS, 'B', 3, "white/black reverse printing"},
         {GS, 'E', 3, "head control"},
         {GS, 'H', 3, "HRI character position"},
-        {GS, 'I', 3, "transmit printer ID"},
         {GS, 'L', 4, "left margin"},
         {GS, 'P', 4, "motion units"},
         {GS, 'T', 3, "print position to start of line"},
@@ -129,6 +128,7 @@ constexpr HandedOnCommand handedOnCommands[] = {
         {ESC, 'i', 2, Command::Kind::Cut, 1},
         {ESC, 'm', 2, Command::Kind::Cut, 1},
         {GS, '!', 3, Command::Kind::CharacterSize, 0},
+        {GS, 'I', 3, Command::Kind::TransmitId, 0},
         {FS, 'p', 4, Command::Kind::PrintNvImage, 0},
 };
 
@@ -182,11 +182,12 @@ bool Parser::isIdle() const
     return m_state == State::Ground && m_text.isEmpty() && m_controls.isEmpty();
 }
 
-void Parser::feed(const char *data, qsizetype size)
+qsizetype Parser::feed(const char *data, qsizetype size)
 {
     const auto *bytes = reinterpret_cast<const uchar *>(data);
     qsizetype i = 0;
-    while (i < size) {
+    m_interrupted = false;
+    while (i < size && !m_interrupted) {
         switch (m_state) {
         case State::Ground:
             i += consumeGround(bytes + i, size - i);
@@ -202,6 +203,23 @@ void Parser::feed(const char *data, qsizetype size)
             m_remaining -= n;
             if (m_remaining == 0)
                 endSkip();
+            break;
+        }
+        case State::Payload: {
+            const qint64 n = std::min<qint64>(m_remaining, size - i);
+            m_payload.append(data + i, qsizetype(n));
+            i += n;
+            m_remaining -= n;
+            if (m_remaining == 0) {
+                m_state = State::Ground;
+                QByteArray payload;
+                payload.swap(m_payload);
+                Command command;
+                command.kind = m_payloadKind;
+                command.text = m_what;
+                command.payload = payload;
+                m_handler->command(command);
+            }
             break;
         }
         case State::UntilNul:
@@ -227,6 +245,8 @@ void Parser::feed(const char *data, qsizetype size)
         }
         }
     }
+    m_interrupted = false;
+    return i;
 }
 
 qsizetype Parser::consumeGround(const uchar *data, qsizetype size)
@@ -373,9 +393,16 @@ bool Parser::unknownFunction()
     return true;
 }
 
-// ESC ( fn pL pH, GS ( fn pL pH, FS ( fn pL pH: pL + 256 pH parameter bytes follow.
+// ESC ( fn pL pH, GS ( fn pL pH, FS ( fn pL pH: pL + 256 pH parameter bytes follow. The
+// printer acts on GS ( H (response requests) and GS ( L (graphics); the others are passed over.
 bool Parser::decodeCountedBlock()
 {
+    if (m_head[0] == GS && (headByte(2) == 'H' || headByte(2) == 'L')) {
+        startPayload(headWord(3),
+                     headByte(2) == 'H' ? Command::Kind::ResponseRequest : Command::Kind::Graphics,
+                     QStringLiteral("GS ( %1").arg(codeName(headByte(2))));
+        return false;
+    }
     startSkip(headWord(3),
               QStringLiteral("%1 ( %2 (%3 parameter bytes)")
                       .arg(prefixName(m_head[0]), codeName(headByte(2)))
@@ -461,7 +488,14 @@ bool Parser::decodeGraphics()
         return false;
     const qint64 length = qint64(headByte(3)) | qint64(headByte(4)) << 8 | qint64(headByte(5)) << 16
                           | qint64(headByte(6)) << 24;
-    startSkip(length, QStringLiteral("GS 8 L (graphics, %1 parameter bytes)").arg(length));
+    if (length > MaxPayloadSize) {
+        startSkip(length,
+                  QStringLiteral("GS 8 L (graphics, %1 parameter bytes, more than any graphic "
+                                 "takes)")
+                          .arg(length));
+        return false;
+    }
+    startPayload(length, Command::Kind::Graphics, QStringLiteral("GS 8 L"));
     return false;
 }
 
@@ -602,6 +636,21 @@ void Parser::startSkip(qint64 count, const QString &what)
     m_total = count;
     m_remaining = count;
     m_state = State::Skip;
+}
+
+void Parser::startPayload(qint64 count, Command::Kind kind, const QString &name)
+{
+    m_what = name;
+    m_payloadKind = kind;
+    m_payload.clear();
+    if (count <= 0) {
+        emitCommand(kind, name);
+        return;
+    }
+    m_payload.reserve(qsizetype(std::min<qint64>(count, 65536)));
+    m_total = count;
+    m_remaining = count;
+    m_state = State::Payload;
 }
 
 void Parser::endSkip()
@@ -784,6 +833,12 @@ void Parser::finish()
                                  .arg(m_total - m_remaining)
                                  .arg(m_total);
         break;
+    case State::Payload:
+        what = QStringLiteral("%1, %2 of %3 parameter bytes")
+                       .arg(m_what)
+                       .arg(m_total - m_remaining)
+                       .arg(m_total);
+        break;
     case State::UntilNul:
         what = QStringLiteral("%1, no closing NUL").arg(m_what);
         break;
@@ -821,6 +876,7 @@ void Parser::reset()
     m_userCharsLeft = 0;
     m_fsqImages.clear();
     m_fsqCurrent = NvBitImage();
+    m_payload.clear();
 }
 
 } // namespace VirtualPrinter

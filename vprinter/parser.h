@@ -30,6 +30,9 @@ struct Command
         Emphasis,           // ESC E n: n
         Underline,          // ESC - n: n
         StatusRequest,      // DLE EOT n: n
+        TransmitId,         // GS I n: n
+        ResponseRequest,    // GS ( H: payload holds fn m and the rest
+        Graphics,           // GS ( L and GS 8 L: payload holds m fn and the rest
         Skipped,            // passed over; text says what it was
         Truncated,          // cut short by the end of the stream; text says what it was
         DefinitionRejected, // an FS q refused as a whole; text says why
@@ -39,7 +42,12 @@ struct Command
     int parameter = 0;
     int secondParameter = -1;
     QString text; // the command's name ("GS V", "ESC i"), or the description of what was skipped
+    QByteArray payload; // the parameter bytes of a counted block, after its length
 };
+
+// The longest counted block kept as a payload: a raster graphic of 8192 x 2304 dots with its
+// 11 bytes of parameters. Longer blocks are passed over.
+constexpr qint64 MaxPayloadSize = 11 + qint64(8192 / 8) * 2304;
 
 // Receives what the parser recognises, in stream order.
 class ParserHandler
@@ -70,8 +78,14 @@ public:
     void setNvCapacity(qint64 bytes) { m_capacity = bytes; }
     qint64 nvCapacity() const { return m_capacity; }
 
-    void feed(const char *data, qsizetype size);
-    void feed(const QByteArray &bytes) { feed(bytes.constData(), bytes.size()); }
+    // Returns the bytes taken: all of them, unless the handler called interrupt().
+    qsizetype feed(const char *data, qsizetype size);
+    qsizetype feed(const QByteArray &bytes) { return feed(bytes.constData(), bytes.size()); }
+
+    // Called by the handler: feed() returns after the command in hand, so that the caller can
+    // decide what becomes of the bytes after it (a printer resetting, a printer waiting for
+    // the host's answer).
+    void interrupt() { m_interrupted = true; }
 
     // The end of a connection or file: a command still in progress is reported as truncated
     // and the parser starts afresh.
@@ -81,7 +95,16 @@ public:
     bool isIdle() const;
 
 private:
-    enum class State { Ground, Head, Skip, UntilNul, UserCharWidth, FsqRecordHead, FsqData };
+    enum class State {
+        Ground,
+        Head,
+        Skip,
+        Payload,
+        UntilNul,
+        UserCharWidth,
+        FsqRecordHead,
+        FsqData
+    };
 
     // A command whose length its parameters give: once the header holds `length` bytes,
     // `decode` takes it (and may wait for more bytes). It returns true when the last byte does
@@ -127,6 +150,7 @@ private:
     void skipped(const QString &what) { emitCommand(Command::Kind::Skipped, what); }
     void flushPending();
     void startSkip(qint64 count, const QString &what);
+    void startPayload(qint64 count, Command::Kind kind, const QString &name);
     void endSkip();
     void startUntilNul(int limit, const QString &what);
     void reset();
@@ -151,6 +175,11 @@ private:
     qint64 m_total = 0;
     int m_limit = 0;
     bool m_resumeUserChars = false;
+    bool m_interrupted = false;
+
+    // Payload: the counted block being collected.
+    Command::Kind m_payloadKind = Command::Kind::Skipped;
+    QByteArray m_payload;
 
     // ESC &: characters still to come and the height of each in bytes.
     int m_userCharsLeft = 0;

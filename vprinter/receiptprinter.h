@@ -18,6 +18,13 @@ constexpr int MaxPaperWidth = 4096;
 // About 12 m of paper at 203 dpi: a strip this long is written out even without a cut, so
 // that a stream that never cuts cannot fill the memory.
 constexpr int DefaultMaxStripLength = 100000;
+// How long the printer waits for the host's ACK, NAK or CAN after a block of the key list.
+constexpr int KeyListHandshakeMs = 5000;
+
+// The paper roll as the sensors see it.
+enum class PaperState { Ok, NearEnd, End };
+// The error the printer is in, if any.
+enum class PrinterError { None, Mechanical, Autocutter, Unrecoverable, AutoRecoverable };
 
 struct PrinterSettings
 {
@@ -27,6 +34,13 @@ struct PrinterSettings
     QString exportFolder; // when set, refreshed with nv-N.png after every definition
     qint64 nvCapacity = DefaultNvCapacity;
     int maxStripLength = DefaultMaxStripLength;
+
+    PaperState paper = PaperState::Ok;
+    bool coverOpen = false;
+    PrinterError error = PrinterError::None;
+    int resetMs = 0;     // after an FS q: this long without answers or printing
+    bool replies = true; // false: a printer without a back channel, it never sends a byte
+    qint64 graphicsCapacity = DefaultGraphicsCapacity; // NV graphics, overhead included
 };
 
 // The virtual printer: it takes ESC/POS bytes, keeps NV images, prints text and NV images on
@@ -40,12 +54,18 @@ public:
     // Prepares the folders and loads the NV images from the state folder.
     bool start(QString *error);
 
-    void receive(const QByteArray &bytes) { m_parser.feed(bytes); }
-    void receive(const char *data, qsizetype size) { m_parser.feed(data, size); }
-    // The end of a connection or file: reports a command cut short.
-    void endOfStream() { m_parser.finish(); }
-    // Whether the parser is between commands.
-    bool isIdle() const { return m_parser.isIdle(); }
+    void receive(const QByteArray &bytes) { receive(bytes.constData(), bytes.size()); }
+    void receive(const char *data, qsizetype size);
+    // The end of a connection or file: reports a command cut short, gives up waiting for the
+    // host.
+    void endOfStream();
+    // Whether the parser is between commands and the printer waits for nothing from the host.
+    bool isIdle() const { return m_parser.isIdle() && !m_waitingForHandshake; }
+    // Whether the printer resets now: it takes no bytes and sends none.
+    bool isResetting() const;
+    // Ends what is due by now (a reset, a wait for the host); the printer asks for this call
+    // through onTimer.
+    void poll();
     // Prints a pending text line and writes an uncut strip, as when the paper is torn off at
     // the end; returns the file name, or an empty string when nothing was printed.
     QString tearOff();
@@ -57,6 +77,12 @@ public:
     std::function<void(const QString &line)> onLog;
     std::function<void(const QByteArray &bytes)> onReply;
     std::function<void(const QImage &strip, const QString &fileName)> onStrip;
+    // The printer starts a reset of this many milliseconds (after an FS q).
+    std::function<void(int ms)> onReset;
+    // poll() is wanted in this many milliseconds.
+    std::function<void(qint64 ms)> onTimer;
+    // Milliseconds from any fixed point; steady by default, replaceable for tests.
+    std::function<qint64()> clock;
 
     void text(const QByteArray &bytes) override;
     void command(const Command &command) override;
@@ -94,6 +120,22 @@ private:
     QString setTextMode(const Command &command);
     QString setPrintModes(int n);
     QString answerStatusRequest(int request);
+    QString answerIdRequest(int request);
+    void answerResponseRequest(const Command &command);
+    void handleGraphics(const Command &command);
+    void defineGraphic(const QByteArray &p);
+    void printGraphic(const QByteArray &key, int scaleX, int scaleY);
+    void startKeyList();
+    void sendKeyListBlock();
+    void saveNv(const QString &what);
+    QString notPrintingReason() const;
+    // Sends bytes to the host; false when the printer has no back channel.
+    bool reply(const QByteArray &bytes);
+    QString replied(const QByteArray &bytes);
+    void startReset();
+    void acceptHandshake(uchar byte);
+    void endHandshakeWait(const QString &why);
+    qint64 now() const;
 
     PrinterSettings m_settings;
     Parser m_parser;
@@ -107,6 +149,14 @@ private:
     int m_lineSpacing = 0;
     int m_justification = 0;
     int m_nextStrip = 1;
+
+    qint64 m_resetUntil = -1; // -1: no reset going on or to report
+    qint64 m_droppedDuringReset = 0;
+
+    bool m_waitingForHandshake = false;
+    qint64 m_handshakeDeadline = 0;
+    QList<QByteArray> m_keyListBlocks;
+    int m_keyListBlock = 0;
 };
 
 } // namespace VirtualPrinter

@@ -15,7 +15,9 @@
 #include <QtTest>
 
 #ifdef Q_OS_UNIX
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -55,6 +57,8 @@ private slots:
     void silentConnectionIsClosed();
     void serial();
     void inputFileAndExport();
+    void resetDropsTheConnection();
+    void pathsKeepTheirBytes();
     void badOptions_data();
     void badOptions();
 };
@@ -247,6 +251,89 @@ void tst_NvlogoPrinter::inputFileAndExport()
     QCOMPARE(QImage(QDir(exportFolder).filePath(QStringLiteral("nv-2.png"))).size(), QSize(8, 8));
     // Export alone prints nothing.
     QVERIFY(!QFile::exists(QDir(exporter.out()).filePath(QStringLiteral("strip-0002.png"))));
+}
+
+void tst_NvlogoPrinter::resetDropsTheConnection()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    PrinterProcess printer(QStringLiteral(NVLOGO_PRINTER_PATH), folder.path());
+    printer.start({QStringLiteral("--listen"),
+                   QStringLiteral("127.0.0.1:0"),
+                   QStringLiteral("--reset-ms"),
+                   QStringLiteral("300"),
+                   QStringLiteral("--drop-on-reset")});
+    const auto listening = printer.waitFor(
+            QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)$"), 1, StartTimeoutMs);
+    QVERIFY2(listening.hasMatch(), qPrintable(printer.transcript()));
+    const auto port = quint16(listening.captured(1).toUInt());
+
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(socket.waitForConnected(WaitTimeoutMs));
+    socket.write(HandMade::defineImages({HandMade::record(1, 1, HandMade::pattern)}));
+    // The printer closes the connection at its reset and answers once it is over.
+    if (socket.state() != QAbstractSocket::UnconnectedState)
+        QVERIFY(socket.waitForDisconnected(WaitTimeoutMs));
+    QVERIFY2(printer.waitFor(QStringLiteral("connection closed by the printer's reset")).hasMatch(),
+             qPrintable(printer.transcript()));
+    QVERIFY2(printer.waitFor(QStringLiteral("^reset: over, ready again")).hasMatch(),
+             qPrintable(printer.transcript()));
+    QTcpSocket again;
+    again.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(again.waitForConnected(WaitTimeoutMs));
+    again.write(HandMade::bytes({0x10, 0x04, 1}));
+    QVERIFY(again.waitForReadyRead(WaitTimeoutMs));
+    QCOMPARE(again.readAll(), QByteArray("\x12"));
+    again.abort();
+    QVERIFY2(printer.stop(), qPrintable(printer.transcript()));
+}
+
+void tst_NvlogoPrinter::pathsKeepTheirBytes()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("byte paths are a Unix matter");
+#else
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QByteArray base = QFile::encodeName(folder.path());
+    const QByteArray input = base + "/caf\xe9.bin";
+    QFile file(QFile::decodeName(base + "/input.bin"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("Hello\n" + HandMade::cutB());
+    file.close();
+    QVERIFY(::rename(QFile::encodeName(file.fileName()).constData(), input.constData()) == 0);
+
+    // QProcess would re-encode the arguments; the shell passes the bytes through.
+    QProcess process;
+    process.start(QStringLiteral("/bin/sh"),
+                  {QStringLiteral("-c"),
+                   QStringLiteral("exec \"$0\" --input \"$1/caf$(printf '\\351').bin\" "
+                                  "--out \"$1/out$(printf '\\351')\" "
+                                  "--state \"$1/st$(printf '\\351')/nv\""),
+                   QStringLiteral(NVLOGO_PRINTER_PATH),
+                   folder.path()});
+    QVERIFY(process.waitForFinished(StartTimeoutMs));
+    QVERIFY2(process.exitCode() == 0, process.readAllStandardError().constData());
+    struct stat info;
+    QVERIFY(::stat((base + "/out\xe9/strip-0001.png").constData(), &info) == 0);
+    QVERIFY(::stat((base + "/st\xe9/nv").constData(), &info) == 0 && S_ISDIR(info.st_mode));
+    // Nothing went to a folder of another name (QDir does not list names it cannot decode).
+    QStringList names;
+    DIR *dir = ::opendir(base.constData());
+    QVERIFY(dir);
+    while (const dirent *entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name != "." && name != "..")
+            names << QString::fromLatin1(name.toHex());
+    }
+    ::closedir(dir);
+    names.sort();
+    QCOMPARE(names,
+             QStringList({QStringLiteral("636166e92e62696e"),
+                          QStringLiteral("6f7574e9"),
+                          QStringLiteral("7374e9")}));
+#endif
 }
 
 void tst_NvlogoPrinter::badOptions_data()

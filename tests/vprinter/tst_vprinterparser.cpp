@@ -22,10 +22,14 @@ public:
     {
         commands << command;
         events << QStringLiteral("command %1 %2 %3 %4")
-                          .arg(int(command.kind))
-                          .arg(command.parameter)
-                          .arg(command.secondParameter)
-                          .arg(command.text);
+                                  .arg(int(command.kind))
+                                  .arg(command.parameter)
+                                  .arg(command.secondParameter)
+                                  .arg(command.text)
+                          + (command.payload.isEmpty()
+                                     ? QString()
+                                     : QLatin1Char(' ')
+                                               + QString::fromLatin1(command.payload.toHex()));
     }
     void defineNvImages(const QVector<NvBitImage> &images,
                         int declaredCount,
@@ -239,6 +243,8 @@ void tst_VPrinterParser::truncated_data()
                                   << "GS v 0 (raster bit image 16x3 dots), 2 of 6";
     QTest::newRow("lone ESC") << HandMade::bytes({0x1B}) << "ESC at the end";
     QTest::newRow("bar code") << HandMade::bytes({0x1D, 'k', 4, '1', '2'}) << "no closing NUL";
+    QTest::newRow("graphics block")
+            << HandMade::bytes({0x1D, '8', 'L', 9, 0, 0, 0, '0', 'C'}) << "GS 8 L, 2 of 9";
 }
 
 void tst_VPrinterParser::truncated()
@@ -268,11 +274,16 @@ void tst_VPrinterParser::knownLengths_data()
     QTest::addColumn<QByteArray>("command");
     QTest::addColumn<int>("kind");
     QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("payload");
 
     // Payloads hold bytes that would read as ESC @ if the length were got wrong.
     const QByteArray trap = HandMade::bytes({0x1B, '@', 0x1B, '@'});
-    auto row = [](const char *name, const QByteArray &bytes, Kind kind, const char *text) {
-        QTest::newRow(name) << bytes << int(kind) << QString::fromLatin1(text);
+    auto row = [](const char *name,
+                  const QByteArray &bytes,
+                  Kind kind,
+                  const char *text,
+                  const QByteArray &payload = QByteArray()) {
+        QTest::newRow(name) << bytes << int(kind) << QString::fromLatin1(text) << payload;
     };
     row("ESC ! n", HandMade::bytes({0x1B, '!', 0x1B}), Kind::PrintModes, "ESC !");
     row("ESC a n", HandMade::bytes({0x1B, 'a', 1}), Kind::Justification, "ESC a");
@@ -298,9 +309,25 @@ void tst_VPrinterParser::knownLengths_data()
     row("GS ( k", HandMade::bytes({0x1D, '(', 'k', 4, 0}) + trap, Kind::Skipped, "GS ( k");
     row("GS ( L",
         HandMade::bytes({0x1D, '(', 'L', 6, 0}) + trap + trap.left(2),
+        Kind::Graphics,
+        "GS ( L",
+        trap + trap.left(2));
+    row("GS ( L empty", HandMade::bytes({0x1D, '(', 'L', 0, 0}), Kind::Graphics, "GS ( L");
+    row("GS 8 L",
+        HandMade::bytes({0x1D, '8', 'L', 4, 0, 0, 0}) + trap,
+        Kind::Graphics,
+        "GS 8 L",
+        trap);
+    row("GS 8 L beyond any graphic",
+        HandMade::bytes({0x1D, '8', 'L', 0, 0, 0x40, 0}) + QByteArray(0x400000, 0x1B),
         Kind::Skipped,
-        "GS ( L");
-    row("GS 8 L", HandMade::bytes({0x1D, '8', 'L', 4, 0, 0, 0}) + trap, Kind::Skipped, "GS 8 L");
+        "GS 8 L (graphics, 4194304 parameter bytes, more than");
+    row("GS ( H",
+        HandMade::bytes({0x1D, '(', 'H', 6, 0, '0', '0', 0x1B, '@', 'A', 'B'}),
+        Kind::ResponseRequest,
+        "GS ( H",
+        HandMade::bytes({'0', '0', 0x1B, '@', 'A', 'B'}));
+    row("GS I n", HandMade::bytes({0x1D, 'I', 0x1B}), Kind::TransmitId, "GS I");
     row("GS *", HandMade::bytes({0x1D, '*', 1, 1}) + trap + trap, Kind::Skipped, "GS *");
     row("FS ( A", HandMade::bytes({0x1C, '(', 'A', 2, 0, 0x1B, '@'}), Kind::Skipped, "FS ( A");
     row("FS g 1",
@@ -341,10 +368,12 @@ void tst_VPrinterParser::knownLengths()
     QFETCH(QByteArray, command);
     QFETCH(int, kind);
     QFETCH(QString, text);
+    QFETCH(QByteArray, payload);
 
     const Recorder recorder = parse(command + initialize());
     QCOMPARE(recorder.commands.size(), 2);
     QCOMPARE(int(recorder.commands.first().kind), kind);
+    QCOMPARE(recorder.commands.first().payload, payload);
     QVERIFY2(recorder.commands.first().text.startsWith(text),
              qPrintable(recorder.commands.first().text));
     QCOMPARE(recorder.commands.last().kind, Kind::Initialize);
@@ -421,7 +450,9 @@ void tst_VPrinterParser::chunkingIndependence_data()
                             + HandMade::bytes({0x00, 0x01, 0x1B, 0x1B, 'z', 0x1D, 'k', 4}) + "123"
                             + HandMade::bytes({0, 0x10, 0x04, 1, 0x1B, '&', 3, 'A', 'A', 2})
                             + QByteArray(6, '\x1b') + HandMade::bytes({0x1D, 'V', 1})
-                            + QByteArray(5000, 'x') + "\n";
+                            + QByteArray(5000, 'x') + "\n"
+                            + HandMade::bytes({0x1D, '(', 'L', 4, 0, '0', 'B', 'A', '1'})
+                            + HandMade::bytes({0x1D, '(', 'H', 6, 0, '0', '0', 'a', 'b', 'c', 'd'});
     QTest::newRow("mixed stream") << everything;
     QTest::newRow("cut short in a record") << everything + definition.left(20);
     QByteArray noise(4096, Qt::Uninitialized);

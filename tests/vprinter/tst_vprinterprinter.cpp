@@ -109,7 +109,11 @@ private slots:
     void exportWritesEachImage();
     void stripNumbersContinue();
     void unwritableFolder();
-    void statusRequestIsAnswered();
+    void statusReplies_data();
+    void statusReplies();
+    void identityAndCompletion_data();
+    void identityAndCompletion();
+    void resetIsSilent();
     void longPaperIsWrittenWithoutCut();
 };
 
@@ -522,12 +526,160 @@ void tst_VPrinterPrinter::unwritableFolder()
     }
 }
 
-void tst_VPrinterPrinter::statusRequestIsAnswered()
+void tst_VPrinterPrinter::statusReplies_data()
 {
-    Run run;
-    run.send(HandMade::bytes({0x10, 0x04, 1, 0x10, 0x04, 4, 0x10, 0x04, 5}));
-    QCOMPARE(run.replies, QByteArray("\x12\x12"));
+    QTest::addColumn<int>("paper");
+    QTest::addColumn<bool>("coverOpen");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<QByteArray>("replies"); // to DLE EOT 1, 2, 3 and 4
+
+    auto row = [](const char *name,
+                  PaperState paper,
+                  bool cover,
+                  PrinterError error,
+                  std::initializer_list<int> replies) {
+        QTest::newRow(name) << int(paper) << cover << int(error) << HandMade::bytes(replies);
+    };
+    using E = PrinterError;
+    row("ready", PaperState::Ok, false, E::None, {0x12, 0x12, 0x12, 0x12});
+    row("paper near end", PaperState::NearEnd, false, E::None, {0x12, 0x12, 0x12, 0x1E});
+    row("paper end", PaperState::End, false, E::None, {0x1A, 0x32, 0x12, 0x7E});
+    row("cover open", PaperState::Ok, true, E::None, {0x1A, 0x16, 0x12, 0x12});
+    row("mechanical", PaperState::Ok, false, E::Mechanical, {0x1A, 0x52, 0x16, 0x12});
+    row("autocutter", PaperState::Ok, false, E::Autocutter, {0x1A, 0x52, 0x1A, 0x12});
+    row("unrecoverable", PaperState::Ok, false, E::Unrecoverable, {0x1A, 0x52, 0x32, 0x12});
+    row("auto-recoverable",
+        PaperState::NearEnd,
+        false,
+        E::AutoRecoverable,
+        {0x1A, 0x52, 0x52, 0x1E});
+}
+
+void tst_VPrinterPrinter::statusReplies()
+{
+    QFETCH(int, paper);
+    QFETCH(bool, coverOpen);
+    QFETCH(int, error);
+    QFETCH(QByteArray, replies);
+
+    PrinterSettings settings;
+    settings.paper = PaperState(paper);
+    settings.coverOpen = coverOpen;
+    settings.error = PrinterError(error);
+    Run run(settings);
+    run.send(HandMade::bytes(
+            {0x10, 0x04, 1, 0x10, 0x04, 2, 0x10, 0x04, 3, 0x10, 0x04, 4, 0x10, 0x04, 5}));
+    QCOMPARE(run.replies.toHex(' '), replies.toHex(' '));
+    for (const char reply : std::as_const(run.replies))
+        QCOMPARE(uchar(reply) & 0x93, 0x12);
     QVERIFY(run.log.contains(QStringLiteral("DLE EOT 5: undefined status request, no reply")));
+
+    // Without a back channel nothing at all goes back.
+    settings.replies = false;
+    Run mute(settings);
+    mute.send(HandMade::bytes({0x10, 0x04, 1, 0x1D, 'I', 67}));
+    QCOMPARE(mute.replies, QByteArray());
+    QVERIFY(mute.logged(QStringLiteral("no back channel")));
+}
+
+void tst_VPrinterPrinter::identityAndCompletion_data()
+{
+    QTest::addColumn<int>("paper");
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<QByteArray>("replies");
+    QTest::addColumn<int>("strips");
+
+    const QByteArray request = HandMade::bytes({0x1D, '(', 'H', 6, 0, '0', '0'});
+    const QByteArray receipt = "Receipt\n" + request + "ab12" + HandMade::cutB();
+    QTest::newRow("ID bytes") << int(PaperState::Ok)
+                              << HandMade::bytes(
+                                         {0x1D, 'I', 1, 0x1D, 'I', 50, 0x1D, 'I', 3, 0x1D, 'I', 4})
+                              << HandMade::bytes({0x20, 0x02, 0x01}) << 0;
+    QTest::newRow("ID texts") << int(PaperState::Ok)
+                              << HandMade::bytes({0x1D, 'I', 65, 0x1D, 'I', 67, 0x1D, 'I', 70})
+                              << QByteArray("\x5f"
+                                            "1.0\0\x5f"
+                                            "nvlogo-printer\0",
+                                            21)
+                              << 0;
+    QTest::newRow("printed, confirmed") << int(PaperState::Ok) << receipt
+                                        << QByteArray("\x37\x22"
+                                                      "ab12\0",
+                                                      7)
+                                        << 1;
+    QTest::newRow("near end still prints") << int(PaperState::NearEnd) << receipt
+                                           << QByteArray("\x37\x22"
+                                                         "ab12\0",
+                                                         7)
+                                           << 1;
+    QTest::newRow("paper end: not printed, not confirmed")
+            << int(PaperState::End) << receipt << QByteArray() << 0;
+    QTest::newRow("bad process ID")
+            << int(PaperState::Ok) << request + HandMade::bytes({'a', 'b', 0x1F, 'c'})
+            << QByteArray() << 0;
+}
+
+void tst_VPrinterPrinter::identityAndCompletion()
+{
+    QFETCH(int, paper);
+    QFETCH(QByteArray, stream);
+    QFETCH(QByteArray, replies);
+    QFETCH(int, strips);
+
+    PrinterSettings settings;
+    settings.paper = PaperState(paper);
+    Run run(settings);
+    run.send(stream);
+    QCOMPARE(run.replies.toHex(' '), replies.toHex(' '));
+    QCOMPARE(run.strips.size(), strips);
+    if (stream.startsWith("Receipt")) {
+        // The answer comes after the text has printed and before the cut.
+        const auto index = [&run](const char *part) {
+            for (int i = 0; i < run.log.size(); ++i) {
+                if (run.log.at(i).contains(QLatin1String(part)))
+                    return i;
+            }
+            return -1;
+        };
+        const int text = index("text: \"Receipt\"");
+        const int answer = index("GS ( H: process ID \"ab12\"");
+        QVERIFY2(text >= 0 && answer > text && index("GS V") > answer,
+                 qPrintable(run.log.join(QLatin1Char('\n'))));
+        if (strips == 0)
+            QVERIFY(run.logged(QStringLiteral("nothing printed, out of paper")));
+    }
+}
+
+void tst_VPrinterPrinter::resetIsSilent()
+{
+    PrinterSettings settings;
+    settings.resetMs = 1000;
+    Run run(settings);
+    qint64 now = 5000;
+    run.printer.clock = [&now] {
+        return now;
+    };
+    int resets = 0;
+    run.printer.onReset = [&resets](int ms) {
+        QCOMPARE(ms, 1000);
+        ++resets;
+    };
+    const QByteArray status = HandMade::bytes({0x10, 0x04, 1});
+
+    // What comes with the definition, after it, is dropped as well as what comes later.
+    run.printer.receive(HandMade::defineImages({HandMade::record(1, 1, HandMade::pattern)}) + status
+                        + "Lost\n");
+    QCOMPARE(resets, 1);
+    now += 999;
+    run.printer.receive(status);
+    QCOMPARE(run.replies, QByteArray());
+    QVERIFY(!run.logged(QStringLiteral("Lost")));
+    now += 1;
+    run.printer.receive(status);
+    QCOMPARE(run.replies, QByteArray("\x12"));
+    QVERIFY(run.logged(QStringLiteral("reset: over, ready again (11 bytes that came during it "
+                                      "were dropped)")));
+    QCOMPARE(run.printer.store().count(), 1);
 }
 
 void tst_VPrinterPrinter::longPaperIsWrittenWithoutCut()

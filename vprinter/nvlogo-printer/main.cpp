@@ -1,3 +1,4 @@
+#include "argumentpaths.h"
 #include "printerservice.h"
 #include "terminationsignals.h"
 
@@ -5,6 +6,7 @@
 
 #include <QCommandLineParser>
 #include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QHostAddress>
 #include <QStandardPaths>
@@ -81,8 +83,59 @@ struct Options
     bool exportImages = false; // --export was given
     QString exportFolder;
     int idleTimeoutSeconds = 0;
+    bool dropOnReset = false;
     PrinterSettings settings;
+    // The folders as the user named them, for messages.
+    QString stateShown;
+    QString outShown;
+    QString pathProblem; // a path given as bytes that cannot be opened
 };
+
+// The value of --name, the last one given, as the bytes of the command line.
+QByteArray rawValue(const QList<QByteArray> &arguments,
+                    const QByteArray &name,
+                    const QStringList &valueOptions)
+{
+    QByteArray value;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QByteArray &argument = arguments.at(i);
+        if (argument == "--")
+            break;
+        if (!argument.startsWith("--"))
+            continue;
+        const qsizetype equals = argument.indexOf('=');
+        const QByteArray option = argument.mid(2, equals < 0 ? -1 : equals - 2);
+        const bool takesValue = equals < 0 && valueOptions.contains(QString::fromLatin1(option));
+        QByteArray given;
+        if (equals >= 0)
+            given = argument.mid(equals + 1);
+        else if (takesValue && i + 1 < arguments.size())
+            given = arguments.at(++i);
+        if (option == name && (equals >= 0 || takesValue))
+            value = given;
+    }
+    return value;
+}
+
+QStringList valueOptions();
+
+// A path option's value with its bytes kept; the default when it was not given.
+bool pathValue(const QCommandLineParser &parser,
+               const QList<QByteArray> &arguments,
+               const QString &name,
+               bool folder,
+               QString *path,
+               QString *problem)
+{
+    *path = parser.value(name);
+    if (!parser.isSet(name))
+        return true;
+    const QByteArray bytes = rawValue(arguments, name.toLatin1(), valueOptions());
+    if (bytes.isEmpty() || QFile::decodeName(bytes) != *path)
+        return true; // the value as Qt read it is the value
+    *path = folder ? folderPathFromBytes(bytes, problem) : filePathFromBytes(bytes, problem);
+    return !path->isEmpty();
+}
 
 // An option that takes a number; its description shows the default at its last %N.
 QCommandLineOption numberOption(const QString &name,
@@ -148,11 +201,102 @@ QList<QCommandLineOption> printerOptions()
                                         "give up a command left unfinished this long (0: never; "
                                         "default %1)."),
                          QStringLiteral("seconds"),
-                         60)};
+                         60),
+            QCommandLineOption(QStringLiteral("paper"),
+                               QStringLiteral("The paper roll: ok, near-end or end (default ok). "
+                                              "At its end the printer prints nothing."),
+                               QStringLiteral("state"),
+                               QStringLiteral("ok")),
+            QCommandLineOption(QStringLiteral("cover"),
+                               QStringLiteral("The cover: closed or open (default closed). Open, "
+                                              "the printer prints nothing."),
+                               QStringLiteral("state"),
+                               QStringLiteral("closed")),
+            QCommandLineOption(QStringLiteral("error"),
+                               QStringLiteral("An error the printer is in: none, mechanical, "
+                                              "autocutter, unrecoverable or auto-recoverable "
+                                              "(default none). In error it prints nothing."),
+                               QStringLiteral("kind"),
+                               QStringLiteral("none")),
+            numberOption(QStringLiteral("reset-ms"),
+                         QStringLiteral("After an FS q the printer resets for this long: it "
+                                        "answers nothing, and the bytes that come meanwhile "
+                                        "are dropped (default %1)."),
+                         QStringLiteral("ms"),
+                         0),
+            numberOption(QStringLiteral("graphics-capacity"),
+                         QStringLiteral("NV memory for NV graphics in bytes, %1 bytes of each "
+                                        "graphic's own included (default %2).")
+                                 .arg(GraphicOverhead),
+                         QStringLiteral("bytes"),
+                         DefaultGraphicsCapacity),
+            QCommandLineOption(QStringLiteral("drop-on-reset"),
+                               QStringLiteral("Close the TCP connection when the printer "
+                                              "resets.")),
+            QCommandLineOption(QStringLiteral("no-replies"),
+                               QStringLiteral("A printer without a back channel: it never sends "
+                                              "a byte."))};
+}
+
+QStringList valueOptions()
+{
+    QStringList names;
+    for (const QCommandLineOption &option : sourceOptions() + printerOptions()) {
+        if (!option.valueName().isEmpty())
+            names << option.names();
+    }
+    return names;
+}
+
+// One of the names, as its index; -1 for none of them.
+int choice(const QString &value, const QStringList &names)
+{
+    return int(names.indexOf(value));
+}
+
+bool readPrinterState(const QCommandLineParser &parser, PrinterSettings *settings, QString *problem)
+{
+    const QStringList papers{
+            QStringLiteral("ok"), QStringLiteral("near-end"), QStringLiteral("end")};
+    const QStringList covers{QStringLiteral("closed"), QStringLiteral("open")};
+    const QStringList errors{QStringLiteral("none"),
+                             QStringLiteral("mechanical"),
+                             QStringLiteral("autocutter"),
+                             QStringLiteral("unrecoverable"),
+                             QStringLiteral("auto-recoverable")};
+    const int paper = choice(parser.value(QStringLiteral("paper")), papers);
+    const int cover = choice(parser.value(QStringLiteral("cover")), covers);
+    const int error = choice(parser.value(QStringLiteral("error")), errors);
+    qint64 resetMs = 0;
+    if (paper < 0) {
+        *problem = QStringLiteral("--paper wants ok, near-end or end");
+        return false;
+    }
+    if (cover < 0) {
+        *problem = QStringLiteral("--cover wants closed or open");
+        return false;
+    }
+    if (error < 0) {
+        *problem = QStringLiteral("--error wants %1").arg(errors.join(QStringLiteral(", ")));
+        return false;
+    }
+    if (!parseNumber(parser.value(QStringLiteral("reset-ms")), 0, 600000, &resetMs)) {
+        *problem = QStringLiteral("--reset-ms wants milliseconds from 0 to 600000");
+        return false;
+    }
+    settings->paper = PaperState(paper);
+    settings->coverOpen = cover == 1;
+    settings->error = PrinterError(error);
+    settings->resetMs = int(resetMs);
+    settings->replies = !parser.isSet(QStringLiteral("no-replies"));
+    return true;
 }
 
 // Reads where the bytes come from; false, with the problem, for arguments that do not fit.
-bool readSource(const QCommandLineParser &parser, Options *options, QString *problem)
+bool readSource(const QCommandLineParser &parser,
+                const QList<QByteArray> &arguments,
+                Options *options,
+                QString *problem)
 {
     if (!parser.positionalArguments().isEmpty()) {
         *problem = QStringLiteral("unexpected argument %1 (see --help)")
@@ -174,7 +318,20 @@ bool readSource(const QCommandLineParser &parser, Options *options, QString *pro
     }
     options->exportImages = parser.isSet(QStringLiteral("export"));
     options->exportFolder = parser.value(QStringLiteral("export"));
-    options->inputFile = parser.value(QStringLiteral("input"));
+    if (options->exportImages && options->pathProblem.isEmpty()) {
+        pathValue(parser,
+                  arguments,
+                  QStringLiteral("export"),
+                  true,
+                  &options->exportFolder,
+                  &options->pathProblem);
+    }
+    pathValue(parser,
+              arguments,
+              QStringLiteral("input"),
+              false,
+              &options->inputFile,
+              &options->pathProblem);
     if (serial)
         options->source = Source::Serial;
     else if (input)
@@ -187,7 +344,10 @@ bool readSource(const QCommandLineParser &parser, Options *options, QString *pro
 }
 
 // Reads the printer's settings; the source decides which of the folders it writes to.
-bool readPrinterSettings(const QCommandLineParser &parser, Options *options, QString *problem)
+bool readPrinterSettings(const QCommandLineParser &parser,
+                         const QList<QByteArray> &arguments,
+                         Options *options,
+                         QString *problem)
 {
     qint64 width = 0;
     qint64 capacity = 0;
@@ -214,21 +374,47 @@ bool readPrinterSettings(const QCommandLineParser &parser, Options *options, QSt
     PrinterSettings &settings = options->settings;
     settings.paperWidth = int(width);
     settings.nvCapacity = capacity;
-    settings.stateFolder = parser.value(QStringLiteral("state"));
-    if (options->source != Source::ExportOnly)
-        settings.outFolder = parser.value(QStringLiteral("out"));
-    // Only a printer that keeps running refreshes the export after each definition.
-    if (options->source == Source::Tcp || options->source == Source::Serial)
-        settings.exportFolder = options->exportFolder;
-    if (settings.stateFolder.isEmpty()) {
+    if (!parseNumber(parser.value(QStringLiteral("graphics-capacity")),
+                     1024,
+                     MaxNvCapacity,
+                     &settings.graphicsCapacity)) {
+        *problem = QStringLiteral("--graphics-capacity wants a number of bytes from 1024 to %1")
+                           .arg(MaxNvCapacity);
+        return false;
+    }
+    if (!readPrinterState(parser, &settings, problem))
+        return false;
+    options->dropOnReset = parser.isSet(QStringLiteral("drop-on-reset"));
+    options->stateShown = parser.value(QStringLiteral("state"));
+    options->outShown = parser.value(QStringLiteral("out"));
+    if (options->stateShown.isEmpty()) {
         *problem = QStringLiteral("no folder for the NV images: give --state DIR");
         return false;
     }
+    pathValue(parser,
+              arguments,
+              QStringLiteral("state"),
+              true,
+              &settings.stateFolder,
+              &options->pathProblem)
+            && (options->source == Source::ExportOnly
+                || pathValue(parser,
+                             arguments,
+                             QStringLiteral("out"),
+                             true,
+                             &settings.outFolder,
+                             &options->pathProblem));
+    // Only a printer that keeps running refreshes the export after each definition.
+    if (options->source == Source::Tcp || options->source == Source::Serial)
+        settings.exportFolder = options->exportFolder;
     return true;
 }
 
 // Reads the command line; --help, --version and an unknown option end the program here.
-bool parseOptions(const QCoreApplication &app, Options *options, QString *problem)
+bool parseOptions(const QCoreApplication &app,
+                  const QList<QByteArray> &arguments,
+                  Options *options,
+                  QString *problem)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -241,7 +427,8 @@ bool parseOptions(const QCoreApplication &app, Options *options, QString *proble
     parser.addVersionOption();
     parser.addOptions(sourceOptions() + printerOptions());
     parser.process(app);
-    return readSource(parser, options, problem) && readPrinterSettings(parser, options, problem);
+    return readSource(parser, arguments, options, problem)
+           && readPrinterSettings(parser, arguments, options, problem);
 }
 
 bool exportImages(const ReceiptPrinter &printer, const QString &folder, QString *error)
@@ -291,15 +478,16 @@ int run(const Options &options)
         return fail(ExitFailure, error);
     say(QStringLiteral("%1 NV images in %2")
                 .arg(printer.store().count())
-                .arg(QDir::toNativeSeparators(QDir(settings.stateFolder).absolutePath())));
+                .arg(QDir::toNativeSeparators(QDir(options.stateShown).absolutePath())));
     if (options.source == Source::ExportOnly)
         return exportImages(printer, options.exportFolder, &error) ? 0 : fail(ExitFailure, error);
 
     say(QStringLiteral("strips go to %1, paper %2 dots wide")
-                .arg(QDir::toNativeSeparators(QDir(settings.outFolder).absolutePath()))
+                .arg(QDir::toNativeSeparators(QDir(options.outShown).absolutePath()))
                 .arg(settings.paperWidth));
     PrinterService service(&printer);
     service.setIdleTimeout(options.idleTimeoutSeconds);
+    service.setDropOnReset(options.dropOnReset);
     QObject::connect(&service, &PrinterService::message, &say);
 
     if (options.source == Source::File) {
@@ -322,13 +510,19 @@ int main(int argc, char *argv[])
 
     // The printer never shows a window; the offscreen platform gives it fonts without a display.
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Qt's own copy of the arguments loses the bytes of names the locale cannot decode.
+    QList<QByteArray> rawArguments;
+    for (int i = 0; i < argc; ++i)
+        rawArguments << QByteArray(argv[i]);
     QGuiApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("nvlogo-printer"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
 
     Options options;
     QString problem;
-    if (!parseOptions(app, &options, &problem))
+    if (!parseOptions(app, rawArguments, &options, &problem))
         return fail(ExitUsage, problem);
+    if (!options.pathProblem.isEmpty())
+        return fail(ExitFailure, options.pathProblem);
     return run(options);
 }

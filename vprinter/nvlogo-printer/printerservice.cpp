@@ -6,6 +6,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <algorithm>
+
 namespace VirtualPrinter::NvlogoPrinter {
 
 namespace {
@@ -20,6 +22,20 @@ PrinterService::PrinterService(ReceiptPrinter *printer, QObject *parent)
 {
     m_idleTimer.setSingleShot(true);
     connect(&m_idleTimer, &QTimer::timeout, this, &PrinterService::onIdle);
+    m_printerTimer.setSingleShot(true);
+    connect(&m_printerTimer, &QTimer::timeout, this, [this] { m_printer->poll(); });
+    m_printer->onTimer = [this](qint64 ms) {
+        m_printerTimer.start(int(std::min<qint64>(ms, 24 * 3600 * 1000)));
+    };
+    m_printer->onReset = [this](int) {
+        if (!m_dropOnReset || !m_socket)
+            return;
+        // Not from inside the printer's receive(): the connection ends once that returns.
+        QMetaObject::invokeMethod(
+                this,
+                [this] { endConnection(QStringLiteral("closed by the printer's reset")); },
+                Qt::QueuedConnection);
+    };
 }
 
 bool PrinterService::listen(const QHostAddress &address, quint16 port, QString *error)

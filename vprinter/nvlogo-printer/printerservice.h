@@ -26,6 +26,9 @@ public:
 
     // How long a connection may stay silent before it is closed; 0: no limit.
     void setIdleTimeout(int seconds) { m_idleTimeoutSeconds = seconds; }
+    // Whether a TCP connection is closed when the printer resets, as some network
+    // interfaces do.
+    void setDropOnReset(bool drop) { m_dropOnReset = drop; }
 
     bool listen(const QHostAddress &address, quint16 port, QString *error);
     bool openSerial(QString *error);
@@ -55,6 +58,8 @@ private:
     QPointer<QTcpSocket> m_socket;
     PseudoTerminal *m_terminal = nullptr;
     QTimer m_idleTimer;
+    QTimer m_printerTimer; // the printer's own deadlines: the end of a reset, a wait for the host
+    bool m_dropOnReset = false;
     int m_idleTimeoutSeconds = 0;
     qint64 m_connectionBytes = 0;
     bool m_paused = false;

@@ -1,0 +1,79 @@
+#pragma once
+
+// Conversations about NV graphics, the graphics a printer stores by two-character key: how
+// much memory is left, which keys it holds, storing one graphic and checking that it is
+// there, deleting and printing.
+
+#include "printerlink.h"
+
+#include <nvimage/dotimage.h>
+#include <nvimage/picturesurface.h>
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <chrono>
+
+namespace Commands {
+
+// The picture as a graphic stores it: its own width and height in dots, no padding, the dots
+// by the conversion's rule. Throws NvImage::Error (a picture that cannot be used) and
+// EscPos::LimitError (a size a graphic cannot have).
+NvImage::DotImage graphicDots(const QString &picture, NvImage::Conversion conversion);
+
+// The key list walks at most this many blocks (every printable key fits into fewer), and
+// asks for one block again at most this many times.
+constexpr int MaxKeyBlocks = 256;
+constexpr int MaxBlockRetries = 2;
+
+// Each waits at most timeout for the answer. They fail (kind Unsupported) on a connection
+// that cannot hear the printer, (kind Timeout) when no answer came and (kind Io) when the
+// answer is not the one asked for.
+Printer::Result<qint64> askGraphicsCapacity(PrinterLink &link,
+                                            std::chrono::milliseconds timeout,
+                                            const Progress *stop = nullptr);
+Printer::Result<qint64> askGraphicsRemaining(PrinterLink &link,
+                                             std::chrono::milliseconds timeout,
+                                             const Progress *stop = nullptr);
+// All the keys, block by block: ACK for the next block, NAK to have a damaged or missing one
+// sent again, CAN to end a list that does not end.
+Printer::Result<QList<QByteArray>> askGraphicsKeys(PrinterLink &link,
+                                                   std::chrono::milliseconds timeout,
+                                                   const Progress *stop = nullptr);
+
+enum class DefineResult {
+    Stored,     // the printer lists the key afterwards
+    Refused,    // it has too little memory left: nothing was sent
+    Unconfirmed // sent, but the printer did not list the key, or could not be asked
+};
+
+struct DefinedGraphic
+{
+    DefineResult result = DefineResult::Unconfirmed;
+    qint64 needed = 0;     // the define's dot bytes
+    qint64 remaining = -1; // free bytes before a refusal, after a stored graphic; -1: unknown
+    QString reason;        // why it is not Stored
+};
+
+// Asks the remaining memory, refuses a graphic whose dot bytes exceed it before sending any
+// of it, sends the define in one write and asks the key list (and the remaining memory
+// again) to see it stored. On a connection that cannot hear the printer it sends without
+// asking and reports Unconfirmed. Fails when the printer does not answer the first question
+// (nothing sent) or the connection breaks.
+Printer::Result<DefinedGraphic> defineGraphic(PrinterLink &link,
+                                              const QByteArray &key,
+                                              const NvImage::DotImage &dots,
+                                              std::chrono::milliseconds timeout,
+                                              Progress *progress = nullptr);
+
+// fn 69 at the scale, then the cut GS V 66 0, as a print-out of an NV image ends.
+QByteArray printGraphicBytes(const QByteArray &key, int scaleX, int scaleY);
+
+// The key as the user reads it; the bytes are printable ASCII.
+inline QString keyText(const QByteArray &key)
+{
+    return QString::fromLatin1(key);
+}
+
+} // namespace Commands

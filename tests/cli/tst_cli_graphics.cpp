@@ -1,0 +1,547 @@
+// nvlogo-cli graphics: the define command written to a file, byte for byte; the command line's
+// limits; and the conversations against a small loopback printer that keeps NV graphics by
+// key, answers the memory and key-list questions, and can be told to forget or to garble.
+
+#include <tests/nvimage/testpictures.h>
+
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+struct Run
+{
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+Run cli(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(NVLOGO_CLI_PATH), arguments);
+    Run run;
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+        run.err = "nvlogo-cli did not finish";
+        return run;
+    }
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return run;
+}
+
+QByteArray transcript(const Run &run)
+{
+    return "exit " + QByteArray::number(run.exitCode) + "\n" + run.out + run.err;
+}
+
+QByteArray littleEndian(quint32 value, int bytes)
+{
+    QByteArray out;
+    for (int i = 0; i < bytes; ++i)
+        out.append(char((value >> (8 * i)) & 0xff));
+    return out;
+}
+
+// The define a picture must become, worked out here from its pixels: rows top to bottom,
+// the leftmost dot in bit 7, black when blue is below 128, the bits past the width white.
+QByteArray expectedDefine(const QImage &picture, const QByteArray &key)
+{
+    QByteArray dots;
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); x += 8) {
+            quint8 byte = 0;
+            for (int bit = 0; bit < 8 && x + bit < picture.width(); ++bit) {
+                if (qBlue(picture.pixel(x + bit, y)) < 128)
+                    byte |= quint8(0x80 >> bit);
+            }
+            dots.append(char(byte));
+        }
+    }
+    const QByteArray body = QByteArray("\x30\x43\x30", 3) + key + '\x01'
+                            + littleEndian(quint32(picture.width()), 2)
+                            + littleEndian(quint32(picture.height()), 2) + '\x31' + dots;
+    if (body.size() <= 65535)
+        return QByteArray("\x1d\x28\x4c", 3) + littleEndian(quint32(body.size()), 2) + body;
+    return QByteArray("\x1d\x38\x4c", 3) + littleEndian(quint32(body.size()), 4) + body;
+}
+
+// A printer stand-in on 127.0.0.1 that keeps NV graphics by key: it answers DLE EOT, the
+// capacity and remaining questions and the key list (40 keys a block, waiting for ACK, NAK
+// or CAN), and takes defines and deletes. It keeps every byte received.
+class GraphicsPeer
+{
+public:
+    struct Setup
+    {
+        qint64 capacity = 262144;
+        qint64 remaining = 262144;
+        QList<QByteArray> keys;
+        bool keepDefines = true;
+        bool garbleSecondBlock = false; // sends block 2 damaged once
+    };
+
+    explicit GraphicsPeer(Setup setup)
+        : m_setup(std::move(setup))
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(m_listener, reinterpret_cast<sockaddr *>(&address), length) != 0
+            || ::listen(m_listener, 4) != 0
+            || ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+            qFatal("GraphicsPeer: cannot listen");
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] { run(); });
+    }
+    ~GraphicsPeer()
+    {
+        m_stop = true;
+        m_thread.join();
+        ::close(m_listener);
+    }
+    QString ip() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+    QByteArray received() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_received;
+    }
+    QList<QByteArray> keys() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_setup.keys;
+    }
+    int naks() const { return m_naks.load(); }
+
+private:
+    void run()
+    {
+        int fd = -1;
+        QByteArray pending;
+        while (!m_stop) {
+            pollfd p{fd < 0 ? m_listener : fd, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0)
+                continue;
+            if (fd < 0) {
+                fd = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+                pending.clear();
+                m_current = -1;
+                continue;
+            }
+            char buffer[4096];
+            const ssize_t got = ::read(fd, buffer, sizeof buffer);
+            if (got <= 0) {
+                ::close(fd);
+                fd = -1;
+                continue;
+            }
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_received.append(buffer, got);
+            pending.append(buffer, got);
+            const QByteArray reply = consume(pending);
+            if (!reply.isEmpty())
+                (void)!::write(fd, reply.constData(), size_t(reply.size()));
+        }
+        if (fd >= 0)
+            ::close(fd);
+    }
+
+    // Takes every whole command from the front of pending; the replies they call for.
+    QByteArray consume(QByteArray &pending)
+    {
+        QByteArray reply;
+        while (!pending.isEmpty()) {
+            const quint8 first = quint8(pending.at(0));
+            if (first == 0x10) {
+                if (pending.size() < 3)
+                    return reply;
+                reply.append('\x12');
+                pending.remove(0, 3);
+            } else if (first == 0x06 || first == 0x15 || first == 0x18) {
+                pending.remove(0, 1);
+                if (m_current < 0)
+                    continue;
+                if (first == 0x18) {
+                    m_current = -1;
+                    continue;
+                }
+                if (first == 0x15)
+                    m_naks.fetch_add(1);
+                else
+                    ++m_current;
+                reply.append(sendBlock());
+            } else if (first == 0x1d && pending.size() >= 2
+                       && (pending.at(1) == 0x28 || pending.at(1) == 0x38)) {
+                const bool longForm = pending.at(1) == 0x38;
+                const int header = longForm ? 7 : 5;
+                if (pending.size() < header)
+                    return reply;
+                qint64 size = 0;
+                for (int i = header - 1; i >= 3; --i)
+                    size = size * 256 + quint8(pending.at(i));
+                if (pending.size() < header + size)
+                    return reply;
+                reply.append(graphics(pending.mid(header, size)));
+                pending.remove(0, header + size);
+            } else {
+                pending.remove(0, 1);
+            }
+        }
+        return reply;
+    }
+
+    QByteArray number(char which, qint64 value)
+    {
+        return QByteArray("\x37") + which + QByteArray::number(value) + '\0';
+    }
+
+    // One GS ( L body: m fn and its parameters.
+    QByteArray graphics(const QByteArray &body)
+    {
+        if (body.size() < 2 || body.at(0) != 0x30)
+            return {};
+        const QList<QByteArray> &keys = m_setup.keys;
+        switch (body.at(1)) {
+        case 0x30:
+            return number(0x30, m_setup.capacity);
+        case 0x33:
+            return number(0x31, m_setup.remaining);
+        case 0x40:
+            m_blocks.clear();
+            for (qsizetype i = 0; i == 0 || i < keys.size(); i += 40) {
+                const bool more = i + 40 < keys.size();
+                QByteArray block("\x37\x72");
+                block.append(more ? '\x41' : '\x40');
+                for (qsizetype k = i; k < std::min(keys.size(), i + 40); ++k)
+                    block.append(keys.at(k));
+                m_blocks.append(block + '\0');
+            }
+            m_current = 0;
+            return sendBlock();
+        case 0x41:
+            m_setup.remaining = m_setup.capacity;
+            m_setup.keys.clear();
+            return {};
+        case 0x42:
+            m_setup.keys.removeAll(body.mid(2, 2));
+            return {};
+        case 0x43:
+            if (m_setup.keepDefines && body.size() >= 12) {
+                m_setup.keys.removeAll(body.mid(3, 2));
+                m_setup.keys.append(body.mid(3, 2));
+                m_setup.remaining -= body.size() - 11;
+            }
+            return {};
+        default:
+            return {};
+        }
+    }
+
+    // The key-list block due now; the second goes out damaged once when asked for. After
+    // the last block the list is over.
+    QByteArray sendBlock()
+    {
+        QByteArray block = m_blocks.value(m_current);
+        if (m_current == 1 && m_setup.garbleSecondBlock) {
+            m_setup.garbleSecondBlock = false;
+            block = QByteArray("\x37\x72\x41\x41\x00", 5); // an odd key byte
+        } else if (m_current == m_blocks.size() - 1) {
+            m_current = -1;
+        }
+        return block;
+    }
+
+    Setup m_setup;
+    mutable std::mutex m_mutex;
+    QByteArray m_received;
+    QList<QByteArray> m_blocks; // the key list's blocks
+    int m_current = -1;         // the block sent last; -1 when no list is going on
+    std::atomic<int> m_naks{0};
+    int m_listener = -1;
+    quint16 m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+QList<QByteArray> numberedKeys(int count)
+{
+    QList<QByteArray> keys;
+    for (int i = 0; i < count; ++i)
+        keys.append(QByteArray(1, char(' ' + i / 95)) + char(' ' + i % 95));
+    return keys;
+}
+
+QStringList keyStrings(const QList<QByteArray> &keys)
+{
+    QStringList strings;
+    for (const QByteArray &key : keys)
+        strings.append(QString::fromLatin1(key));
+    return strings;
+}
+
+} // namespace
+
+class tst_CliGraphics : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void defineToFile_data();
+    void defineToFile();
+    void wrongCommandLine_data();
+    void wrongCommandLine();
+    void keyList_data();
+    void keyList();
+    void defineAgainstThePeer_data();
+    void defineAgainstThePeer();
+    void deleteAndPrint_data();
+    void deleteAndPrint();
+
+private:
+    QTemporaryDir m_dir;
+    QString m_small;
+    QImage m_smallImage;
+};
+
+void tst_CliGraphics::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_smallImage = TestPictures::randomColours(13, 5, 7);
+    m_small = TestPictures::savePicture(
+            m_dir.filePath(QStringLiteral("small.bmp")), m_smallImage, "bmp");
+}
+
+void tst_CliGraphics::defineToFile_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<QByteArray>("key");
+    QTest::addColumn<bool>("longForm");
+
+    // An odd width leaves bits past it; 2048 x 256 is the last size the short form carries
+    // (11 + 65,536 parameter bytes would not fit), one row more needs the long form.
+    QTest::newRow("odd width, short") << 13 << 5 << QByteArray(" ~") << false;
+    QTest::newRow("one row, short") << 1 << 1 << QByteArray("A1") << false;
+    QTest::newRow("largest short") << 2040 << 256 << QByteArray("zz") << false;
+    QTest::newRow("long form") << 2048 << 257 << QByteArray("L0") << true;
+}
+
+void tst_CliGraphics::defineToFile()
+{
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(QByteArray, key);
+    QFETCH(bool, longForm);
+
+    const QImage image = TestPictures::randomColours(width, height, quint32(width * height));
+    const QString picture = TestPictures::savePicture(
+            m_dir.filePath(QStringLiteral("%1x%2.bmp").arg(width).arg(height)), image, "bmp");
+    const QString output = m_dir.filePath(QStringLiteral("define-%1.bin").arg(width));
+    const Run run = cli({QStringLiteral("graphics"),
+                         QStringLiteral("define"),
+                         QString::fromLatin1(key),
+                         picture,
+                         QStringLiteral("-o"),
+                         output});
+    QVERIFY2(run.exitCode == 0, transcript(run).constData());
+    QVERIFY2(run.err.contains("erase their NV bit images"), transcript(run).constData());
+
+    const QByteArray written = TestPictures::readFile(output);
+    const QByteArray expected = expectedDefine(image, key);
+    QCOMPARE(written.at(1), longForm ? '\x38' : '\x28');
+    QCOMPARE(written.size(), expected.size());
+    QVERIFY(written == expected);
+}
+
+void tst_CliGraphics::wrongCommandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+
+    const QString small = QStringLiteral("SMALL");
+    QTest::newRow("one-character key") << QStringList{"define", "A", small, "-o", "OUT"};
+    QTest::newRow("three-character key") << QStringList{"define", "ABC", small, "-o", "OUT"};
+    QTest::newRow("control character") << QStringList{"define", "A\t", small, "-o", "OUT"};
+    QTest::newRow("DEL") << QStringList{"define", "A\x7f", small, "-o", "OUT"};
+    QTest::newRow("not ASCII") << QStringList{
+            "define", QStringLiteral("A\u00e9"), small, "-o", "OUT"};
+    QTest::newRow("print key") << QStringList{"print", "A", "--ip", "127.0.0.1:1"};
+    QTest::newRow("delete key") << QStringList{"delete", "ABC", "--ip", "127.0.0.1:1"};
+    QTest::newRow("delete both") << QStringList{"delete", "A1", "--all", "--ip", "127.0.0.1:1"};
+    QTest::newRow("scale 3x1") << QStringList{
+            "print", "A1", "--scale", "3x1", "--ip", "127.0.0.1:1"};
+    QTest::newRow("scale 0x0") << QStringList{
+            "print", "A1", "--scale", "0x0", "--ip", "127.0.0.1:1"};
+    QTest::newRow("scale 2") << QStringList{"print", "A1", "--scale", "2", "--ip", "127.0.0.1:1"};
+    QTest::newRow("no action") << QStringList{};
+    QTest::newRow("unknown action") << QStringList{"store", "A1"};
+}
+
+void tst_CliGraphics::wrongCommandLine()
+{
+    QFETCH(QStringList, arguments);
+    const QString output = m_dir.filePath(QStringLiteral("refused.bin"));
+    arguments.replaceInStrings(QStringLiteral("SMALL"), m_small);
+    arguments.replaceInStrings(QStringLiteral("OUT"), output);
+
+    const Run run = cli(QStringList{QStringLiteral("graphics")} + arguments);
+    QVERIFY2(run.exitCode == 2, transcript(run).constData());
+    QVERIFY(!QFile::exists(output));
+}
+
+void tst_CliGraphics::keyList_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<bool>("garble");
+
+    QTest::newRow("none") << 0 << false;
+    QTest::newRow("one block full") << 40 << false;
+    QTest::newRow("two blocks") << 41 << false;
+    QTest::newRow("three blocks") << 95 << false;
+    QTest::newRow("damaged block asked again") << 95 << true;
+}
+
+void tst_CliGraphics::keyList()
+{
+    QFETCH(int, count);
+    QFETCH(bool, garble);
+
+    GraphicsPeer::Setup setup;
+    setup.keys = numberedKeys(count);
+    setup.garbleSecondBlock = garble;
+    GraphicsPeer peer(setup);
+    const Run run = cli({QStringLiteral("graphics"),
+                         QStringLiteral("list"),
+                         QStringLiteral("--json"),
+                         QStringLiteral("--timeout"),
+                         QStringLiteral("2"),
+                         QStringLiteral("--ip"),
+                         peer.ip()});
+    QVERIFY2(run.exitCode == 0, transcript(run).constData());
+    const QJsonArray keys = QJsonDocument::fromJson(run.out).object().value("keys").toArray();
+    QStringList listed;
+    for (const QJsonValue &key : keys)
+        listed.append(key.toString());
+    QCOMPARE(listed, keyStrings(setup.keys));
+    QCOMPARE(peer.naks(), garble ? 1 : 0);
+    // One ACK for each block after the first, nothing else after the request.
+    const QByteArray sent = peer.received();
+    const qsizetype request = sent.indexOf(QByteArray("\x1d\x28\x4c\x04\x00\x30\x40\x4b\x43", 9));
+    QVERIFY(request >= 0);
+    const QByteArray answers = sent.mid(request + 9);
+    QCOMPARE(answers.count('\x06'), qsizetype(count > 0 ? (count - 1) / 40 : 0));
+    QVERIFY(!answers.contains('\x18'));
+}
+
+void tst_CliGraphics::defineAgainstThePeer_data()
+{
+    QTest::addColumn<qint64>("remaining");
+    QTest::addColumn<bool>("keep");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("says");
+
+    // The small picture has 2 x 5 = 10 bytes of dots.
+    QTest::newRow("stored") << qint64(1000) << true << 0
+                            << QByteArray("Stored Q7: 13 × 5 dots, 10 bytes; 990 bytes free.");
+    QTest::newRow("exactly fits") << qint64(10) << true << 0
+                                  << QByteArray("Stored Q7: 13 × 5 dots, 10 bytes; 0 bytes free.");
+    QTest::newRow("one byte short")
+            << qint64(9) << true << 1 << QByteArray("Q7 needs 10 bytes, 9 free; nothing was sent.");
+    QTest::newRow("accepted, never listed")
+            << qint64(1000) << false << 3
+            << QByteArray("sent, not confirmed: 127.0.0.1:%1 does not list the key Q7");
+}
+
+void tst_CliGraphics::defineAgainstThePeer()
+{
+    QFETCH(qint64, remaining);
+    QFETCH(bool, keep);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, says);
+
+    GraphicsPeer::Setup setup;
+    setup.remaining = remaining;
+    setup.keepDefines = keep;
+    setup.keys = numberedKeys(45); // the key list takes two blocks
+    GraphicsPeer peer(setup);
+    const Run run = cli({QStringLiteral("graphics"),
+                         QStringLiteral("define"),
+                         QStringLiteral("Q7"),
+                         m_small,
+                         QStringLiteral("--timeout"),
+                         QStringLiteral("2"),
+                         QStringLiteral("--ip"),
+                         peer.ip()});
+    QVERIFY2(run.exitCode == exitCode, transcript(run).constData());
+    says.replace("%1", peer.ip().section(QLatin1Char(':'), 1).toLatin1());
+    QVERIFY2((run.out + run.err).contains(says), transcript(run).constData());
+    QVERIFY2(run.err.contains("erase their NV bit images"), transcript(run).constData());
+
+    const QByteArray define = expectedDefine(m_smallImage, "Q7");
+    const QByteArray sent = peer.received();
+    if (exitCode == 1) {
+        // Not one byte of the define: not even its first bytes.
+        QVERIFY(!sent.contains(QByteArray("\x30\x43\x30", 3)));
+    } else {
+        QCOMPARE(sent.count(define), qsizetype(1));
+    }
+    QCOMPARE(peer.keys().contains("Q7"), exitCode == 0);
+}
+
+void tst_CliGraphics::deleteAndPrint_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<int>("keysLeft");
+
+    QTest::newRow("delete one") << QStringList{"delete", "!!"}
+                                << QByteArray("\x1d\x28\x4c\x04\x00\x30\x42!!", 9) << 44;
+    QTest::newRow("delete all") << QStringList{"delete", "--all"}
+                                << QByteArray("\x1d\x28\x4c\x05\x00\x30\x41\x43\x4c\x52", 10) << 0;
+    QTest::newRow("print 1x1")
+            << QStringList{"print", "!!"}
+            << QByteArray("\x1d\x28\x4c\x06\x00\x30\x45!!\x01\x01\x1d\x56\x42\x00", 15) << 45;
+    QTest::newRow("print 2x1")
+            << QStringList{"print", "!!", "--scale", "2x1"}
+            << QByteArray("\x1d\x28\x4c\x06\x00\x30\x45!!\x02\x01\x1d\x56\x42\x00", 15) << 45;
+}
+
+void tst_CliGraphics::deleteAndPrint()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, command);
+    QFETCH(int, keysLeft);
+
+    GraphicsPeer::Setup setup;
+    setup.keys = numberedKeys(45);
+    setup.keys.replace(1, "!!");
+    GraphicsPeer peer(setup);
+    const Run run = cli(QStringList{QStringLiteral("graphics")} + arguments
+                        + QStringList{QStringLiteral("--ip"), peer.ip()});
+    QVERIFY2(run.exitCode == 0, transcript(run).constData());
+    QVERIFY2(peer.received().startsWith(command), peer.received().toHex(' ').constData());
+    QCOMPARE(peer.keys().size(), keysLeft);
+}
+
+QTEST_GUILESS_MAIN(tst_CliGraphics)
+#include "tst_cli_graphics.moc"
