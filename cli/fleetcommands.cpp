@@ -6,6 +6,7 @@
 
 #include <commands/askprinter.h>
 #include <commands/downloadcommand.h>
+#include <commands/graphicscommand.h>
 #include <commands/messages.h>
 #include <commands/printerlink.h>
 #include <commands/transfer.h>
@@ -177,6 +178,86 @@ int printToMany(const QByteArray &printOut,
             row.reason = QStringLiteral("sent, not confirmed: %1").arg(printed.value().reason);
             return;
         }
+    };
+    return finishFleet(runFleet(fleet.targets, run, job, c), fleet.json, c);
+}
+
+int defineGraphicOnMany(const QByteArray &key,
+                        const QByteArray &define,
+                        qint64 needed,
+                        std::chrono::milliseconds timeout,
+                        const FleetOptions &fleet,
+                        const Context &c)
+{
+    FleetRun run;
+    run.bytesEach = define.size();
+    run.jobs = fleet.jobs;
+    const auto job = [&](Commands::PrinterLink &link, FleetProgress &progress, FleetRow &row) {
+        const Printer::Result<void> opened = link.open();
+        if (!opened.ok())
+            return fail(row, opened.failure());
+        const auto defined = Commands::defineGraphic(link, key, define, needed, timeout, &progress);
+        const Printer::Result<void> closed = link.close();
+        row.bytes = std::min<qint64>(progress.moved(), define.size());
+        if (!defined.ok())
+            return fail(row, defined.failure());
+        switch (defined.value().result) {
+        case Commands::DefineResult::Stored:
+            if (!closed.ok())
+                return fail(row, closed.failure());
+            row.result = FleetRow::Result::Ok;
+            return;
+        case Commands::DefineResult::Refused:
+            row.result = FleetRow::Result::Failed;
+            row.reason = QStringLiteral("%1 %2; nothing was sent")
+                                 .arg(Commands::keyText(key), defined.value().reason);
+            return;
+        case Commands::DefineResult::Unconfirmed:
+            row.result = FleetRow::Result::NotReady;
+            row.reason = QStringLiteral("sent, not confirmed: %1").arg(defined.value().reason);
+            return;
+        }
+    };
+    return finishFleet(runFleet(fleet.targets, run, job, c), fleet.json, c);
+}
+
+int deleteGraphicOnMany(const QByteArray &key,
+                        const QByteArray &command,
+                        std::chrono::milliseconds timeout,
+                        const FleetOptions &fleet,
+                        const Context &c)
+{
+    FleetRun run;
+    run.jobs = fleet.jobs;
+    const auto job = [&](Commands::PrinterLink &link, FleetProgress &progress, FleetRow &row) {
+        const Printer::Result<void> opened = link.open();
+        if (!opened.ok())
+            return fail(row, opened.failure());
+        const Printer::Result<void> sent = link.send(command, &progress);
+        if (!sent.ok()) {
+            (void)link.close();
+            return fail(row, sent.failure());
+        }
+        row.bytes = command.size();
+        // The printer does not answer a delete; its key list tells whether it happened.
+        const auto keys = Commands::askGraphicsKeys(link, timeout, &progress);
+        const Printer::Result<void> closed = link.close();
+        if (!keys.ok() && keys.failure().kind == Printer::FailureKind::Cancelled)
+            return fail(row, keys.failure());
+        if (!keys.ok())
+            row.reason = keys.failure().reason;
+        else if (key.isEmpty() && !keys.value().isEmpty())
+            row.reason = QStringLiteral("still lists %1 keys").arg(keys.value().size());
+        else if (!key.isEmpty() && keys.value().contains(key))
+            row.reason = QStringLiteral("still lists %1").arg(Commands::keyText(key));
+        if (!row.reason.isEmpty()) {
+            row.result = FleetRow::Result::NotReady;
+            row.reason = QStringLiteral("sent, not confirmed: %1").arg(row.reason);
+            return;
+        }
+        if (!closed.ok())
+            return fail(row, closed.failure());
+        row.result = FleetRow::Result::Ok;
     };
     return finishFleet(runFleet(fleet.targets, run, job, c), fleet.json, c);
 }

@@ -48,6 +48,20 @@ int printToMany(const QByteArray &printOut,
                 const FleetOptions &fleet,
                 const Context &c);
 
+// NV graphics: the define command (built once, with its dot bytes) stored under key in
+// every printer and checked in its key list; a delete (key empty: all) checked the same way.
+int defineGraphicOnMany(const QByteArray &key,
+                        const QByteArray &define,
+                        qint64 needed,
+                        std::chrono::milliseconds timeout,
+                        const FleetOptions &fleet,
+                        const Context &c);
+int deleteGraphicOnMany(const QByteArray &key,
+                        const QByteArray &command,
+                        std::chrono::milliseconds timeout,
+                        const FleetOptions &fleet,
+                        const Context &c);
+
 // Asks every printer for its status within timeout.
 int statusOfMany(std::chrono::milliseconds timeout, const FleetOptions &fleet, const Context &c);
 
