@@ -84,7 +84,12 @@ bool hostAndPort(const QString &text)
 // their bytes.
 QString identity(const Printer::PortSettings &port)
 {
-    return QStringLiteral("%1|%2").arg(port.portText.left(3), Commands::describeTarget(port));
+    QString where = Commands::describeTarget(port);
+    // A printer's address without a port is its raw port 9100.
+    if (Printer::portKindOf(port.portText) == Printer::PortKind::Ethernet
+        && (where.endsWith(QLatin1Char(']')) || !where.contains(QLatin1Char(':'))))
+        where += QStringLiteral(":9100");
+    return QStringLiteral("%1|%2").arg(port.portText.left(3), where);
 }
 
 // The file's bytes, read without waiting on a FIFO or a device nobody writes to.

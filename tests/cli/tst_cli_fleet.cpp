@@ -286,8 +286,8 @@ void tst_CliFleet::badTargets_data()
             << QByteArray("DRIVER\n") << QStringList{} << ":1: DRIVER needs the printer queue";
     QTest::newRow("only comments")
             << QByteArray("# nothing yet\n\n") << QStringList{} << "names no printer";
-    QTest::newRow("twice") << QByteArray("ETHERNET 10.0.0.1\nLPT1\nETHERNET 10.0.0.1\n")
-                           << QStringList{} << "10.0.0.1 is named twice";
+    QTest::newRow("twice") << QByteArray("ETHERNET 10.0.0.1\nLPT1\nETHERNET 10.0.0.1:9100\n")
+                           << QStringList{} << "10.0.0.1:9100 is named twice";
     QTest::newRow("a port beside")
             << QByteArray("LPT1\n") << QStringList{"--port", "COM1"} << "--port names one printer";
     QTest::newRow("no jobs") << QByteArray("LPT1\nLPT2\n") << QStringList{"--jobs", "0"}
