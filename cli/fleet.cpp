@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
+#include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QSet>
 
@@ -172,12 +173,36 @@ public:
         if (!m_terminal && last && line == m_shown)
             return;
         m_since.start();
+        const std::lock_guard<std::mutex> lock(drawing());
         m_shown = line;
+        m_lineOpen = m_terminal && !last;
         if (m_terminal)
             std::fprintf(m_out, "\r%s\033[K%s", qPrintable(line), last ? "\n" : "");
         else
             std::fprintf(m_out, "%s\n", qPrintable(line));
         std::fflush(m_out);
+    }
+
+    bool terminal() const { return m_terminal; }
+
+    // Around a log line from a worker, with drawing() held: the line is cleared, and drawn
+    // again below the message.
+    void clearLine()
+    {
+        if (m_lineOpen)
+            std::fputs("\r\033[K", m_out);
+    }
+    void redraw()
+    {
+        if (m_lineOpen)
+            std::fprintf(m_out, "\r%s\033[K", qPrintable(m_shown));
+        std::fflush(m_out);
+    }
+
+    static std::mutex &drawing()
+    {
+        static std::mutex instance;
+        return instance;
     }
 
 private:
@@ -187,6 +212,53 @@ private:
     bool m_terminal;
     QElapsedTimer m_since;
     QString m_shown;
+    bool m_lineOpen = false;
+};
+
+// The printer library logs each failure's reason from the worker's thread; on a terminal the
+// message would land in the middle of the summary line.
+Summary *g_drawn = nullptr;
+QtMessageHandler g_previousHandler = nullptr;
+
+void onLogMessage(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    const std::lock_guard<std::mutex> lock(Summary::drawing());
+    if (g_drawn)
+        g_drawn->clearLine();
+    if (g_previousHandler)
+        g_previousHandler(type, context, text);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
+    if (g_drawn)
+        g_drawn->redraw();
+}
+
+class LogBesideSummary
+{
+public:
+    explicit LogBesideSummary(Summary &summary)
+        : m_active(summary.terminal())
+    {
+        if (!m_active)
+            return;
+        const std::lock_guard<std::mutex> lock(Summary::drawing());
+        g_drawn = &summary;
+        g_previousHandler = qInstallMessageHandler(onLogMessage);
+    }
+    ~LogBesideSummary()
+    {
+        if (!m_active)
+            return;
+        qInstallMessageHandler(g_previousHandler);
+        const std::lock_guard<std::mutex> lock(Summary::drawing());
+        g_drawn = nullptr;
+    }
+
+    LogBesideSummary(const LogBesideSummary &) = delete;
+    LogBesideSummary &operator=(const LogBesideSummary &) = delete;
+
+private:
+    bool m_active;
 };
 
 } // namespace
@@ -474,6 +546,7 @@ std::vector<FleetRow> runFleet(const QList<Printer::PortSettings> &targets,
             sum += progress[size_t(i)].moved();
         return sum;
     };
+    const LogBesideSummary logBeside(summary);
     std::vector<std::thread> workers;
     const int threads = std::min(run.jobs, count);
     workers.reserve(size_t(threads));
