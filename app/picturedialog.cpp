@@ -151,10 +151,13 @@ void PictureDialog::startNext()
     const NvImage::Conversion conversion
             = m_dither->isChecked() ? NvImage::Conversion::Dither : NvImage::Conversion::BlueRule;
     const QColor background = m_context.background;
+    // The warning judges by the memory the window's download would check.
+    const qint64 capacity = Commands::nvCapacitySetting();
     auto result = std::make_shared<PreviewResult>();
-    QThread *job = QThread::create([path, conversion, background, result] {
+    QThread *job = QThread::create([path, conversion, background, capacity, result] {
         try {
-            result->preview = NvImage::previewPicture(path, conversion, background);
+            // The loader refuses a file by its size on disk before it reads any of it.
+            result->preview = NvImage::previewPicture(path, conversion, background, capacity);
         } catch (const std::exception &error) {
             result->error = QString::fromUtf8(error.what());
         } catch (...) {

@@ -1,12 +1,13 @@
 #include "commands.h"
 
+#include "argumentbytes.h"
 #include "asking.h"
 #include "consoledialogs.h"
 #include "fleetcommands.h"
 #include "generalhelp.h"
 #include "graphics.h"
 #include "options.h"
-
+#include "previewoutput.h"
 #include "streamoutput.h"
 #include <commands/filenames.h>
 
@@ -208,6 +209,10 @@ bool parsePictureArguments(const QString &command,
     if (!nvCapacity(parser, parsed.capacity, c, status))
         return false;
     parsed.output = parser.value(QStringLiteral("output"));
+    if (parsed.output.isEmpty()) {
+        status = usage(c, QStringLiteral("-o needs a name; an empty one names nothing."));
+        return false;
+    }
     parsed.conversion = conversionOf(parser);
     return true;
 }
@@ -240,7 +245,7 @@ int stream(const QStringList &arguments, const Context &c)
         NvImage::ImageSize size;
         const QByteArray bytes = NvImage::buildNvImageStream(
                 parsed.pictures, surface, size, parsed.capacity, parsed.conversion);
-        const QString error = writeStreamOutput(parsed.output, bytes);
+        const QString error = writeStreamOutput(argumentBytes(parsed.output), bytes);
         if (!error.isEmpty()) {
             dialogs.showMessage(Commands::MessageIcon::Critical,
                                 QString(),
@@ -270,17 +275,20 @@ int stream(const QStringList &arguments, const Context &c)
 // warnings. Adds its record's bytes to the definition; false when it could not be shown.
 bool previewOne(const QString &picture,
                 const QString &name,
-                const QDir &folder,
-                NvImage::Conversion conversion,
+                PreviewFolder &folder,
+                const PictureArguments &parsed,
                 const Context &c,
                 qint64 &definition)
 {
     try {
-        const NvImage::PicturePreview shown = NvImage::previewPicture(picture, conversion);
+        const NvImage::PicturePreview shown
+                = NvImage::previewPicture(picture, parsed.conversion, Qt::white, parsed.capacity);
         definition += shown.recordBytes;
-        const QString target = folder.filePath(name);
-        if (!shown.dots.save(target, "PNG")) {
-            print(c.err, QStringLiteral("nvlogo-cli: error: cannot write %1\n").arg(target));
+        const QString error = folder.write(name, shown.dots);
+        if (!error.isEmpty()) {
+            print(c.err,
+                  QStringLiteral("nvlogo-cli: error: cannot write %1: %2\n")
+                          .arg(QDir(parsed.output).filePath(name), error));
             return false;
         }
         print(c.out,
@@ -344,10 +352,12 @@ int preview(const QStringList &arguments, const Context &c)
                      QStringLiteral("at most %1 pictures can be stored at once.")
                              .arg(NvImage::MaxPictures));
 
-    const QDir folder(parsed.output);
-    if (!folder.mkpath(QStringLiteral("."))) {
+    PreviewFolder folder;
+    const QString error = folder.open(argumentBytes(parsed.output));
+    if (!error.isEmpty()) {
         print(c.err,
-              QStringLiteral("nvlogo-cli: error: cannot make the folder %1\n").arg(folder.path()));
+              QStringLiteral("nvlogo-cli: error: cannot use the folder %1: %2\n")
+                      .arg(parsed.output, error));
         return Failure;
     }
     bool failed = false;
@@ -357,7 +367,7 @@ int preview(const QStringList &arguments, const Context &c)
         const QString &picture = parsed.pictures.at(i);
         onDisk += QFileInfo(picture).size();
         const QString name = QStringLiteral("%1.png").arg(i + 1);
-        if (!previewOne(picture, name, folder, parsed.conversion, c, definition))
+        if (!previewOne(picture, name, folder, parsed, c, definition))
             failed = true;
     }
     printPreviewTotals(parsed.pictures.size(), definition, onDisk, parsed.capacity, c);
@@ -381,6 +391,15 @@ int printers(const QStringList &arguments, const Context &c)
 }
 
 } // namespace
+
+int runBytes(const QList<QByteArray> &arguments, std::FILE *out, std::FILE *err)
+{
+    rememberArguments(arguments);
+    QStringList texts;
+    for (const QByteArray &argument : arguments)
+        texts.append(Commands::pathFromBytes(argument));
+    return run(texts, out, err);
+}
 
 int run(const QStringList &arguments, std::FILE *out, std::FILE *err)
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QStringList>
 
 #include <cstdio>
@@ -15,5 +17,9 @@ constexpr int NotConfirmed = 3;
 
 // Runs one command line (without the program name) and returns its exit status.
 int run(const QStringList &arguments, std::FILE *out = stdout, std::FILE *err = stderr);
+
+// The same for the command line as the system gave it: bytes, which a name that is not valid
+// text keeps, both for reading (pictures) and for writing (-o, --port LPT:/path).
+int runBytes(const QList<QByteArray> &arguments, std::FILE *out = stdout, std::FILE *err = stderr);
 
 } // namespace Cli

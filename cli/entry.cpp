@@ -3,8 +3,6 @@
 #include "commands.h"
 #include "consoledialogs.h"
 
-#include <commands/filenames.h>
-
 #include <QCoreApplication>
 
 extern "C" __attribute__((visibility("default"))) int nvlogo_cli_main(int argc, char *argv[])
@@ -15,8 +13,8 @@ extern "C" __attribute__((visibility("default"))) int nvlogo_cli_main(int argc, 
     QCoreApplication::setApplicationVersion(QStringLiteral(NVLOGO_VERSION));
     Cli::stopOnTerminationSignals();
     // Arguments keep the bytes of a file name that is not valid text.
-    QStringList arguments;
+    QList<QByteArray> arguments;
     for (int i = 1; i < argc; ++i)
-        arguments.append(Commands::pathFromBytes(QByteArray(argv[i])));
-    return Cli::run(arguments);
+        arguments.append(QByteArray(argv[i]));
+    return Cli::runBytes(arguments);
 }

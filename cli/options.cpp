@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include "argumentbytes.h"
 #include "commands.h"
 
 #include <commands/filenames.h>
@@ -146,6 +147,7 @@ bool portSettings(const QCommandLineParser &parser,
                   int &status)
 {
     settings.portText = parser.value(QStringLiteral("port"));
+    settings.portBytes = argumentBytes(settings.portText);
     if (Printer::portKindOf(settings.portText) == Printer::PortKind::Unknown) {
         status = usage(c,
                        QStringLiteral("unknown port '%1': use ETHERNET, COM1..COM9, LPT1..LPT3, "

@@ -1,9 +1,5 @@
 #include "streamoutput.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-
 #include <cerrno>
 #include <cstring>
 
@@ -65,11 +61,12 @@ QString writeDevice(const QByteArray &native, const QByteArray &bytes)
     return error;
 }
 
-QString writeFileAtomically(const QString &path, const QByteArray &native, const QByteArray &bytes)
+QString writeFileAtomically(const QByteArray &native, const QByteArray &bytes)
 {
-    const QFileInfo info(path);
-    QByteArray temporary = QFile::encodeName(info.absolutePath()) + "/."
-                           + QFile::encodeName(info.fileName()) + ".XXXXXX";
+    // Beside the target, by bytes: a name that is not valid text keeps them.
+    const qsizetype slash = native.lastIndexOf('/');
+    const QByteArray folder = slash < 0 ? QByteArray("./") : native.left(slash + 1);
+    QByteArray temporary = folder + "." + native.mid(slash + 1) + ".XXXXXX";
     const int fd = ::mkstemp(temporary.data());
     if (fd < 0)
         return errnoText(errno);
@@ -100,9 +97,8 @@ QString writeFileAtomically(const QString &path, const QByteArray &native, const
 
 } // namespace
 
-QString writeStreamOutput(const QString &path, const QByteArray &bytes)
+QString writeStreamOutput(const QByteArray &native, const QByteArray &bytes)
 {
-    const QByteArray native = QFile::encodeName(path);
     struct stat info;
     if (::stat(native.constData(), &info) == 0) {
         if (S_ISDIR(info.st_mode))
@@ -110,7 +106,7 @@ QString writeStreamOutput(const QString &path, const QByteArray &bytes)
         if (!S_ISREG(info.st_mode))
             return writeDevice(native, bytes);
     }
-    return writeFileAtomically(path, native, bytes);
+    return writeFileAtomically(native, bytes);
 }
 
 } // namespace Cli

@@ -3,12 +3,13 @@
 #include "errors.h"
 #include "regularfile.h"
 
+#include <QBuffer>
 #include <QDir>
-#include <QFile>
 #include <QImageReader>
 #include <QScopeGuard>
 
 #include <algorithm>
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,7 @@
 #include <jerror.h>
 #include <jpeglib.h>
 #include <png.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -41,9 +43,11 @@ quint32 le32(const uchar *p)
     return le16(p) | le16(p + 2) << 16;
 }
 
-void openPicture(QFile &file)
+// The file's content at one moment, read once: the checks and the decoder all work on these
+// bytes, so a file rewritten meanwhile can neither pass the checks as one picture and be
+// decoded as another, nor be decoded from a mixture of both.
+QByteArray readPicture(const QString &path)
 {
-    const QString path = file.fileName();
     FileStatus status;
     const int fd = openRegularFile(path, &status);
     if (status.kind == FileStatus::Folder)
@@ -58,21 +62,79 @@ void openPicture(QFile &file)
         throw PictureError(path,
                            QStringLiteral("The picture file \"%1\" cannot be opened: %2.")
                                    .arg(shown(path), status.reason()));
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
+    const auto close = qScopeGuard([fd] { ::close(fd); });
+    // By the size on disk first: a sparse file of gigabytes is refused without a read.
+    const auto tooLarge = [&path](qint64 size) {
+        return PictureError(path,
+                            QStringLiteral("The picture file \"%1\" takes %2 bytes, more than "
+                                           "the %3 that a printable picture may take.")
+                                    .arg(shown(path))
+                                    .arg(size)
+                                    .arg(MaxPictureFileBytes));
+    };
+    struct stat before;
+    if (::fstat(fd, &before) != 0)
         throw PictureError(path,
-                           QStringLiteral("The picture file \"%1\" cannot be opened: %2.")
-                                   .arg(shown(path), file.errorString()));
+                           QStringLiteral("The picture file \"%1\" cannot be read: %2.")
+                                   .arg(shown(path), qt_error_string(errno)));
+    if (qint64(before.st_size) > MaxPictureFileBytes)
+        throw tooLarge(qint64(before.st_size));
+    QByteArray bytes(qsizetype(before.st_size), Qt::Uninitialized);
+    qint64 done = 0;
+    // One byte more than the size on disk tells a file that grows while it is read.
+    for (;;) {
+        if (done == bytes.size()) {
+            if (done >= MaxPictureFileBytes + 1)
+                throw tooLarge(done);
+            bytes.resize(qsizetype(std::min<qint64>(MaxPictureFileBytes + 1, done + 64 * 1024)));
+        }
+        const ssize_t count = ::read(fd, bytes.data() + done, std::size_t(bytes.size() - done));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            throw PictureError(path,
+                               QStringLiteral("The picture file \"%1\" cannot be read: %2.")
+                                       .arg(shown(path), qt_error_string(errno)));
+        if (count == 0)
+            break;
+        done += count;
     }
+    bytes.truncate(qsizetype(done));
+    // A write in progress during the read may leave the times as they were; the same
+    // bytes read a second time show that none was.
+    std::vector<char> again(64 * 1024);
+    bool same = true;
+    for (qint64 at = 0; same && at <= done;) {
+        const ssize_t count = ::pread(fd, again.data(), again.size(), off_t(at));
+        if (count < 0 && errno == EINTR)
+            continue;
+        same = count >= 0 && (count > 0 || at == done) && at + count <= done
+               && std::memcmp(again.data(), bytes.constData() + at, std::size_t(count)) == 0;
+        if (count == 0)
+            break;
+        at += count;
+    }
+    struct stat after;
+    same = same && ::fstat(fd, &after) == 0 && after.st_size == before.st_size
+           && qint64(after.st_size) == done && after.st_mtim.tv_sec == before.st_mtim.tv_sec
+           && after.st_mtim.tv_nsec == before.st_mtim.tv_nsec
+           && after.st_ctim.tv_sec == before.st_ctim.tv_sec
+           && after.st_ctim.tv_nsec == before.st_ctim.tv_nsec;
+    if (!same)
+        throw PictureError(path,
+                           QStringLiteral("The picture file \"%1\" changed while it was read; "
+                                          "try again once it is saved.")
+                                   .arg(shown(path)));
+    return bytes;
 }
 
 constexpr char PngSignature[] = "\x89PNG\r\n\x1A\n";
 constexpr int PngSignatureSize = 8;
 
 // The format by the file's first bytes; only the kinds the printer tool takes.
-QByteArray sniffFormat(QFile &file)
+QByteArray sniffFormat(const QByteArray &file)
 {
-    const QByteArray head = file.peek(PngSignatureSize);
+    const QByteArray head = file.left(PngSignatureSize);
     if (head.startsWith("BM"))
         return QByteArrayLiteral("bmp");
     if (head.startsWith("\xFF\xD8\xFF"))
@@ -93,10 +155,10 @@ struct BmpHeader
     int rleBits = 0;          // 8 or 4 for run-length encoded pixels, else 0
 };
 
-BmpHeader readBmpHeader(QFile &file)
+BmpHeader readBmpHeader(const QByteArray &file)
 {
     BmpHeader header;
-    const QByteArray bytes = file.peek(54);
+    const QByteArray bytes = file.left(54);
     if (bytes.size() < 26)
         return header;
     const auto *p = reinterpret_cast<const uchar *>(bytes.constData());
@@ -511,9 +573,8 @@ QString pngChunkDamage(QIODevice &file, bool *incomplete)
 // The size of the picture Qt's reader gives for a GIF: its first image laid on the logical
 // screen, which the image's own corner and size make when the screen claims no size. The
 // reader's size() doubts large screens that its decoder believes.
-QSize gifCanvasSize(QFile &file)
+QSize gifCanvasSize(const QByteArray &bytes)
 {
-    const QByteArray bytes = file.readAll();
     const auto *d = reinterpret_cast<const uchar *>(bytes.constData());
     GifImage image;
     gifFirstImageComplete(d, bytes.size(), &image);
@@ -525,7 +586,10 @@ QSize gifCanvasSize(QFile &file)
                  screenHeight > 0 ? screenHeight : image.top + image.height);
 }
 
-void checkComplete(QFile &file, const QString &path, const QByteArray &format, const QSize &size)
+void checkComplete(const QByteArray &bytes,
+                   const QString &path,
+                   const QByteArray &format,
+                   const QSize &size)
 {
     const auto incomplete = [&](const QString &why) {
         return PictureError(
@@ -536,14 +600,13 @@ void checkComplete(QFile &file, const QString &path, const QByteArray &format, c
                 path, QStringLiteral("The picture \"%1\" is damaged: %2").arg(shown(path), why));
     };
     if (format == "bmp") {
-        const BmpHeader header = readBmpHeader(file);
-        if (header.pixelDataEnd > file.size())
+        const BmpHeader header = readBmpHeader(bytes);
+        if (header.pixelDataEnd > bytes.size())
             throw incomplete(QStringLiteral("the file is shorter than its %1 x %2 pixels need.")
                                      .arg(size.width())
                                      .arg(size.height()));
         if (header.rleBits == 0)
             return;
-        const QByteArray bytes = file.readAll();
         const QString why = rleDamage(reinterpret_cast<const uchar *>(bytes.constData()),
                                       bytes.size(),
                                       header.pixelDataStart,
@@ -556,13 +619,14 @@ void checkComplete(QFile &file, const QString &path, const QByteArray &format, c
     if (format == "png") {
         // The compressed data is checked as decodePicture decodes it.
         bool cut = false;
+        QBuffer file;
+        file.setData(bytes);
+        file.open(QIODevice::ReadOnly);
         const QString why = pngChunkDamage(file, &cut);
         if (!why.isEmpty())
             throw cut ? incomplete(why) : damaged(why);
         return;
     }
-    // Reading the file is cheaper than mapping it: no page faults, and it is small.
-    const QByteArray bytes = file.readAll();
     const auto *data = reinterpret_cast<const uchar *>(bytes.constData());
     const qint64 length = bytes.size();
     if (format == "jpeg") {
@@ -815,11 +879,13 @@ extern "C" void pngFail(png_structp png, png_const_charp message)
 extern "C" void pngWarning(png_structp png, png_const_charp message)
 {
     // libpng names the chunk first ("iCCP: known incorrect sRGB profile"); an ancillary
-    // chunk's name begins in lower case and its warnings touch no pixel.
+    // chunk's name begins in lower case and its warnings touch no pixel. tRNS is the
+    // exception: the transparency libpng drops changes what prints.
     const bool ancillary = std::strlen(message) > 5 && message[4] == ':' && message[0] >= 'a'
                            && message[0] <= 'z';
+    const bool transparency = std::strncmp(message, "tRNS", 4) == 0;
     auto *job = static_cast<PngJob *>(png_get_error_ptr(png));
-    if (!ancillary && job->warning.isEmpty())
+    if ((!ancillary || transparency) && job->warning.isEmpty())
         job->warning = QByteArray(message);
 }
 
@@ -909,8 +975,9 @@ void runPngDecode(PngJob &job)
     for (png_uint_32 y = 0; y < height; ++y)
         job.rows[y] = job.image.scanLine(int(y));
     png_read_image(png, job.rows.data());
-    // Reads on to IEND: data beyond the last row is reported here.
-    png_read_end(png, nullptr);
+    // Reads on to IEND: data beyond the last row is reported here. With the info, libpng
+    // looks at the chunks after the data too (a tRNS there), instead of skipping them.
+    png_read_end(png, info);
 }
 
 bool guardedPngDecode(PngJob &job)
@@ -975,30 +1042,32 @@ QImage decodePng(const PictureInfo &picture, QIODevice &file, bool headerOnly, Q
 
 PictureInfo inspectPictureHeader(const QString &path)
 {
-    QFile file(path);
-    openPicture(file);
     PictureInfo info;
     info.path = path;
-    info.format = sniffFormat(file);
+    info.bytes = readPicture(path);
+    const QByteArray &bytes = info.bytes;
+    info.format = sniffFormat(bytes);
     if (info.format.isEmpty())
         throw PictureError(path,
                            QStringLiteral("The file \"%1\" is not a BMP, JPEG, GIF or PNG picture.")
                                    .arg(shown(path)));
+    QBuffer file;
+    file.setData(bytes);
+    file.open(QIODevice::ReadOnly);
     if (info.format == "jpeg") {
         // libjpeg's own header reader: Qt's prints libjpeg's complaints on stderr.
-        decodeJpeg(info, file.readAll(), true, &info.size);
+        decodeJpeg(info, bytes, true, &info.size);
     } else if (info.format == "png") {
         // libpng's own header reader, as silent as the decoder.
         decodePng(info, file, true, &info.size);
     } else if (info.format == "gif") {
-        info.size = gifCanvasSize(file);
+        info.size = gifCanvasSize(bytes);
     } else {
         QImageReader reader(&file, info.format);
         info.size = reader.size();
     }
-    file.seek(0);
     if (!info.size.isValid() && info.format == "bmp")
-        info.size = readBmpHeader(file).size; // the reader refuses absurd sizes outright
+        info.size = readBmpHeader(bytes).size; // the reader refuses absurd sizes outright
     if (!info.size.isValid() || info.size.isEmpty())
         throw PictureError(path,
                            QStringLiteral("The picture \"%1\" is damaged: its size cannot be "
@@ -1010,9 +1079,7 @@ PictureInfo inspectPictureHeader(const QString &path)
 
 void checkPictureData(const PictureInfo &info)
 {
-    QFile file(info.path);
-    openPicture(file);
-    checkComplete(file, info.path, info.format, info.size);
+    checkComplete(info.bytes, info.path, info.format, info.size);
 }
 
 PictureInfo inspectPicture(const QString &path)
@@ -1024,18 +1091,14 @@ PictureInfo inspectPicture(const QString &path)
 
 QImage decodePicture(const PictureInfo &info)
 {
-    QFile file(info.path);
-    openPicture(file);
+    QBuffer file;
+    file.setData(info.bytes);
+    file.open(QIODevice::ReadOnly);
     QImage image;
     if (info.format == "png") {
         image = decodePng(info, file, false, nullptr);
     } else if (info.format == "jpeg") {
-        const QByteArray bytes = file.readAll();
-        if (file.error() != QFileDevice::NoError)
-            throw PictureError(info.path,
-                               QStringLiteral("The picture file \"%1\" cannot be read: %2.")
-                                       .arg(shown(info.path), file.errorString()));
-        image = decodeJpeg(info, bytes, false, nullptr);
+        image = decodeJpeg(info, info.bytes, false, nullptr);
     } else {
         QImageReader reader(&file, info.format);
         reader.setAutoTransform(false);

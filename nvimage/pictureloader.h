@@ -11,23 +11,30 @@ namespace NvImage {
 constexpr int MaxWidthDots = 1023 * 8;
 constexpr int MaxHeightDots = 288 * 8;
 
+// The most bytes a picture file may take: the largest printable picture with 64 bits a pixel
+// and no compression, and room for its headers. Larger files are refused by their size on
+// disk, before any byte is read.
+constexpr qint64 MaxPictureFileBytes = qint64(MaxWidthDots) * MaxHeightDots * 8 + 1024 * 1024;
+
 // What a picture file's header tells, found without decoding the picture.
 struct PictureInfo
 {
     QString path;
     QByteArray format; // "bmp", "jpeg", "gif" or "png", decided by the file's content
     QSize size;        // in pixels
+    QByteArray bytes;  // the file as read once; checked and decoded from here, never reread
 };
 
 // Reads a picture file's header and checks that it is a whole BMP, JPEG, GIF or PNG picture
 // of a size the printer accepts. Throws PictureError (missing, not a regular file,
-// unreadable, not such a picture, incomplete or damaged) or PictureTooLargeError.
+// unreadable, larger than MaxPictureFileBytes, changed while read, not such a picture,
+// incomplete or damaged) or PictureTooLargeError.
 PictureInfo inspectPicture(const QString &path);
 
 // inspectPicture in two steps, so that a list of pictures can be checked against the
-// printer's memory before any picture's data is read. The first reads the format and the
-// size and checks the size; the second checks that the data is whole, decoding a GIF's
-// picture data, walking a BMP's runs and a PNG's chunks with their CRCs.
+// printer's memory before any picture's data is checked. The first reads the file into
+// info.bytes and reads the format and the size and checks the size; the second checks that the data
+// is whole, decoding a GIF's picture data, walking a BMP's runs and a PNG's chunks with their CRCs.
 PictureInfo inspectPictureHeader(const QString &path);
 void checkPictureData(const PictureInfo &info);
 

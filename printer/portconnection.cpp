@@ -64,6 +64,8 @@ PortKind portKindOf(const QString &portText)
 std::int32_t OpenPort(PosLibrary &library, const PortSettings &settings)
 {
     std::int32_t result = 0;
+    const QByteArray port
+            = settings.portBytes.isEmpty() ? settings.portText.toLocal8Bit() : settings.portBytes;
     switch (portKindOf(settings.portText)) {
     case PortKind::Ethernet:
         result = library.POS_Open(
@@ -71,12 +73,11 @@ std::int32_t OpenPort(PosLibrary &library, const PortSettings &settings)
         break;
     case PortKind::Serial: {
         const std::int32_t baud = baudRateOf(settings.baudText);
-        result = library.POS_Open(
-                settings.portText.toLocal8Bit(), baud, SerialDataBits, 0, 0, SerialMode);
+        result = library.POS_Open(port, baud, SerialDataBits, 0, 0, SerialMode);
         break;
     }
     case PortKind::Parallel:
-        result = library.POS_Open(settings.portText.toLocal8Bit(), 0, 0, 0, 0, ParallelMode);
+        result = library.POS_Open(port, 0, 0, 0, 0, ParallelMode);
         break;
     case PortKind::Driver:
         result = library.POS_Open(settings.printerName.toLocal8Bit(), 0, 0, 0, 0, DriverMode);

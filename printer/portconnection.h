@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <cstdint>
@@ -22,6 +23,8 @@ struct PortSettings
     QString ipText;      // Text1
     QString printerName; // Combo2
     QString baudText;    // Combo3
+    // The port as typed, when its text lost bytes (a device name that is not UTF-8); else empty.
+    QByteArray portBytes = {};
 };
 
 // A control text that does not convert to the number the command needs.

@@ -5,12 +5,15 @@
 
 #include <QDir>
 #include <QImage>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <cstdio>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -91,9 +94,15 @@ private Q_SLOTS:
     void streamWritesWholeOrNothing();
     void downloadToAPrinterThatHangsUpFails();
     void previewWritesThePicturesAsStored();
+    void previewFolderHoldsOnlyThisRun();
+    void previewWarnsByTheCapacity_data();
+    void previewWarnsByTheCapacity();
+    void outputNamesKeepTheirBytes_data();
+    void outputNamesKeepTheirBytes();
 
 private:
     int run(const QStringList &arguments);
+    int runBytes(const QList<QByteArray> &arguments);
 
     QTemporaryDir m_dir;
     Capture *m_out = nullptr;
@@ -117,6 +126,16 @@ int tst_Cli::run(const QStringList &arguments)
     return status;
 }
 
+int tst_Cli::runBytes(const QList<QByteArray> &arguments)
+{
+    Capture out;
+    Capture err;
+    const int status = Cli::runBytes(arguments, out.file(), err.file());
+    m_stdout = out.text();
+    m_stderr = err.text();
+    return status;
+}
+
 void tst_Cli::usageErrors_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -131,6 +150,8 @@ void tst_Cli::usageErrors_data()
     QTest::newRow("bad baud") << QStringList{"print", "1", "--baud", "1200"} << "--baud must be";
     QTest::newRow("unknown option") << QStringList{"print", "1", "--colour"} << "colour";
     QTest::newRow("stream without output") << QStringList{"stream", "a.bmp"} << "-o FILE";
+    QTest::newRow("preview into an empty name")
+            << QStringList{"preview", "a.bmp", "-o", ""} << "-o needs a name";
     QTest::newRow("printers with arguments") << QStringList{"printers", "x"} << "no arguments";
     QTest::newRow("print a word") << QStringList{"print", "abc"} << "not 'abc'";
     QTest::newRow("print 0") << QStringList{"print", "0"} << "from 1 to 255";
@@ -312,6 +333,122 @@ void tst_Cli::previewWritesThePicturesAsStored()
 
     QCOMPARE(run({"preview", "-o", out, dir.filePath(QStringLiteral("none.bmp"))}), Cli::Failure);
     QVERIFY2(m_stderr.contains(QLatin1String("none.bmp")), qPrintable(m_stderr));
+}
+
+void tst_Cli::previewFolderHoldsOnlyThisRun()
+{
+    const QDir dir(m_dir.path());
+    const QString picture = savePicture(dir, QStringLiteral("f.bmp"), {16, 8});
+    QVERIFY(dir.mkpath(QStringLiteral("shared")));
+    const QDir out(dir.filePath(QStringLiteral("shared")));
+    const auto put = [](const QString &path, const QByteArray &bytes) {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    };
+    const auto content = [](const QString &path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(none)");
+    };
+    // Another user's link under the first name, and an earlier, larger run's pictures.
+    const QString victim = dir.filePath(QStringLiteral("victim.txt"));
+    QVERIFY(put(victim, "keep"));
+    QVERIFY(QFile::link(victim, out.filePath(QStringLiteral("1.png"))));
+    QVERIFY(put(out.filePath(QStringLiteral("3.png")), "old"));
+    QVERIFY(put(out.filePath(QStringLiteral("notes.txt")), "mine"));
+    QCOMPARE(run({"preview", "-o", out.path(), picture}), Cli::Success);
+    QCOMPARE(content(victim), QByteArray("keep"));
+    const QFileInfo first(out.filePath(QStringLiteral("1.png")));
+    QVERIFY(first.isFile() && !first.isSymLink());
+    QCOMPARE(QImage(first.filePath()).size(), QSize(16, 8));
+    QVERIFY(!QFile::exists(out.filePath(QStringLiteral("3.png"))));
+    QCOMPARE(content(out.filePath(QStringLiteral("notes.txt"))), QByteArray("mine"));
+    QCOMPARE(out.entryList(QDir::Files | QDir::Hidden).size(), 2); // no temporary file left
+
+    // A failed run leaves no picture of the earlier one.
+    QCOMPARE(run({"preview", "-o", out.path(), dir.filePath(QStringLiteral("none.bmp"))}),
+             Cli::Failure);
+    QVERIFY(!QFile::exists(out.filePath(QStringLiteral("1.png"))));
+
+    // A FIFO under a numbered name is never opened: the folder is refused as it is.
+    const QByteArray fifo = QFile::encodeName(out.filePath(QStringLiteral("2.png")));
+    QVERIFY(::mkfifo(fifo.constData(), 0600) == 0);
+    QVERIFY(put(out.filePath(QStringLiteral("1.png")), "old"));
+    QCOMPARE(run({"preview", "-o", out.path(), picture}), Cli::Failure);
+    QVERIFY2(m_stderr.contains(QLatin1String("2.png is not a file")), qPrintable(m_stderr));
+    QCOMPARE(content(out.filePath(QStringLiteral("1.png"))), QByteArray("old"));
+    struct stat info;
+    QVERIFY(::stat(fifo.constData(), &info) == 0 && S_ISFIFO(info.st_mode));
+}
+
+void tst_Cli::previewWarnsByTheCapacity_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QByteArray>("variable");
+    QTest::addColumn<bool>("warned");
+    // The picture's record takes 4 + 128 / 8 * 128 = 2052 bytes.
+    QTest::newRow("option below") << QStringList{"--nv-capacity", "2051"} << QByteArray() << true;
+    QTest::newRow("option at") << QStringList{"--nv-capacity", "2052"} << QByteArray() << false;
+    QTest::newRow("variable below") << QStringList() << QByteArray("2051") << true;
+    QTest::newRow("option before variable")
+            << QStringList{"--nv-capacity", "400000"} << QByteArray("2051") << false;
+}
+
+void tst_Cli::previewWarnsByTheCapacity()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, variable);
+    QFETCH(bool, warned);
+    const QDir dir(m_dir.path());
+    const QString picture = savePicture(dir, QStringLiteral("c.bmp"), {128, 128});
+    if (!variable.isEmpty())
+        qputenv("NVLOGO_NV_CAPACITY", variable);
+    const auto unset = qScopeGuard([] { qunsetenv("NVLOGO_NV_CAPACITY"); });
+    QCOMPARE(run(QStringList{"preview", "-o", dir.filePath(QStringLiteral("cap")), picture}
+                 + options),
+             Cli::Success);
+    QCOMPARE(m_stdout.contains(QLatin1String(
+                     "1.png: warning: Too large for the printer's NV memory (2051 bytes).")),
+             warned);
+    QCOMPARE(m_stdout.contains(QLatin1String("the printer holds 2051.")), warned);
+    QVERIFY2(!m_stdout.contains(QLatin1String("262144")), qPrintable(m_stdout));
+}
+
+void tst_Cli::outputNamesKeepTheirBytes_data()
+{
+    QTest::addColumn<QByteArrayList>("arguments"); // NAME stands for the name
+    QTest::addColumn<QByteArray>("made");          // NAME and what must be there after the run
+    QTest::addColumn<bool>("existing");            // the name is a file before the run
+    QTest::newRow("stream -o") << QByteArrayList{"stream", "PICTURE", "-o", "NAME"} << QByteArray()
+                               << false;
+    QTest::newRow("stream --output=")
+            << QByteArrayList{"stream", "PICTURE", "--output=NAME"} << QByteArray() << false;
+    QTest::newRow("preview -o") << QByteArrayList{"preview", "PICTURE", "-o", "NAME"}
+                                << QByteArray("/1.png") << false;
+    QTest::newRow("print --port LPT:")
+            << QByteArrayList{"print", "1", "--port", "LPT:NAME"} << QByteArray() << true;
+}
+
+void tst_Cli::outputNamesKeepTheirBytes()
+{
+    QFETCH(QByteArrayList, arguments);
+    QFETCH(QByteArray, made);
+    QFETCH(bool, existing);
+    const QDir dir(m_dir.path());
+    const QByteArray picture = QFile::encodeName(savePicture(dir, QStringLiteral("n.bmp"), {8, 8}));
+    // 0xE9 alone is no UTF-8: as text it would become U+FFFD and name another file.
+    const QByteArray name = QFile::encodeName(dir.path()) + "/caf\xE9-"
+                            + QByteArray(QTest::currentDataTag()).replace(' ', '_');
+    if (existing)
+        QVERIFY(::close(::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600)) == 0);
+    for (QByteArray &argument : arguments)
+        argument.replace("NAME", name).replace("PICTURE", picture);
+    QCOMPARE(runBytes(arguments), Cli::Success);
+    struct stat info;
+    QVERIFY2(::stat((name + made).constData(), &info) == 0 && S_ISREG(info.st_mode),
+             qPrintable(m_stderr));
+    QVERIFY(info.st_size > 0);
+    const QString lossy = QFile::decodeName(name);
+    QVERIFY(!QFileInfo::exists(lossy));
 }
 
 QTEST_GUILESS_MAIN(tst_Cli)

@@ -38,7 +38,7 @@ public:
         add("C",
             QByteArray::number(int(command.kind)) + ' ' + QByteArray::number(command.parameter)
                     + ' ' + QByteArray::number(command.secondParameter) + ' '
-                    + command.text.toUtf8());
+                    + command.text.toUtf8() + ' ' + command.payload);
     }
     void defineNvImages(const QVector<NvBitImage> &images,
                         int declaredCount,
@@ -127,12 +127,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     PrinterSettings settings;
     settings.paperWidth = size && bytes[0] & 1 ? 384 : DefaultPaperWidth;
     settings.nvCapacity = FuzzNvCapacity;
+    settings.graphicsCapacity = FuzzNvCapacity;
     settings.maxStripLength = FuzzMaxStripLength;
     ReceiptPrinter printer(settings);
     printer.onStrip = [&settings](const QImage &strip, const QString &) {
         EventLog::check(strip.width() == settings.paperWidth, "strip width");
         EventLog::check(strip.height() > 0 && strip.height() <= FuzzMaxStripLength, "strip length");
     };
+    printer.clock = [] {
+        return qint64(0);
+    }; // no reset and no wait ends by itself
     printer.receive(data, qsizetype(size));
     printer.endOfStream();
     printer.tearOff();

@@ -59,6 +59,7 @@ private slots:
     void inputFileAndExport();
     void resetDropsTheConnection();
     void pathsKeepTheirBytes();
+    void graphicsKeyListOverTcp();
     void badOptions_data();
     void badOptions();
 };
@@ -334,6 +335,51 @@ void tst_NvlogoPrinter::pathsKeepTheirBytes()
                           QStringLiteral("6f7574e9"),
                           QStringLiteral("7374e9")}));
 #endif
+}
+
+void tst_NvlogoPrinter::graphicsKeyListOverTcp()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    PrinterProcess printer(QStringLiteral(NVLOGO_PRINTER_PATH), folder.path());
+    printer.start({QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")});
+    const auto listening = printer.waitFor(
+            QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)$"), 1, StartTimeoutMs);
+    QVERIFY2(listening.hasMatch(), qPrintable(printer.transcript()));
+    const auto port = quint16(listening.captured(1).toUInt());
+
+    QByteArray defines;
+    for (int i = 0; i < 45; ++i)
+        defines += HandMade::defineGraphic(
+                QByteArray("K") + char('0' + i), 8, 1, HandMade::pattern);
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(socket.waitForConnected(WaitTimeoutMs));
+    socket.write(defines + HandMade::graphics(0x40, "KC"));
+    const auto readBlock = [&socket](int size) {
+        QByteArray block;
+        while (block.size() < size && socket.waitForReadyRead(WaitTimeoutMs))
+            block += socket.readAll();
+        return block;
+    };
+    const QByteArray first = readBlock(4 + 80);
+    QCOMPARE(first.left(3), QByteArray("\x37\x72\x41"));
+    socket.write("\x06");
+    const QByteArray second = readBlock(4 + 10);
+    QCOMPARE(second,
+             QByteArray("\x37\x72\x40"
+                        "KXKYKZK[K\\\0",
+                        14));
+    // Another list, left unanswered: the printer gives up after its bounded wait and reads on.
+    socket.write(HandMade::graphics(0x40, "KC"));
+    QCOMPARE(readBlock(4 + 80), first);
+    QVERIFY2(printer.waitFor(QStringLiteral("key list given up, no ACK, NAK or CAN came"))
+                     .hasMatch(),
+             qPrintable(printer.transcript()));
+    socket.write(HandMade::bytes({0x10, 0x04, 1}));
+    QCOMPARE(readBlock(1), QByteArray("\x12"));
+    socket.abort();
+    QVERIFY2(printer.stop(), qPrintable(printer.transcript()));
 }
 
 void tst_NvlogoPrinter::badOptions_data()

@@ -114,6 +114,12 @@ private slots:
     void identityAndCompletion_data();
     void identityAndCompletion();
     void resetIsSilent();
+    void nvGraphics();
+    void refusedDefineStoresNothing_data();
+    void refusedDefineStoresNothing();
+    void keyListHandshake_data();
+    void keyListHandshake();
+    void graphicsSurviveRestart();
     void longPaperIsWrittenWithoutCut();
 };
 
@@ -680,6 +686,200 @@ void tst_VPrinterPrinter::resetIsSilent()
     QVERIFY(run.logged(QStringLiteral("reset: over, ready again (11 bytes that came during it "
                                       "were dropped)")));
     QCOMPARE(run.printer.store().count(), 1);
+}
+
+namespace {
+
+QByteArray digits(const char *head, qint64 number)
+{
+    return QByteArray(head) + QByteArray::number(number) + '\0';
+}
+
+const QByteArray listKeys = HandMade::graphics(0x40, "KC");
+
+bool odd(int x, int y)
+{
+    return (x * 5 + y * 3) % 7 < 3 || x == 12;
+}
+
+} // namespace
+
+void tst_VPrinterPrinter::nvGraphics()
+{
+    Run run;
+    run.send(threeImages + HandMade::defineGraphic("A1", 13, 10, odd)
+             + HandMade::defineGraphic("B/", 20, 3, HandMade::pattern, true)
+             + HandMade::graphics(0x30) + HandMade::graphics(0x33) + listKeys);
+    QVERIFY(run.logged(QStringLiteral("NV graphics: defined A1 13x10, 20 bytes; FS q images "
+                                      "erased")));
+    QCOMPARE(run.printer.store().count(), 0);
+    const qint64 free = DefaultGraphicsCapacity - (20 + 24) - (9 + 24);
+    QCOMPARE(run.replies,
+             digits("\x37\x30", DefaultGraphicsCapacity) + digits("\x37\x31", free)
+                     + QByteArray("\x37\x72\x40"
+                                  "A1B/\0",
+                                  8));
+
+    // Each dot at the scale, nothing else; the bits past the width stay white.
+    run.send(HandMade::graphics(0x45, HandMade::bytes({'A', '1', 2, 1}))
+             + HandMade::graphics(0x45, HandMade::bytes({'B', '/', 1, 2})) + HandMade::cutB());
+    QCOMPARE(run.strips.size(), 1);
+    const QImage strip = run.strips.first();
+    QCOMPARE(strip.height(), 10 + 6);
+    for (int y = 0; y < strip.height(); ++y) {
+        for (int x = 0; x < 40; ++x) {
+            const bool expected = y < 10 ? x < 26 && odd(x / 2, y)
+                                         : x < 20 && HandMade::pattern(x, (y - 10) / 2);
+            QVERIFY2(black(strip, x, y) == expected,
+                     qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
+        }
+    }
+
+    run.replies.clear();
+    run.send(HandMade::graphics(0x42, "B/") + listKeys + HandMade::graphics(0x41, "CLR") + listKeys
+             + HandMade::graphics(0x33));
+    QCOMPARE(run.replies,
+             QByteArray("\x37\x72\x40"
+                        "A1\0"
+                        "\x37\x72\x40\0",
+                        10)
+                     + digits("\x37\x31", DefaultGraphicsCapacity));
+}
+
+void tst_VPrinterPrinter::refusedDefineStoresNothing_data()
+{
+    QTest::addColumn<QByteArray>("define");
+    QTest::addColumn<QString>("why");
+
+    const auto all = [](int, int) {
+        return true;
+    };
+    QTest::newRow("does not fit") << HandMade::defineGraphic("Z9", 80, 100, all)
+                                  << "Z9 80x100 needs 1024 bytes, 999 free";
+    QTest::newRow("key byte") << HandMade::defineGraphic(QByteArray("\x1f"
+                                                                    "A"),
+                                                         8,
+                                                         1,
+                                                         all)
+                              << "the key 1f 41";
+    QTest::newRow("no width") << HandMade::defineGraphic("Z9", 0, 1, all) << "Z9: 0x1 dots";
+    QTest::newRow("too tall") << HandMade::defineGraphic("Z9", 1, 2305, all) << "Z9: 1x2305 dots";
+    QTest::newRow("data short") << HandMade::defineGraphic("Z9", 16, 2, all)
+                                           .chopped(1)
+                                           .replace(3, 1, QByteArray(1, char(14)))
+                                << "Z9: 3 data bytes where 16x2 dots take 4";
+}
+
+void tst_VPrinterPrinter::refusedDefineStoresNothing()
+{
+    QFETCH(QByteArray, define);
+    QFETCH(QString, why);
+
+    PrinterSettings settings;
+    settings.graphicsCapacity = 1024;
+    Run run(settings);
+    // One graphic takes 1 + 24 bytes; the images defined after it stay.
+    run.send(HandMade::defineGraphic("A1", 8, 1, HandMade::pattern) + threeImages);
+    QCOMPARE(run.printer.store().count(), 3);
+    run.send(define + listKeys);
+    QVERIFY2(run.logged(QStringLiteral("define refused, ") + why),
+             qPrintable(run.log.join(QLatin1Char('\n'))));
+    QCOMPARE(run.printer.store().graphics().keys(), QList<QByteArray>{"A1"});
+    QCOMPARE(run.printer.store().count(), 3);
+    QCOMPARE(run.replies,
+             QByteArray("\x37\x72\x40"
+                        "A1\0",
+                        6));
+}
+
+void tst_VPrinterPrinter::keyListHandshake_data()
+{
+    QTest::addColumn<QByteArray>("answers");
+    QTest::addColumn<QList<int>>("blocks"); // the blocks sent, by number
+    QTest::addColumn<QString>("logged");
+
+    QTest::newRow("ACK, NAK, ACK") << QByteArray("\x06\x15\x06") << QList<int>{0, 1, 1, 2}
+                                   << "key list block 3, 5 keys, sent";
+    QTest::newRow("CAN") << QByteArray("\x18") << QList<int>{0} << "cancelled by the host";
+    QTest::newRow("other byte") << QByteArray("A") << QList<int>{0} << "0x41 came instead";
+    QTest::newRow("no answer") << QByteArray() << QList<int>{0} << "no ACK, NAK or CAN came";
+}
+
+void tst_VPrinterPrinter::keyListHandshake()
+{
+    QFETCH(QByteArray, answers);
+    QFETCH(QList<int>, blocks);
+    QFETCH(QString, logged);
+
+    Run run;
+    qint64 now = 0;
+    run.printer.clock = [&now] {
+        return now;
+    };
+    QByteArray defines;
+    QList<QByteArray> keys;
+    for (int i = 0; i < 85; ++i) {
+        const QByteArray key = QByteArray(1, char(0x20 + i % 95)) + char(0x7E - i / 3);
+        keys << key;
+        defines += HandMade::defineGraphic(key, 8, 1, HandMade::pattern);
+    }
+    std::sort(keys.begin(), keys.end());
+    run.printer.receive(defines);
+    // The answers come with the request, in one piece: the printer takes them in turn.
+    run.printer.receive(listKeys + answers
+                        + (answers.isEmpty() ? QByteArray() : HandMade::bytes({0x10, 0x04, 1})));
+    now += KeyListHandshakeMs;
+    run.printer.poll();
+
+    QByteArray expected;
+    for (const int block : blocks) {
+        expected += QByteArray("\x37\x72") + (block < 2 ? '\x41' : '\x40');
+        for (int k = block * 40; k < std::min<int>(85, block * 40 + 40); ++k)
+            expected += keys.at(k);
+        expected += '\0';
+    }
+    // A status request after the answers is answered.
+    if (!answers.isEmpty())
+        expected += '\x12';
+    QCOMPARE(run.replies.toHex(' '), expected.toHex(' '));
+    QVERIFY2(run.logged(logged), qPrintable(run.log.join(QLatin1Char('\n'))));
+}
+
+void tst_VPrinterPrinter::graphicsSurviveRestart()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    PrinterSettings settings;
+    settings.stateFolder = folder.filePath(QStringLiteral("state"));
+    settings.exportFolder = folder.filePath(QStringLiteral("export"));
+    QMap<QByteArray, NvGraphic> defined;
+    {
+        Run first(settings);
+        QString error;
+        QVERIFY2(first.printer.start(&error), qPrintable(error));
+        first.send(HandMade::defineGraphic("A1", 13, 10, odd)
+                   + HandMade::defineGraphic("B/", 20, 3, HandMade::pattern, true));
+        defined = first.printer.store().graphics();
+    }
+    const QImage exported(QDir(settings.exportFolder).filePath(QStringLiteral("graphic-B%2F.png")));
+    QCOMPARE(exported.size(), QSize(20, 3));
+    QVERIFY(black(exported, 0, 0) == HandMade::pattern(0, 0)
+            && black(exported, 19, 2) == HandMade::pattern(19, 2));
+
+    Run second(settings);
+    QString error;
+    QVERIFY2(second.printer.start(&error), qPrintable(error));
+    QCOMPARE(second.printer.store().graphics().keys(), (QList<QByteArray>{"A1", "B/"}));
+    QVERIFY(second.printer.store().graphics() == defined);
+
+    // A damaged graphics file stops the printer and is left as it is.
+    QFile file(QDir(settings.stateFolder).filePath(NvStore::graphicsFileName()));
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    file.resize(file.size() - 1);
+    file.close();
+    Run third(settings);
+    QVERIFY(!third.printer.start(&error));
+    QVERIFY2(error.contains(QLatin1String("is damaged (it is cut short)")), qPrintable(error));
 }
 
 void tst_VPrinterPrinter::longPaperIsWrittenWithoutCut()
