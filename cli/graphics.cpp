@@ -40,7 +40,21 @@ Actions:
   print KEY [--scale WxH]
                         print the graphic (W and H each 1 or 2) and cut the paper
 
-Each action takes the port options (--port, --ip, --printer, --baud) and --timeout.
+Options:
+  -o, --output <file>     define: write the command to the file, send nothing
+  --dither                define: convert by brightness with error diffusion
+  --json                  list, capacity: print one JSON object
+  --all                   delete: every graphic
+  --scale <WxH>           print: 1x1, 1x2, 2x1 or 2x2 (default 1x1)
+  --timeout <seconds>     how long to wait for each answer (default 10)
+  --port <text>           the connection, as for download
+  --ip <address>          the printer's address, as for download
+  --printer <name>        the printer queue, as for download
+  --baud <rate>           the serial line's speed, as for download
+  -h, --help              this help; after an action, the action's options
+  --help-all              the same, with the options of every Qt program
+  -v, --version           the program's version
+
 Warning: printers erase their NV bit images (the ones 'download' stores) when an NV
 graphic is defined. Keep to one of the two kinds on a printer.
 

@@ -3,12 +3,14 @@
 // key, answers the memory and key-list questions, and can be told to forget or to garble.
 
 #include <tests/nvimage/testpictures.h>
+#include <tests/support/printerprocess.h>
 
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -299,6 +301,36 @@ QStringList keyStrings(const QList<QByteArray> &keys)
     return strings;
 }
 
+constexpr int PaperWidth = 576;
+
+// Compares a printed strip with the picture: each pixel a block of scaleX by scaleY dots from
+// the strip's top-left corner, black when its blue is below 128; all the rest white.
+QString compareStrip(const QImage &strip, const QImage &picture, int scaleX, int scaleY)
+{
+    if (strip.width() != PaperWidth || strip.height() < picture.height() * scaleY)
+        return QStringLiteral("strip is %1 x %2 dots").arg(strip.width()).arg(strip.height());
+    for (int y = 0; y < strip.height(); ++y) {
+        for (int x = 0; x < strip.width(); ++x) {
+            const int px = x / scaleX;
+            const int py = y / scaleY;
+            const bool expected = px < picture.width() && py < picture.height()
+                                  && qBlue(picture.pixel(px, py)) < 128;
+            if ((qGray(strip.pixel(x, y)) < 128) != expected)
+                return QStringLiteral("dot %1,%2 differs").arg(x).arg(y);
+        }
+    }
+    return {};
+}
+
+QStringList listedKeys(const Run &run)
+{
+    QStringList listed;
+    const QJsonArray keys = QJsonDocument::fromJson(run.out).object().value("keys").toArray();
+    for (const QJsonValue &key : keys)
+        listed.append(key.toString());
+    return listed;
+}
+
 } // namespace
 
 class tst_CliGraphics : public QObject
@@ -315,11 +347,24 @@ private Q_SLOTS:
     void keyList();
     void defineAgainstThePeer_data();
     void defineAgainstThePeer();
+    void defineUnheard_data();
+    void defineUnheard();
     void deleteAndPrint_data();
     void deleteAndPrint();
     void defineAndPrintOnMany();
+    void onTheVirtualPrinter();
+    void manyKeysOnTheVirtualPrinter();
+    void tooLargeForTheVirtualPrinter_data();
+    void tooLargeForTheVirtualPrinter();
 
 private:
+    // Starts a virtual printer on a free port in its own folder; its address, or empty.
+    // (start: how many times this process has been started, counting this one).
+    QString startPrinter(PrinterProcess &printer, const QStringList &options = {}, int start = 1);
+    // nvlogo-cli graphics with the arguments, sent to the address.
+    Run graphics(const QStringList &arguments, const QString &ip);
+
+    int m_printers = 0;
     QTemporaryDir m_dir;
     QString m_small;
     QImage m_smallImage;
@@ -439,11 +484,7 @@ void tst_CliGraphics::keyList()
                          QStringLiteral("--ip"),
                          peer.ip()});
     QVERIFY2(run.exitCode == 0, transcript(run).constData());
-    const QJsonArray keys = QJsonDocument::fromJson(run.out).object().value("keys").toArray();
-    QStringList listed;
-    for (const QJsonValue &key : keys)
-        listed.append(key.toString());
-    QCOMPARE(listed, keyStrings(setup.keys));
+    QCOMPARE(listedKeys(run), keyStrings(setup.keys));
     QCOMPARE(peer.naks(), garble ? 1 : 0);
     // One ACK for each block after the first, nothing else after the request.
     const QByteArray sent = peer.received();
@@ -507,6 +548,54 @@ void tst_CliGraphics::defineAgainstThePeer()
         QCOMPARE(sent.count(define), qsizetype(1));
     }
     QCOMPARE(peer.keys().contains("Q7"), exitCode == 0);
+}
+
+void tst_CliGraphics::defineUnheard_data()
+{
+    QTest::addColumn<bool>("toFile");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("says");
+
+    // A file cannot answer: the define goes out unchecked and stays unconfirmed. A printer
+    // that never answers is sent no define at all.
+    QTest::newRow("plain file") << true << 3 << QByteArray("sent, not confirmed: LPT:");
+    QTest::newRow("silent printer") << false << 1 << QByteArray("did not report its free NV");
+}
+
+void tst_CliGraphics::defineUnheard()
+{
+    QFETCH(bool, toFile);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, says);
+
+    PrinterProcess printer(QStringLiteral(NVLOGO_PRINTER_PATH),
+                           m_dir.filePath(QStringLiteral("printer-%1").arg(++m_printers)));
+    const QString file = m_dir.filePath(QStringLiteral("unheard.bin"));
+    QStringList port;
+    if (toFile) {
+        QFile(file).open(QIODevice::WriteOnly);
+        port = {QStringLiteral("--port"), QStringLiteral("LPT:") + file};
+    } else {
+        const QString ip = startPrinter(printer, {QStringLiteral("--no-replies")});
+        QVERIFY2(!ip.isEmpty(), qPrintable(printer.transcript()));
+        port = {QStringLiteral("--ip"), ip};
+    }
+    const Run run = cli(QStringList{QStringLiteral("graphics"),
+                                    QStringLiteral("define"),
+                                    QStringLiteral("Q7"),
+                                    m_small,
+                                    QStringLiteral("--timeout"),
+                                    QStringLiteral("1")}
+                        + port);
+    QVERIFY2(run.exitCode == exitCode, transcript(run).constData());
+    QVERIFY2(run.err.contains(says), transcript(run).constData());
+    if (toFile) {
+        QVERIFY(TestPictures::readFile(file) == expectedDefine(m_smallImage, "Q7"));
+    } else {
+        QVERIFY(printer.stop());
+        QVERIFY2(!printer.transcript().contains(QLatin1String("define")),
+                 qPrintable(printer.transcript()));
+    }
 }
 
 void tst_CliGraphics::deleteAndPrint_data()
@@ -590,6 +679,173 @@ void tst_CliGraphics::defineAndPrintOnMany()
     const QByteArray print("\x1d\x28\x4c\x06\x00\x30\x45Q7\x01\x01\x1d\x56\x42\x00", 15);
     QVERIFY(first.received().endsWith(print));
     QVERIFY(second.received().endsWith(print));
+}
+
+QString
+tst_CliGraphics::startPrinter(PrinterProcess &printer, const QStringList &options, int start)
+{
+    printer.start(QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")} + options);
+    const auto listening
+            = printer.waitFor(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)$"), start);
+    return listening.hasMatch() ? QStringLiteral("127.0.0.1:") + listening.captured(1) : QString();
+}
+
+Run tst_CliGraphics::graphics(const QStringList &arguments, const QString &ip)
+{
+    return cli(QStringList{QStringLiteral("graphics")} + arguments
+               + QStringList{QStringLiteral("--ip"), ip});
+}
+
+void tst_CliGraphics::onTheVirtualPrinter()
+{
+    const QImage second = TestPictures::randomColours(70, 9, 3);
+    const QString secondPicture = TestPictures::savePicture(
+            m_dir.filePath(QStringLiteral("second.png")), second, "png");
+    PrinterProcess printer(QStringLiteral(NVLOGO_PRINTER_PATH),
+                           m_dir.filePath(QStringLiteral("printer-%1").arg(++m_printers)));
+    QString ip = startPrinter(printer);
+    QVERIFY2(!ip.isEmpty(), qPrintable(printer.transcript()));
+
+    Run run = graphics({QStringLiteral("define"), QStringLiteral("A1"), m_small}, ip);
+    QVERIFY2(run.exitCode == 0, transcript(run).constData());
+    run = graphics({QStringLiteral("define"), QStringLiteral("B2"), secondPicture}, ip);
+    QVERIFY2(run.exitCode == 0, transcript(run).constData());
+    QVERIFY2(run.out.startsWith("Stored B2: 70 × 9 dots, 81 bytes; "), run.out.constData());
+    const QByteArray free = run.out.mid(run.out.indexOf("; ") + 2).split(' ').constFirst();
+
+    run = graphics({QStringLiteral("list"), QStringLiteral("--json")}, ip);
+    QVERIFY2(run.exitCode == 0, transcript(run).constData());
+    QCOMPARE(listedKeys(run), (QStringList{"A1", "B2"}));
+    run = graphics({QStringLiteral("capacity"), QStringLiteral("--json")}, ip);
+    QVERIFY2(run.exitCode == 0, transcript(run).constData());
+    const QJsonObject memory = QJsonDocument::fromJson(run.out).object();
+    QCOMPARE(memory.value("capacity").toInteger(), 262144);
+    QCOMPARE(QLocale(QLocale::English).toString(memory.value("remaining").toInteger()).toLatin1(),
+             free);
+
+    // Each scale prints the picture's own dots, one strip per print.
+    int strips = 0;
+    for (const char *scale : {"1x1", "1x2", "2x1", "2x2"}) {
+        run = graphics({QStringLiteral("print"),
+                        QStringLiteral("A1"),
+                        QStringLiteral("--scale"),
+                        QLatin1String(scale)},
+                       ip);
+        QVERIFY2(run.exitCode == 0, transcript(run).constData());
+        const QString name = QStringLiteral("strip-%1.png").arg(++strips, 4, 10, QLatin1Char('0'));
+        QVERIFY2(printer.waitFor(QRegularExpression::escape(name)).hasMatch(),
+                 qPrintable(printer.transcript()));
+        const QString difference = compareStrip(QImage(QDir(printer.out()).filePath(name)),
+                                                m_smallImage,
+                                                scale[0] - '0',
+                                                scale[2] - '0');
+        QVERIFY2(difference.isEmpty(),
+                 qPrintable(QLatin1String(scale) + QStringLiteral(": ") + difference));
+    }
+
+    // A restart keeps both.
+    QVERIFY(printer.stop());
+    ip = startPrinter(printer, {}, 2);
+    QVERIFY2(!ip.isEmpty(), qPrintable(printer.transcript()));
+    run = graphics({QStringLiteral("list"), QStringLiteral("--json")}, ip);
+    QCOMPARE(listedKeys(run), (QStringList{"A1", "B2"}));
+    run = graphics({QStringLiteral("print"), QStringLiteral("B2")}, ip);
+    QVERIFY2(run.exitCode == 0, transcript(run).constData());
+    const QString name = QStringLiteral("strip-%1.png").arg(++strips, 4, 10, QLatin1Char('0'));
+    QVERIFY2(printer.waitFor(QRegularExpression::escape(name)).hasMatch(),
+             qPrintable(printer.transcript()));
+    QCOMPARE(compareStrip(QImage(QDir(printer.out()).filePath(name)), second, 1, 1), QString());
+
+    run = graphics({QStringLiteral("delete"), QStringLiteral("A1")}, ip);
+    QVERIFY2(run.exitCode == 0, transcript(run).constData());
+    run = graphics({QStringLiteral("list"), QStringLiteral("--json")}, ip);
+    QCOMPARE(listedKeys(run), QStringList{"B2"});
+    run = graphics({QStringLiteral("delete"), QStringLiteral("--all")}, ip);
+    QVERIFY2(run.exitCode == 0, transcript(run).constData());
+    run = graphics({QStringLiteral("capacity"), QStringLiteral("--json")}, ip);
+    QCOMPARE(QJsonDocument::fromJson(run.out).object().value("remaining").toInteger(), 262144);
+    run = graphics({QStringLiteral("list"), QStringLiteral("--json")}, ip);
+    QVERIFY2(run.exitCode == 0, transcript(run).constData());
+    QCOMPARE(listedKeys(run), QStringList());
+}
+
+void tst_CliGraphics::manyKeysOnTheVirtualPrinter()
+{
+    PrinterProcess printer(QStringLiteral(NVLOGO_PRINTER_PATH),
+                           m_dir.filePath(QStringLiteral("printer-%1").arg(++m_printers)));
+    const QString ip = startPrinter(printer);
+    QVERIFY2(!ip.isEmpty(), qPrintable(printer.transcript()));
+
+    // 95 one-dot graphics sent in one go, so that the list takes three blocks.
+    const QList<QByteArray> keys = numberedKeys(95);
+    QByteArray defines;
+    for (const QByteArray &key : keys)
+        defines += expectedDefine(m_smallImage.copy(0, 0, 1, 1), key);
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost,
+                         quint16(ip.section(QLatin1Char(':'), 1).toUInt()));
+    QVERIFY(socket.waitForConnected(10000));
+    socket.write(defines);
+    QVERIFY(socket.waitForBytesWritten(10000));
+    socket.disconnectFromHost();
+    QVERIFY2(printer.waitFor(QStringLiteral("NV graphics: defined  ~ 1x1"), 1).hasMatch(),
+             qPrintable(printer.transcript()));
+
+    const Run run = graphics({QStringLiteral("list"), QStringLiteral("--json")}, ip);
+    QVERIFY2(run.exitCode == 0, transcript(run).constData());
+    QStringList listed = listedKeys(run);
+    QStringList expected = keyStrings(keys);
+    listed.sort();
+    expected.sort();
+    QCOMPARE(listed, expected);
+}
+
+void tst_CliGraphics::tooLargeForTheVirtualPrinter_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("logged");
+
+    // 1,024 bytes of memory. 1,152 bytes of dots are refused here; 1,010 pass the comparison
+    // with the free figure, but with the printer's own 24 bytes they do not fit there.
+    QTest::newRow("refused before sending") << 128 << 72 << 1 << QString();
+    QTest::newRow("refused by the printer") << 80 << 101 << 3 << "NV graphics: define refused";
+}
+
+void tst_CliGraphics::tooLargeForTheVirtualPrinter()
+{
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(int, exitCode);
+    QFETCH(QString, logged);
+
+    const QString picture
+            = TestPictures::savePicture(m_dir.filePath(QStringLiteral("large-%1.bmp").arg(width)),
+                                        TestPictures::randomColours(width, height, 5),
+                                        "bmp");
+    PrinterProcess printer(QStringLiteral(NVLOGO_PRINTER_PATH),
+                           m_dir.filePath(QStringLiteral("printer-%1").arg(++m_printers)));
+    const QString ip = startPrinter(
+            printer, {QStringLiteral("--graphics-capacity"), QStringLiteral("1024")});
+    QVERIFY2(!ip.isEmpty(), qPrintable(printer.transcript()));
+
+    const Run run = graphics({QStringLiteral("define"), QStringLiteral("BG"), picture}, ip);
+    QVERIFY2(run.exitCode == exitCode, transcript(run).constData());
+    QVERIFY(printer.stop());
+    const QString log = printer.transcript();
+    if (exitCode == 1) {
+        QVERIFY2(
+                run.err.contains("needs "
+                                 + QLocale(QLocale::English).toString(width / 8 * height).toLatin1()
+                                 + " bytes, 1,024 free"),
+                transcript(run).constData());
+        // The printer saw no define at all, not even one it refused.
+        QVERIFY2(!log.contains(QLatin1String("define")), qPrintable(log));
+    } else {
+        QVERIFY2(log.contains(logged), qPrintable(log));
+        QVERIFY2(run.err.contains("sent, not confirmed"), transcript(run).constData());
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_CliGraphics)

@@ -400,6 +400,8 @@ void tst_NvlogoPrinter::badOptions_data()
     QTest::newRow("narrow paper") << QStringList{QStringLiteral("--paper-width"),
                                                  QStringLiteral("10")}
                                   << 2 << "--paper-width wants a number of dots from 48 to 4096";
+    QTest::newRow("paper state") << QStringList{QStringLiteral("--paper"), QStringLiteral("low")}
+                                 << 2 << "--paper wants ok, near-end or end";
     QTest::newRow("missing input")
             << QStringList{QStringLiteral("--input"), QStringLiteral("@FOLDER@/none.bin")} << 1
             << "cannot read @FOLDER@/none.bin";
