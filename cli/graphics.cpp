@@ -1,5 +1,6 @@
 #include "graphics.h"
 
+#include "argumentbytes.h"
 #include "asking.h"
 #include "commands.h"
 #include "consoledialogs.h"
@@ -216,7 +217,7 @@ int define(const QStringList &arguments, const Context &c)
 
     if (toFile) {
         const QString output = parser.value(QStringLiteral("output"));
-        const QString error = writeStreamOutput(output, command);
+        const QString error = writeStreamOutput(argumentBytes(output), command);
         if (!error.isEmpty()) {
             print(c.err,
                   QStringLiteral("nvlogo-cli: error: cannot write %1: %2\n").arg(output, error));
