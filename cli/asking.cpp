@@ -2,6 +2,7 @@
 
 #include "commands.h"
 #include "consoledialogs.h"
+#include "fleetcommands.h"
 
 #include <commands/messages.h>
 #include <commands/settings.h>
@@ -46,7 +47,9 @@ QString paperText(EscPos::Paper paper)
     return {};
 }
 
-void printFailure(const Context &c, const Printer::PortSettings &port, const Printer::Failure &failure)
+void printFailure(const Context &c,
+                  const Printer::PortSettings &port,
+                  const Printer::Failure &failure)
 {
     print(c.err, QStringLiteral("nvlogo-cli: error: %1\n").arg(failure.reason));
     const QString hint = Printer::failureHint(failure.kind, Printer::portKindOf(port.portText));
@@ -96,13 +99,15 @@ bool timeoutOption(const QCommandLineParser &parser,
     return true;
 }
 
-QJsonObject statusJson(const QString &target, const Printer::Result<Commands::PrinterReport> &report)
+QJsonObject statusJson(const QString &target,
+                       const Printer::Result<Commands::PrinterReport> &report)
 {
     QJsonObject object;
     object[QStringLiteral("target")] = target;
     object[QStringLiteral("answered")] = report.ok();
     if (!report.ok()) {
-        for (const char *key : {"ready", "online", "cover_open", "paper", "error", "model", "firmware"})
+        for (const char *key :
+             {"ready", "online", "cover_open", "paper", "error", "model", "firmware"})
             object[QLatin1String(key)] = QJsonValue::Null;
         object[QStringLiteral("ready")] = false;
         object[QStringLiteral("reason")] = report.failure().reason;
@@ -125,23 +130,33 @@ int status(const QStringList &arguments, const Context &c)
 {
     QCommandLineParser parser;
     addPortOptions(parser);
-    parser.addOption({QStringLiteral("json"), QStringLiteral("Print one JSON object.")});
+    parser.addOption({QStringLiteral("json"),
+                      QStringLiteral("Print JSON: one object, or an array of them for several "
+                                     "printers.")});
     parser.addOption({QStringLiteral("timeout"),
                       QStringLiteral("How long to wait for all the answers, in seconds "
                                      "(default 5)."),
                       QStringLiteral("seconds"),
                       QStringLiteral("5")});
+    addFleetOptions(parser, false);
     int code = Success;
     if (!parse(parser, QStringLiteral("status"), arguments, c, code))
         return code;
     if (!parser.positionalArguments().isEmpty())
         return usage(c, QStringLiteral("status takes no arguments."));
+    FleetOptions fleet;
+    if (!fleetOptions(parser, fleet, c, code))
+        return code;
     Printer::PortSettings port;
-    if (!portSettings(parser, port, c, code))
+    if (fleet.targets.isEmpty() && !portSettings(parser, port, c, code))
         return code;
     milliseconds timeout{};
     if (!timeoutOption(parser, QStringLiteral("timeout"), timeout, c, code))
         return code;
+    // One printer, also with --json, is asked as before.
+    if (fleet.targets.size() > 1)
+        return statusOfMany(timeout, fleet, c);
+    port = fleet.targets.value(0, port);
 
     SignalStop stop;
     Commands::PrinterLink link(library(), port);
@@ -149,7 +164,7 @@ int status(const QStringList &arguments, const Context &c)
     const Printer::Result<Commands::PrinterReport> report
             = opened.ok() ? Commands::askStatus(link, timeout, &stop)
                           : Printer::Result<Commands::PrinterReport>(opened.failure());
-    (void) link.close();
+    (void)link.close();
 
     if (parser.isSet(QStringLiteral("json"))) {
         print(c.out,
@@ -170,7 +185,7 @@ int waitReadyAfterDownload(const Printer::PortSettings &port, milliseconds bound
     SignalStop stop;
     Commands::PrinterLink link(library(), port);
     const Printer::Result<milliseconds> waited = Commands::waitUntilReady(link, bound, &stop);
-    (void) link.close();
+    (void)link.close();
     if (!waited.ok()) {
         print(c.err,
               QStringLiteral("nvlogo-cli: the stream was delivered, but the printer's state is "
@@ -219,7 +234,8 @@ int printConfirmedOut(const Printer::PortSettings &port,
     case Commands::PrintConfirmation::Unconfirmed:
         break;
     }
-    print(c.err, QStringLiteral("nvlogo-cli: sent, not confirmed: %1\n").arg(printed.value().reason));
+    print(c.err,
+          QStringLiteral("nvlogo-cli: sent, not confirmed: %1\n").arg(printed.value().reason));
     return NotConfirmed;
 }
 

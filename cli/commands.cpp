@@ -3,6 +3,7 @@
 #include "argumentbytes.h"
 #include "asking.h"
 #include "consoledialogs.h"
+#include "fleetcommands.h"
 #include "generalhelp.h"
 #include "graphics.h"
 #include "options.h"
@@ -56,14 +57,18 @@ int download(const QStringList &arguments, const Context &c)
                                      "seconds until the printer reports online again after its "
                                      "reset (exit 3 when it does not)."),
                       QStringLiteral("seconds")});
+    addFleetOptions(parser);
     int status = Success;
     if (!parse(parser, QStringLiteral("download"), arguments, c, status))
         return status;
     const QStringList pictures = parser.positionalArguments();
     if (pictures.isEmpty())
         return usage(c, QStringLiteral("download needs at least one picture."));
+    FleetOptions fleet;
+    if (!fleetOptions(parser, fleet, c, status))
+        return status;
     Printer::PortSettings port;
-    if (!portSettings(parser, port, c, status))
+    if (fleet.targets.isEmpty() && !portSettings(parser, port, c, status))
         return status;
     qint64 capacity = 0;
     if (!nvCapacity(parser, capacity, c, status))
@@ -72,6 +77,10 @@ int download(const QStringList &arguments, const Context &c)
     if (parser.isSet(QStringLiteral("wait-ready"))
         && !timeoutOption(parser, QStringLiteral("wait-ready"), waitReady, c, status))
         return status;
+    if (isFleet(fleet, port)) {
+        return downloadToMany(pictures, capacity, conversionOf(parser), waitReady, fleet, c);
+    }
+    port = fleet.targets.value(0, port);
 
     ConsoleDialogs dialogs(pictures, c.err);
     ConsoleProgress progress(Commands::describeTarget(port), Commands::serialBaudRate(port), c.err);
@@ -109,6 +118,7 @@ int printOut(const QStringList &arguments, const Context &c)
                       QStringLiteral("seconds"),
                       QStringLiteral("10")});
     addPortOptions(parser);
+    addFleetOptions(parser);
     int status = Success;
     if (!parse(parser, QStringLiteral("print"), arguments, c, status))
         return status;
@@ -127,15 +137,21 @@ int printOut(const QStringList &arguments, const Context &c)
         return usage(
                 c,
                 QStringLiteral("--mode must be one of %1.").arg(Modes.join(QStringLiteral(", "))));
-    Printer::PortSettings port;
-    if (!portSettings(parser, port, c, status))
+    FleetOptions fleet;
+    if (!fleetOptions(parser, fleet, c, status))
         return status;
-    if (parser.isSet(QStringLiteral("confirm"))) {
-        std::chrono::milliseconds timeout{};
-        if (!timeoutOption(parser, QStringLiteral("timeout"), timeout, c, status))
-            return status;
+    Printer::PortSettings port;
+    if (fleet.targets.isEmpty() && !portSettings(parser, port, c, status))
+        return status;
+    const bool confirm = parser.isSet(QStringLiteral("confirm"));
+    std::chrono::milliseconds timeout{};
+    if (confirm && !timeoutOption(parser, QStringLiteral("timeout"), timeout, c, status))
+        return status;
+    if (isFleet(fleet, port))
+        return printToMany(Commands::printOutBytes(number, mode), confirm, timeout, fleet, c);
+    port = fleet.targets.value(0, port);
+    if (confirm)
         return printConfirmedOut(port, Commands::printOutBytes(number, mode), timeout, c);
-    }
 
     ConsoleDialogs dialogs({}, c.err);
     // Eight bytes: nothing to watch, but a termination signal still stops the command.

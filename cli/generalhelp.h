@@ -17,6 +17,10 @@ Commands:
   graphics ACTION          NV graphics by key: define, list, capacity, delete, print
                            (defining one erases the printer's NV bit images)
 
+download, print, status and graphics define|delete|print reach many printers at once
+with --ip given more than once or --targets FILE (one printer a line); --jobs N sets
+how many at a time (default 8).
+
 Run 'nvlogo-cli COMMAND --help' for a command's options.
 )";
 

@@ -1,8 +1,10 @@
 #include "graphics.h"
 
+#include "argumentbytes.h"
 #include "asking.h"
 #include "commands.h"
 #include "consoledialogs.h"
+#include "fleetcommands.h"
 #include "streamoutput.h"
 
 #include <commands/graphicscommand.h>
@@ -121,6 +123,22 @@ bool talkOptions(const QCommandLineParser &parser, Talk &talk, const Context &c,
            && timeoutOption(parser, QStringLiteral("timeout"), talk.timeout, c, status);
 }
 
+// talkOptions, or the printers of --targets and a repeated --ip with the reply wait; the
+// one printer's port is talk.port.
+bool manyTalkOptions(const QCommandLineParser &parser,
+                     Talk &talk,
+                     FleetOptions &fleet,
+                     const Context &c,
+                     int &status)
+{
+    if (!fleetOptions(parser, fleet, c, status))
+        return false;
+    if (fleet.targets.isEmpty())
+        return talkOptions(parser, talk, c, status);
+    talk.port = fleet.targets.constFirst();
+    return timeoutOption(parser, QStringLiteral("timeout"), talk.timeout, c, status);
+}
+
 // Opens the link and runs the conversation; the exit status is what it returns, Failure when
 // the port does not open.
 int withLink(const Talk &talk,
@@ -168,6 +186,7 @@ int define(const QStringList &arguments, const Context &c)
                       QStringLiteral("file")});
     addDitherOption(parser);
     addTalkOptions(parser);
+    addFleetOptions(parser);
     int status = Success;
     if (!parse(parser, QStringLiteral("graphics define"), arguments, c, status))
         return status;
@@ -179,7 +198,8 @@ int define(const QStringList &arguments, const Context &c)
         return status;
     const bool toFile = parser.isSet(QStringLiteral("output"));
     Talk talk;
-    if (!toFile && !talkOptions(parser, talk, c, status))
+    FleetOptions fleet;
+    if (!toFile && !manyTalkOptions(parser, talk, fleet, c, status))
         return status;
 
     NvImage::DotImage dots;
@@ -197,7 +217,7 @@ int define(const QStringList &arguments, const Context &c)
 
     if (toFile) {
         const QString output = parser.value(QStringLiteral("output"));
-        const QString error = writeStreamOutput(output, command);
+        const QString error = writeStreamOutput(argumentBytes(output), command);
         if (!error.isEmpty()) {
             print(c.err,
                   QStringLiteral("nvlogo-cli: error: cannot write %1: %2\n").arg(output, error));
@@ -211,6 +231,8 @@ int define(const QStringList &arguments, const Context &c)
                       .arg(bytesText(data), output));
         return Success;
     }
+    if (isFleet(fleet, talk.port))
+        return defineGraphicOnMany(key, command, data, talk.timeout, fleet, c);
 
     return withLink(
             talk,
@@ -327,6 +349,7 @@ int remove(const QStringList &arguments, const Context &c)
                                  QStringLiteral("[KEY]"));
     parser.addOption({QStringLiteral("all"), QStringLiteral("Delete every NV graphic.")});
     addTalkOptions(parser);
+    addFleetOptions(parser);
     int status = Success;
     if (!parse(parser, QStringLiteral("graphics delete"), arguments, c, status))
         return status;
@@ -338,8 +361,17 @@ int remove(const QStringList &arguments, const Context &c)
     if (!all && !keyArgument(positional.at(0), key, c, status))
         return status;
     Talk talk;
-    if (!talkOptions(parser, talk, c, status))
+    FleetOptions fleet;
+    if (!manyTalkOptions(parser, talk, fleet, c, status))
         return status;
+    if (isFleet(fleet, talk.port)) {
+        return deleteGraphicOnMany(key,
+                                   all ? EscPos::nvGraphicsDeleteAll()
+                                       : EscPos::nvGraphicsDelete(key),
+                                   talk.timeout,
+                                   fleet,
+                                   c);
+    }
     return withLink(talk, c, [&](Commands::PrinterLink &link, ConsoleProgress &progress) {
         const Printer::Result<void> sent = link.send(
                 all ? EscPos::nvGraphicsDeleteAll() : EscPos::nvGraphicsDelete(key), &progress);
@@ -379,6 +411,7 @@ int printGraphic(const QStringList &arguments, const Context &c)
                       QStringLiteral("WxH"),
                       QStringLiteral("1x1")});
     addTalkOptions(parser);
+    addFleetOptions(parser);
     int status = Success;
     if (!parse(parser, QStringLiteral("graphics print"), arguments, c, status))
         return status;
@@ -397,10 +430,13 @@ int printGraphic(const QStringList &arguments, const Context &c)
                      QStringLiteral("--scale must be one of %1, not '%2'.")
                              .arg(Scales.join(QStringLiteral(", ")), scale));
     Talk talk;
-    if (!talkOptions(parser, talk, c, status))
+    FleetOptions fleet;
+    if (!manyTalkOptions(parser, talk, fleet, c, status))
         return status;
     const QByteArray bytes
             = Commands::printGraphicBytes(key, scale.at(0).digitValue(), scale.at(2).digitValue());
+    if (isFleet(fleet, talk.port))
+        return printToMany(bytes, false, talk.timeout, fleet, c);
     return withLink(talk, c, [&](Commands::PrinterLink &link, ConsoleProgress &progress) {
         const Printer::Result<void> sent = link.send(bytes, &progress);
         if (!sent.ok()) {

@@ -24,6 +24,11 @@ const QStringList BaudRates = {QStringLiteral("9600"),
 
 } // namespace
 
+const QStringList &baudRates()
+{
+    return BaudRates;
+}
+
 void print(std::FILE *stream, const QString &text)
 {
     std::fputs(qPrintable(Commands::displayNames(text)), stream);

@@ -6,6 +6,7 @@
 #include <nvimage/picturesurface.h>
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdio>
 
@@ -29,6 +30,9 @@ void print(std::FILE *stream, const QString &text);
 
 // A wrong command line: the message and a pointer to --help; returns UsageError.
 int usage(const Context &c, const QString &message);
+
+// The serial speeds --baud takes.
+const QStringList &baudRates();
 
 void addPortOptions(QCommandLineParser &parser);
 void addCapacityOption(QCommandLineParser &parser);

@@ -199,8 +199,23 @@ Printer::Result<DefinedGraphic> defineGraphic(PrinterLink &link,
 {
     // Built first: a key or size the command cannot carry fails before any byte is sent.
     const QByteArray define = EscPos::nvGraphicsDefine(key, dots);
+    return defineGraphic(link,
+                         key,
+                         define,
+                         EscPos::nvGraphicsDataSize(dots.width, dots.height),
+                         timeout,
+                         progress);
+}
+
+Printer::Result<DefinedGraphic> defineGraphic(PrinterLink &link,
+                                              const QByteArray &key,
+                                              const QByteArray &define,
+                                              qint64 needed,
+                                              milliseconds timeout,
+                                              Progress *progress)
+{
     DefinedGraphic defined;
-    defined.needed = EscPos::nvGraphicsDataSize(dots.width, dots.height);
+    defined.needed = needed;
 
     if (!link.canRead()) {
         const Printer::Result<void> sent = link.send(define, progress);

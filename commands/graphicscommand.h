@@ -66,6 +66,14 @@ Printer::Result<DefinedGraphic> defineGraphic(PrinterLink &link,
                                               const NvImage::DotImage &dots,
                                               std::chrono::milliseconds timeout,
                                               Progress *progress = nullptr);
+// The same with the define command built already, and its dot bytes: many printers are
+// sent the one buffer.
+Printer::Result<DefinedGraphic> defineGraphic(PrinterLink &link,
+                                              const QByteArray &key,
+                                              const QByteArray &define,
+                                              qint64 needed,
+                                              std::chrono::milliseconds timeout,
+                                              Progress *progress = nullptr);
 
 // fn 69 at the scale, then the cut GS V 66 0, as a print-out of an NV image ends.
 QByteArray printGraphicBytes(const QByteArray &key, int scaleX, int scaleY);

@@ -351,6 +351,7 @@ private Q_SLOTS:
     void defineUnheard();
     void deleteAndPrint_data();
     void deleteAndPrint();
+    void defineAndPrintOnMany();
     void onTheVirtualPrinter();
     void manyKeysOnTheVirtualPrinter();
     void tooLargeForTheVirtualPrinter_data();
@@ -636,6 +637,54 @@ void tst_CliGraphics::deleteAndPrint()
     QVERIFY2(run.exitCode == 0, transcript(run).constData());
     QVERIFY2(peer.received().startsWith(command), peer.received().toHex(' ').constData());
     QCOMPARE(peer.keys().size(), keysLeft);
+}
+
+void tst_CliGraphics::defineAndPrintOnMany()
+{
+    GraphicsPeer::Setup roomy;
+    GraphicsPeer::Setup full;
+    full.remaining = 9;
+    GraphicsPeer first(roomy);
+    GraphicsPeer second(full);
+    const QString refusing = QStringLiteral("127.0.0.1:1");
+    const Run run = cli({QStringLiteral("graphics"),
+                         QStringLiteral("define"),
+                         QStringLiteral("Q7"),
+                         m_small,
+                         QStringLiteral("--json"),
+                         QStringLiteral("--timeout"),
+                         QStringLiteral("2"),
+                         QStringLiteral("--ip"),
+                         first.ip(),
+                         QStringLiteral("--ip"),
+                         second.ip(),
+                         QStringLiteral("--ip"),
+                         refusing});
+    QVERIFY2(run.exitCode == 1, transcript(run).constData());
+    const QJsonArray rows = QJsonDocument::fromJson(run.out).array();
+    QCOMPARE(rows.size(), 3);
+    const QByteArray define = expectedDefine(m_smallImage, "Q7");
+    QCOMPARE(first.received().count(define), qsizetype(1));
+    QVERIFY(first.keys().contains("Q7"));
+    QCOMPARE(rows.at(0).toObject().value(QLatin1String("ok")).toBool(), true);
+    QCOMPARE(rows.at(0).toObject().value(QLatin1String("bytes")).toInteger(), define.size());
+    QVERIFY(!second.received().contains(QByteArray("\x30\x43\x30", 3)));
+    QVERIFY2(rows.at(1).toObject().value(QLatin1String("reason")).toString().contains("9 free"),
+             run.out.constData());
+    QVERIFY2(rows.at(2).toObject().value(QLatin1String("reason")).toString().contains("refused"),
+             run.out.constData());
+
+    const Run printed = cli({QStringLiteral("graphics"),
+                             QStringLiteral("print"),
+                             QStringLiteral("Q7"),
+                             QStringLiteral("--ip"),
+                             first.ip(),
+                             QStringLiteral("--ip"),
+                             second.ip()});
+    QVERIFY2(printed.exitCode == 0, transcript(printed).constData());
+    const QByteArray print("\x1d\x28\x4c\x06\x00\x30\x45Q7\x01\x01\x1d\x56\x42\x00", 15);
+    QVERIFY(first.received().endsWith(print));
+    QVERIFY(second.received().endsWith(print));
 }
 
 QString
