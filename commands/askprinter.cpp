@@ -45,10 +45,8 @@ bool sleepUntil(Clock::time_point until, const Progress *stop)
 
 // The answer to one DLE EOT n: the status byte, nothing when none came before deadline.
 // Replies of other kinds (a late identity answer, a completion) are passed over.
-Printer::Result<std::optional<quint8>> statusReply(PrinterLink &link,
-                                                   int n,
-                                                   Clock::time_point deadline,
-                                                   const Progress *stop)
+Printer::Result<std::optional<quint8>>
+statusReply(PrinterLink &link, int n, Clock::time_point deadline, const Progress *stop)
 {
     const Printer::Result<void> sent = link.send(EscPos::realtimeStatus(n));
     if (!sent.ok())
@@ -64,10 +62,8 @@ Printer::Result<std::optional<quint8>> statusReply(PrinterLink &link,
     }
 }
 
-std::optional<QString> identity(PrinterLink &link,
-                                int n,
-                                Clock::time_point deadline,
-                                const Progress *stop)
+std::optional<QString>
+identity(PrinterLink &link, int n, Clock::time_point deadline, const Progress *stop)
 {
     if (!link.send(EscPos::transmitPrinterId(n)).ok())
         return std::nullopt;
@@ -93,7 +89,8 @@ QByteArray processId()
 
 } // namespace
 
-Printer::Result<PrinterReport> askStatus(PrinterLink &link, milliseconds timeout, const Progress *stop)
+Printer::Result<PrinterReport>
+askStatus(PrinterLink &link, milliseconds timeout, const Progress *stop)
 {
     if (!link.canRead())
         return link.cannotRead();
@@ -136,7 +133,8 @@ QString notReadyReason(const EscPos::PrinterStatus &status)
     return reasons.join(QStringLiteral(", "));
 }
 
-Printer::Result<milliseconds> waitUntilReady(PrinterLink &link, milliseconds bound, const Progress *stop)
+Printer::Result<milliseconds>
+waitUntilReady(PrinterLink &link, milliseconds bound, const Progress *stop)
 {
     const Clock::time_point start = Clock::now();
     const Clock::time_point deadline = start + bound;
@@ -162,7 +160,7 @@ Printer::Result<milliseconds> waitUntilReady(PrinterLink &link, milliseconds bou
                     = link.drain(QuietAfterStrays, std::min(deadline, Clock::now() + bound / 4));
             if (!quiet.ok()) {
                 last = quiet.failure();
-                (void) link.close();
+                (void)link.close();
                 continue;
             }
             drained = true;
@@ -173,7 +171,7 @@ Printer::Result<milliseconds> waitUntilReady(PrinterLink &link, milliseconds bou
             last = byte.failure();
             if (last.kind == Printer::FailureKind::Cancelled)
                 return last;
-            (void) link.close();
+            (void)link.close();
             sleepUntil(std::min(nextAsk, deadline), stop);
             continue;
         }

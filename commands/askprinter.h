@@ -26,9 +26,8 @@ struct PrinterReport
 // within timeout. Fails (kind Timeout) when the printer does not answer the first request in
 // time, (kind Io) when what comes back is no status reply, and (kind Unsupported) on a
 // connection that cannot hear the printer.
-Printer::Result<PrinterReport> askStatus(PrinterLink &link,
-                                         std::chrono::milliseconds timeout,
-                                         const Progress *stop = nullptr);
+Printer::Result<PrinterReport>
+askStatus(PrinterLink &link, std::chrono::milliseconds timeout, const Progress *stop = nullptr);
 
 // Why a printer that answered is not ready, in a few words ("paper out, cover open"); empty
 // when it is ready.
@@ -37,9 +36,8 @@ QString notReadyReason(const EscPos::PrinterStatus &status);
 // After a download: drains what the printer sent before, then asks DLE EOT 1 about twice a
 // second until an answer says online, reconnecting when the printer closed the connection
 // during its reset. Returns how long it waited for that answer.
-Printer::Result<std::chrono::milliseconds> waitUntilReady(PrinterLink &link,
-                                                          std::chrono::milliseconds bound,
-                                                          const Progress *stop = nullptr);
+Printer::Result<std::chrono::milliseconds>
+waitUntilReady(PrinterLink &link, std::chrono::milliseconds bound, const Progress *stop = nullptr);
 
 // What became of a confirmed print-out.
 enum class PrintConfirmation {

@@ -46,7 +46,7 @@ PrinterLink::~PrinterLink()
 {
     if (isOpen()) {
         // A failure here has nobody left to tell.
-        (void) close();
+        (void)close();
     }
 }
 
@@ -95,9 +95,9 @@ Printer::Result<void> PrinterLink::open()
 Printer::Failure PrinterLink::cannotRead() const
 {
     if (!m_noBackChannel.isEmpty()) {
-        return failure(Printer::FailureKind::Unsupported,
-                       QStringLiteral("%1 cannot hear the printer: %2")
-                               .arg(target(), m_noBackChannel));
+        return failure(
+                Printer::FailureKind::Unsupported,
+                QStringLiteral("%1 cannot hear the printer: %2").arg(target(), m_noBackChannel));
     }
     switch (Printer::portKindOf(m_port.portText)) {
     case Printer::PortKind::Driver:
@@ -154,7 +154,8 @@ Printer::Result<std::optional<EscPos::Reply>> PrinterLink::nextReply(Clock::time
     }
 }
 
-Printer::Result<void> PrinterLink::drain(std::chrono::milliseconds quiet, Clock::time_point deadline)
+Printer::Result<void> PrinterLink::drain(std::chrono::milliseconds quiet,
+                                         Clock::time_point deadline)
 {
     if (!canRead())
         return cannotRead();
@@ -163,11 +164,11 @@ Printer::Result<void> PrinterLink::drain(std::chrono::milliseconds quiet, Clock:
     while (Clock::now() < std::min(quietUntil, deadline)) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 std::min(quietUntil, deadline) - Clock::now());
-        const std::int32_t read
-                = m_library.NVPOS_Read(m_handle,
-                                       buffer,
-                                       sizeof buffer,
-                                       static_cast<std::int32_t>(std::max<qint64>(1, left.count())));
+        const std::int32_t read = m_library.NVPOS_Read(
+                m_handle,
+                buffer,
+                sizeof buffer,
+                static_cast<std::int32_t>(std::max<qint64>(1, left.count())));
         if (read < 0)
             return lastFailure();
         if (read > 0)

@@ -102,7 +102,7 @@ private:
                 continue;
             }
             for (ssize_t i = 0; i < got; ++i)
-                (void) !::write(fd, m_answer.constData(), size_t(m_answer.size()));
+                (void)!::write(fd, m_answer.constData(), size_t(m_answer.size()));
         }
         if (fd >= 0)
             ::close(fd);
@@ -146,7 +146,8 @@ void tst_CliAsking::initTestCase()
     QVERIFY(m_dir.isValid());
     QImage black(16, 8, QImage::Format_RGB32);
     black.fill(Qt::black);
-    m_picture = TestPictures::savePicture(m_dir.filePath(QStringLiteral("black.bmp")), black, "bmp");
+    m_picture
+            = TestPictures::savePicture(m_dir.filePath(QStringLiteral("black.bmp")), black, "bmp");
 }
 
 QString tst_CliAsking::startPrinter(PrinterProcess &printer, const QStringList &options)
@@ -164,8 +165,8 @@ void tst_CliAsking::statusOfEachState_data()
     QTest::addColumn<bool>("coverOpen");
 
     QTest::newRow("ready") << QStringList{} << 0 << "ok" << false;
-    QTest::newRow("paper near its end") << QStringList{"--paper", "near-end"} << 0 << "near-end"
-                                        << false;
+    QTest::newRow("paper near its end")
+            << QStringList{"--paper", "near-end"} << 0 << "near-end" << false;
     QTest::newRow("paper out") << QStringList{"--paper", "end"} << 3 << "end" << false;
     QTest::newRow("cover open") << QStringList{"--cover", "open"} << 3 << "ok" << true;
 }
@@ -182,7 +183,8 @@ void tst_CliAsking::statusOfEachState()
     const QString ip = startPrinter(printer, options);
     QVERIFY2(!ip.isEmpty(), qPrintable(printer.transcript()));
 
-    const Run run = cli({QStringLiteral("status"), QStringLiteral("--ip"), ip, QStringLiteral("--json")});
+    const Run run
+            = cli({QStringLiteral("status"), QStringLiteral("--ip"), ip, QStringLiteral("--json")});
     QVERIFY2(run.exitCode == exitCode, transcript(run).constData());
     const QJsonObject json = QJsonDocument::fromJson(run.out).object();
     QCOMPARE(json.value(QLatin1String("target")).toString(), ip);
@@ -208,10 +210,14 @@ void tst_CliAsking::statusWithoutAnAnswer_data()
     QTest::addColumn<QString>("peer");
     QTest::addColumn<QString>("reason");
 
-    QTest::newRow("silent") << "silent" << "did not answer within 1.0 s";
-    QTest::newRow("nonsense") << "nonsense" << "not status replies";
-    QTest::newRow("no back channel") << "no-replies" << "did not answer";
-    QTest::newRow("plain file") << "file" << "cannot hear the printer";
+    QTest::newRow("silent") << "silent"
+                            << "did not answer within 1.0 s";
+    QTest::newRow("nonsense") << "nonsense"
+                              << "not status replies";
+    QTest::newRow("no back channel") << "no-replies"
+                                     << "did not answer";
+    QTest::newRow("plain file") << "file"
+                                << "cannot hear the printer";
 }
 
 void tst_CliAsking::statusWithoutAnAnswer()
@@ -238,8 +244,10 @@ void tst_CliAsking::statusWithoutAnAnswer()
         port = {QStringLiteral("--port"), QStringLiteral("LPT:") + file};
     }
 
-    const Run run = cli(QStringList{QStringLiteral("status"), QStringLiteral("--timeout"),
-                                    QStringLiteral("1"), QStringLiteral("--json")}
+    const Run run = cli(QStringList{QStringLiteral("status"),
+                                    QStringLiteral("--timeout"),
+                                    QStringLiteral("1"),
+                                    QStringLiteral("--json")}
                         + port);
     QVERIFY2(run.exitCode == 1, transcript(run).constData());
     const QJsonObject json = QJsonDocument::fromJson(run.out).object();
@@ -268,8 +276,12 @@ void tst_CliAsking::waitReadyAfterTheReset()
     const QString ip = startPrinter(printer, options);
     QVERIFY2(!ip.isEmpty(), qPrintable(printer.transcript()));
 
-    const Run run = cli({QStringLiteral("download"), QStringLiteral("--ip"), ip,
-                         QStringLiteral("--wait-ready"), QStringLiteral("4"), m_picture});
+    const Run run = cli({QStringLiteral("download"),
+                         QStringLiteral("--ip"),
+                         ip,
+                         QStringLiteral("--wait-ready"),
+                         QStringLiteral("4"),
+                         m_picture});
     QVERIFY2(run.exitCode == exitCode, transcript(run).constData() + printer.transcript().toUtf8());
     QVERIFY2(run.err.contains("Wait until printer reset."), transcript(run).constData());
     if (exitCode == 0) {
@@ -306,8 +318,11 @@ void tst_CliAsking::confirmedPrintOut()
     const Run download = cli({QStringLiteral("download"), QStringLiteral("--ip"), ip, m_picture});
     QVERIFY2(download.exitCode == 0, transcript(download).constData());
 
-    const Run run = cli({QStringLiteral("print"), QStringLiteral("1"), QStringLiteral("--confirm"),
-                         QStringLiteral("--ip"), ip});
+    const Run run = cli({QStringLiteral("print"),
+                         QStringLiteral("1"),
+                         QStringLiteral("--confirm"),
+                         QStringLiteral("--ip"),
+                         ip});
     QVERIFY2(run.exitCode == exitCode, transcript(run).constData() + printer.transcript().toUtf8());
     QVERIFY2(run.err.contains(says), transcript(run).constData());
     printer.stop();
