@@ -47,16 +47,6 @@ QString paperText(EscPos::Paper paper)
     return {};
 }
 
-void printFailure(const Context &c,
-                  const Printer::PortSettings &port,
-                  const Printer::Failure &failure)
-{
-    print(c.err, QStringLiteral("nvlogo-cli: error: %1\n").arg(failure.reason));
-    const QString hint = Printer::failureHint(failure.kind, Printer::portKindOf(port.portText));
-    if (!hint.isEmpty())
-        print(c.err, QStringLiteral("nvlogo-cli: hint: %1\n").arg(hint));
-}
-
 void printReport(const Context &c, const QString &target, const Commands::PrinterReport &report)
 {
     const EscPos::PrinterStatus &s = report.status;

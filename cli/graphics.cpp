@@ -75,16 +75,6 @@ QString bytesText(qint64 bytes)
     return QLocale(QLocale::English).toString(bytes);
 }
 
-void printFailure(const Context &c,
-                  const Printer::PortSettings &port,
-                  const Printer::Failure &failure)
-{
-    print(c.err, QStringLiteral("nvlogo-cli: error: %1\n").arg(failure.reason));
-    const QString hint = Printer::failureHint(failure.kind, Printer::portKindOf(port.portText));
-    if (!hint.isEmpty())
-        print(c.err, QStringLiteral("nvlogo-cli: hint: %1\n").arg(hint));
-}
-
 // The key from the command line: two characters, each 32..126; false (status set) otherwise.
 bool keyArgument(const QString &text, QByteArray &key, const Context &c, int &status)
 {

@@ -6,6 +6,7 @@
 #include <commands/filenames.h>
 #include <commands/settings.h>
 #include <nvimage/nvimagefile.h>
+#include <printer/failure.h>
 #include <printer/installedprinters.h>
 #include <printer/portconnection.h>
 #include <printer/poslibrary.h>
@@ -175,6 +176,16 @@ Printer::PosLibrary &library()
 {
     static Printer::PosLibrary instance(Printer::PosLibrary::defaultFileName());
     return instance;
+}
+
+void printFailure(const Context &c,
+                  const Printer::PortSettings &port,
+                  const Printer::Failure &failure)
+{
+    print(c.err, QStringLiteral("nvlogo-cli: error: %1\n").arg(failure.reason));
+    const QString hint = Printer::failureHint(failure.kind, Printer::portKindOf(port.portText));
+    if (!hint.isEmpty())
+        print(c.err, QStringLiteral("nvlogo-cli: hint: %1\n").arg(hint));
 }
 
 } // namespace Cli

@@ -14,6 +14,7 @@ class QCommandLineParser;
 
 namespace Printer {
 class PosLibrary;
+struct Failure;
 struct PortSettings;
 } // namespace Printer
 
@@ -58,5 +59,10 @@ bool portSettings(const QCommandLineParser &parser,
                   int &status);
 
 Printer::PosLibrary &library();
+
+// A failure's reason on standard error, and the hint its kind gives on that kind of port.
+void printFailure(const Context &c,
+                  const Printer::PortSettings &port,
+                  const Printer::Failure &failure);
 
 } // namespace Cli
