@@ -3,6 +3,7 @@
 // silent or answer nonsense.
 
 #include <tests/nvimage/testpictures.h>
+#include <tests/support/cliprocess.h>
 #include <tests/support/printerprocess.h>
 #include <tests/support/tcpsink.h>
 
@@ -24,35 +25,6 @@
 #include <thread>
 
 namespace {
-
-struct Run
-{
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-Run cli(const QStringList &arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral(NVLOGO_CLI_PATH), arguments);
-    Run run;
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
-        run.err = "nvlogo-cli did not finish";
-        return run;
-    }
-    run.out = process.readAllStandardOutput();
-    run.err = process.readAllStandardError();
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    return run;
-}
-
-QByteArray transcript(const Run &run)
-{
-    return "exit " + QByteArray::number(run.exitCode) + "\n" + run.out + run.err;
-}
 
 // A printer stand-in that answers every byte it reads with the same bytes, none of them a
 // status reply.
@@ -183,8 +155,8 @@ void tst_CliAsking::statusOfEachState()
     const QString ip = startPrinter(printer, options);
     QVERIFY2(!ip.isEmpty(), qPrintable(printer.transcript()));
 
-    const Run run
-            = cli({QStringLiteral("status"), QStringLiteral("--ip"), ip, QStringLiteral("--json")});
+    const CliRun run = runCli(
+            {QStringLiteral("status"), QStringLiteral("--ip"), ip, QStringLiteral("--json")});
     QVERIFY2(run.exitCode == exitCode, transcript(run).constData());
     const QJsonObject json = QJsonDocument::fromJson(run.out).object();
     QCOMPARE(json.value(QLatin1String("target")).toString(), ip);
@@ -199,7 +171,7 @@ void tst_CliAsking::statusOfEachState()
     QVERIFY2(!json.value(QLatin1String("firmware")).toString().isEmpty(), run.out.constData());
 
     // The readable form says the same.
-    const Run lines = cli({QStringLiteral("status"), QStringLiteral("--ip"), ip});
+    const CliRun lines = runCli({QStringLiteral("status"), QStringLiteral("--ip"), ip});
     QCOMPARE(lines.exitCode, exitCode);
     QVERIFY2(lines.out.contains(exitCode == 0 ? "online and ready" : "not ready"),
              transcript(lines).constData());
@@ -244,11 +216,11 @@ void tst_CliAsking::statusWithoutAnAnswer()
         port = {QStringLiteral("--port"), QStringLiteral("LPT:") + file};
     }
 
-    const Run run = cli(QStringList{QStringLiteral("status"),
-                                    QStringLiteral("--timeout"),
-                                    QStringLiteral("1"),
-                                    QStringLiteral("--json")}
-                        + port);
+    const CliRun run = runCli(QStringList{QStringLiteral("status"),
+                                          QStringLiteral("--timeout"),
+                                          QStringLiteral("1"),
+                                          QStringLiteral("--json")}
+                              + port);
     QVERIFY2(run.exitCode == 1, transcript(run).constData());
     const QJsonObject json = QJsonDocument::fromJson(run.out).object();
     QCOMPARE(json.value(QLatin1String("answered")).toBool(true), false);
@@ -276,12 +248,12 @@ void tst_CliAsking::waitReadyAfterTheReset()
     const QString ip = startPrinter(printer, options);
     QVERIFY2(!ip.isEmpty(), qPrintable(printer.transcript()));
 
-    const Run run = cli({QStringLiteral("download"),
-                         QStringLiteral("--ip"),
-                         ip,
-                         QStringLiteral("--wait-ready"),
-                         QStringLiteral("4"),
-                         m_picture});
+    const CliRun run = runCli({QStringLiteral("download"),
+                               QStringLiteral("--ip"),
+                               ip,
+                               QStringLiteral("--wait-ready"),
+                               QStringLiteral("4"),
+                               m_picture});
     QVERIFY2(run.exitCode == exitCode, transcript(run).constData() + printer.transcript().toUtf8());
     QVERIFY2(run.err.contains("Wait until printer reset."), transcript(run).constData());
     if (exitCode == 0) {
@@ -315,14 +287,15 @@ void tst_CliAsking::confirmedPrintOut()
                            m_dir.filePath(QString::number(++m_printers)));
     const QString ip = startPrinter(printer, options);
     QVERIFY2(!ip.isEmpty(), qPrintable(printer.transcript()));
-    const Run download = cli({QStringLiteral("download"), QStringLiteral("--ip"), ip, m_picture});
+    const CliRun download
+            = runCli({QStringLiteral("download"), QStringLiteral("--ip"), ip, m_picture});
     QVERIFY2(download.exitCode == 0, transcript(download).constData());
 
-    const Run run = cli({QStringLiteral("print"),
-                         QStringLiteral("1"),
-                         QStringLiteral("--confirm"),
-                         QStringLiteral("--ip"),
-                         ip});
+    const CliRun run = runCli({QStringLiteral("print"),
+                               QStringLiteral("1"),
+                               QStringLiteral("--confirm"),
+                               QStringLiteral("--ip"),
+                               ip});
     QVERIFY2(run.exitCode == exitCode, transcript(run).constData() + printer.transcript().toUtf8());
     QVERIFY2(run.err.contains(says), transcript(run).constData());
     printer.stop();

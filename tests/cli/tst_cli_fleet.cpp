@@ -1,6 +1,7 @@
 // nvlogo-cli with many printers at once: loopback peers that take the stream, take it slowly,
 // hang up or refuse; a targets file; a termination signal in the middle of a run.
 
+#include <tests/support/cliprocess.h>
 #include <tests/support/slowpeer.h>
 #include <tests/support/tcpsink.h>
 
@@ -26,40 +27,6 @@
 #include <unistd.h>
 
 namespace {
-
-struct Run
-{
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-Run finish(QProcess &process)
-{
-    Run run;
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
-        run.err = "nvlogo-cli did not finish";
-        return run;
-    }
-    run.out = process.readAllStandardOutput();
-    run.err = process.readAllStandardError();
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    return run;
-}
-
-Run cli(const QStringList &arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral(NVLOGO_CLI_PATH), arguments);
-    return finish(process);
-}
-
-QByteArray transcript(const Run &run)
-{
-    return "exit " + QByteArray::number(run.exitCode) + "\n" + run.out + run.err;
-}
 
 QString address(quint16 port)
 {
@@ -134,7 +101,7 @@ private:
     std::atomic<bool> m_stop{false};
 };
 
-QJsonArray jsonArray(const Run &run)
+QJsonArray jsonArray(const CliRun &run)
 {
     return QJsonDocument::fromJson(run.out).array();
 }
@@ -183,7 +150,8 @@ void tst_CliFleet::initTestCase()
     m_picture = QDir(m_dir.path()).filePath(QStringLiteral("logo.bmp"));
     QVERIFY(mono.save(m_picture, "BMP"));
     const QString streamFile = QDir(m_dir.path()).filePath(QStringLiteral("logo.bin"));
-    const Run stream = cli({QStringLiteral("stream"), m_picture, QStringLiteral("-o"), streamFile});
+    const CliRun stream
+            = runCli({QStringLiteral("stream"), m_picture, QStringLiteral("-o"), streamFile});
     QVERIFY2(stream.exitCode == 0, transcript(stream).constData());
     QFile written(streamFile);
     QVERIFY(written.open(QIODevice::ReadOnly));
@@ -210,7 +178,7 @@ void tst_CliFleet::healthySlowHangingUpAndRefusing()
     for (const QString &ip : good + bad)
         arguments << QStringLiteral("--ip") << ip;
 
-    const Run run = cli(arguments);
+    const CliRun run = runCli(arguments);
     QVERIFY2(run.exitCode == 1, transcript(run).constData());
     for (const auto &sink : healthy)
         QCOMPARE(sink->waitForClosedConnection().toHex(), m_stream.toHex());
@@ -250,8 +218,8 @@ void tst_CliFleet::targetsFileMixesTcpAndLpt()
             = file(QStringLiteral("mixed.txt"),
                    "# the shop's printers\n\n  ETHERNET " + address(printer.port()).toUtf8()
                            + "\nLPT:" + QFile::encodeName(lpt) + "\n");
-    const Run run
-            = cli({QStringLiteral("download"), m_picture, QStringLiteral("--targets"), targets});
+    const CliRun run
+            = runCli({QStringLiteral("download"), m_picture, QStringLiteral("--targets"), targets});
     QVERIFY2(run.exitCode == 0, transcript(run).constData());
     QCOMPARE(printer.waitForClosedConnection().toHex(), m_stream.toHex());
     QFile written(lpt);
@@ -304,7 +272,7 @@ void tst_CliFleet::badTargets()
         QStringList arguments{command, QStringLiteral("--targets"), targets};
         if (command == QLatin1String("print"))
             arguments << QStringLiteral("1");
-        const Run run = cli(arguments + options);
+        const CliRun run = runCli(arguments + options);
         QVERIFY2(run.exitCode == 2, transcript(run).constData());
         QVERIFY2(QString::fromUtf8(run.err).contains(message), run.err.constData());
         QVERIFY2(run.out.isEmpty(), run.out.constData());
@@ -315,22 +283,22 @@ void tst_CliFleet::printAndStatusToMany()
 {
     TcpSink first;
     TcpSink second;
-    const Run printed = cli({QStringLiteral("print"),
-                             QStringLiteral("7"),
-                             QStringLiteral("--ip"),
-                             address(first.port()),
-                             QStringLiteral("--ip"),
-                             address(second.port())});
+    const CliRun printed = runCli({QStringLiteral("print"),
+                                   QStringLiteral("7"),
+                                   QStringLiteral("--ip"),
+                                   address(first.port()),
+                                   QStringLiteral("--ip"),
+                                   address(second.port())});
     QVERIFY2(printed.exitCode == 0, transcript(printed).constData());
     QCOMPARE(first.waitForClosedConnection().toHex(), QByteArray("1c7007001d564200"));
     QCOMPARE(second.waitForClosedConnection().toHex(), QByteArray("1c7007001d564200"));
 
     // One printer with --json: the one object, not an array.
-    const Run one = cli({QStringLiteral("print"),
-                         QStringLiteral("7"),
-                         QStringLiteral("--ip"),
-                         Refusing,
-                         QStringLiteral("--json")});
+    const CliRun one = runCli({QStringLiteral("print"),
+                               QStringLiteral("7"),
+                               QStringLiteral("--ip"),
+                               Refusing,
+                               QStringLiteral("--json")});
     QVERIFY2(one.exitCode == 1, transcript(one).constData());
     const QJsonObject row = QJsonDocument::fromJson(one.out).object();
     QCOMPARE(row.value(QLatin1String("target")).toString(), Refusing);
@@ -353,7 +321,7 @@ void tst_CliFleet::printAndStatusToMany()
                               QStringLiteral("1")};
         for (const QString &ip : test.ips)
             arguments << QStringLiteral("--ip") << ip;
-        const Run run = cli(arguments);
+        const CliRun run = runCli(arguments);
         QVERIFY2(run.exitCode == test.exitCode, transcript(run).constData());
         const QJsonArray rows = jsonArray(run);
         QCOMPARE(rows.size(), test.ips.size());
@@ -397,7 +365,7 @@ void tst_CliFleet::signalStopsEveryPrinter()
     QVERIFY(first.received() > 0 && second.received() > 0);
     QCOMPARE(third.received(), 0);
     ::kill(pid_t(process.processId()), SIGINT);
-    const Run run = finish(process);
+    const CliRun run = finishCli(process);
     QVERIFY2(run.exitCode == 1, transcript(run).constData());
 
     const QJsonArray rows = jsonArray(run);

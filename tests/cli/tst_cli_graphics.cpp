@@ -3,6 +3,7 @@
 // key, answers the memory and key-list questions, and can be told to forget or to garble.
 
 #include <tests/nvimage/testpictures.h>
+#include <tests/support/cliprocess.h>
 #include <tests/support/printerprocess.h>
 
 #include <QImage>
@@ -25,35 +26,6 @@
 #include <thread>
 
 namespace {
-
-struct Run
-{
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-Run cli(const QStringList &arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral(NVLOGO_CLI_PATH), arguments);
-    Run run;
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
-        run.err = "nvlogo-cli did not finish";
-        return run;
-    }
-    run.out = process.readAllStandardOutput();
-    run.err = process.readAllStandardError();
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    return run;
-}
-
-QByteArray transcript(const Run &run)
-{
-    return "exit " + QByteArray::number(run.exitCode) + "\n" + run.out + run.err;
-}
 
 QByteArray littleEndian(quint32 value, int bytes)
 {
@@ -322,7 +294,7 @@ QString compareStrip(const QImage &strip, const QImage &picture, int scaleX, int
     return {};
 }
 
-QStringList listedKeys(const Run &run)
+QStringList listedKeys(const CliRun &run)
 {
     QStringList listed;
     const QJsonArray keys = QJsonDocument::fromJson(run.out).object().value("keys").toArray();
@@ -362,7 +334,7 @@ private:
     // (start: how many times this process has been started, counting this one).
     QString startPrinter(PrinterProcess &printer, const QStringList &options = {}, int start = 1);
     // nvlogo-cli graphics with the arguments, sent to the address.
-    Run graphics(const QStringList &arguments, const QString &ip);
+    CliRun graphics(const QStringList &arguments, const QString &ip);
 
     int m_printers = 0;
     QTemporaryDir m_dir;
@@ -404,12 +376,12 @@ void tst_CliGraphics::defineToFile()
     const QString picture = TestPictures::savePicture(
             m_dir.filePath(QStringLiteral("%1x%2.bmp").arg(width).arg(height)), image, "bmp");
     const QString output = m_dir.filePath(QStringLiteral("define-%1.bin").arg(width));
-    const Run run = cli({QStringLiteral("graphics"),
-                         QStringLiteral("define"),
-                         QString::fromLatin1(key),
-                         picture,
-                         QStringLiteral("-o"),
-                         output});
+    const CliRun run = runCli({QStringLiteral("graphics"),
+                               QStringLiteral("define"),
+                               QString::fromLatin1(key),
+                               picture,
+                               QStringLiteral("-o"),
+                               output});
     QVERIFY2(run.exitCode == 0, transcript(run).constData());
     QVERIFY2(run.err.contains("erase their NV bit images"), transcript(run).constData());
 
@@ -450,7 +422,7 @@ void tst_CliGraphics::wrongCommandLine()
     arguments.replaceInStrings(QStringLiteral("SMALL"), m_small);
     arguments.replaceInStrings(QStringLiteral("OUT"), output);
 
-    const Run run = cli(QStringList{QStringLiteral("graphics")} + arguments);
+    const CliRun run = runCli(QStringList{QStringLiteral("graphics")} + arguments);
     QVERIFY2(run.exitCode == 2, transcript(run).constData());
     QVERIFY(!QFile::exists(output));
 }
@@ -476,13 +448,13 @@ void tst_CliGraphics::keyList()
     setup.keys = numberedKeys(count);
     setup.garbleSecondBlock = garble;
     GraphicsPeer peer(setup);
-    const Run run = cli({QStringLiteral("graphics"),
-                         QStringLiteral("list"),
-                         QStringLiteral("--json"),
-                         QStringLiteral("--timeout"),
-                         QStringLiteral("2"),
-                         QStringLiteral("--ip"),
-                         peer.ip()});
+    const CliRun run = runCli({QStringLiteral("graphics"),
+                               QStringLiteral("list"),
+                               QStringLiteral("--json"),
+                               QStringLiteral("--timeout"),
+                               QStringLiteral("2"),
+                               QStringLiteral("--ip"),
+                               peer.ip()});
     QVERIFY2(run.exitCode == 0, transcript(run).constData());
     QCOMPARE(listedKeys(run), keyStrings(setup.keys));
     QCOMPARE(peer.naks(), garble ? 1 : 0);
@@ -532,14 +504,14 @@ void tst_CliGraphics::defineAgainstThePeer()
     if (QByteArray(QTest::currentDataTag()).endsWith("replacing"))
         setup.keys.append("Q7");
     GraphicsPeer peer(setup);
-    const Run run = cli({QStringLiteral("graphics"),
-                         QStringLiteral("define"),
-                         QStringLiteral("Q7"),
-                         m_small,
-                         QStringLiteral("--timeout"),
-                         QStringLiteral("2"),
-                         QStringLiteral("--ip"),
-                         peer.ip()});
+    const CliRun run = runCli({QStringLiteral("graphics"),
+                               QStringLiteral("define"),
+                               QStringLiteral("Q7"),
+                               m_small,
+                               QStringLiteral("--timeout"),
+                               QStringLiteral("2"),
+                               QStringLiteral("--ip"),
+                               peer.ip()});
     QVERIFY2(run.exitCode == exitCode, transcript(run).constData());
     says.replace("%1", peer.ip().section(QLatin1Char(':'), 1).toLatin1());
     QVERIFY2((run.out + run.err).contains(says), transcript(run).constData());
@@ -586,13 +558,13 @@ void tst_CliGraphics::defineUnheard()
         QVERIFY2(!ip.isEmpty(), qPrintable(printer.transcript()));
         port = {QStringLiteral("--ip"), ip};
     }
-    const Run run = cli(QStringList{QStringLiteral("graphics"),
-                                    QStringLiteral("define"),
-                                    QStringLiteral("Q7"),
-                                    m_small,
-                                    QStringLiteral("--timeout"),
-                                    QStringLiteral("1")}
-                        + port);
+    const CliRun run = runCli(QStringList{QStringLiteral("graphics"),
+                                          QStringLiteral("define"),
+                                          QStringLiteral("Q7"),
+                                          m_small,
+                                          QStringLiteral("--timeout"),
+                                          QStringLiteral("1")}
+                              + port);
     QVERIFY2(run.exitCode == exitCode, transcript(run).constData());
     QVERIFY2(run.err.contains(says), transcript(run).constData());
     if (toFile) {
@@ -632,8 +604,8 @@ void tst_CliGraphics::deleteAndPrint()
     setup.keys = numberedKeys(45);
     setup.keys.replace(1, "!!");
     GraphicsPeer peer(setup);
-    const Run run = cli(QStringList{QStringLiteral("graphics")} + arguments
-                        + QStringList{QStringLiteral("--ip"), peer.ip()});
+    const CliRun run = runCli(QStringList{QStringLiteral("graphics")} + arguments
+                              + QStringList{QStringLiteral("--ip"), peer.ip()});
     QVERIFY2(run.exitCode == 0, transcript(run).constData());
     QVERIFY2(peer.received().startsWith(command), peer.received().toHex(' ').constData());
     QCOMPARE(peer.keys().size(), keysLeft);
@@ -647,19 +619,19 @@ void tst_CliGraphics::defineAndPrintOnMany()
     GraphicsPeer first(roomy);
     GraphicsPeer second(full);
     const QString refusing = QStringLiteral("127.0.0.1:1");
-    const Run run = cli({QStringLiteral("graphics"),
-                         QStringLiteral("define"),
-                         QStringLiteral("Q7"),
-                         m_small,
-                         QStringLiteral("--json"),
-                         QStringLiteral("--timeout"),
-                         QStringLiteral("2"),
-                         QStringLiteral("--ip"),
-                         first.ip(),
-                         QStringLiteral("--ip"),
-                         second.ip(),
-                         QStringLiteral("--ip"),
-                         refusing});
+    const CliRun run = runCli({QStringLiteral("graphics"),
+                               QStringLiteral("define"),
+                               QStringLiteral("Q7"),
+                               m_small,
+                               QStringLiteral("--json"),
+                               QStringLiteral("--timeout"),
+                               QStringLiteral("2"),
+                               QStringLiteral("--ip"),
+                               first.ip(),
+                               QStringLiteral("--ip"),
+                               second.ip(),
+                               QStringLiteral("--ip"),
+                               refusing});
     QVERIFY2(run.exitCode == 1, transcript(run).constData());
     const QJsonArray rows = QJsonDocument::fromJson(run.out).array();
     QCOMPARE(rows.size(), 3);
@@ -674,13 +646,13 @@ void tst_CliGraphics::defineAndPrintOnMany()
     QVERIFY2(rows.at(2).toObject().value(QLatin1String("reason")).toString().contains("refused"),
              run.out.constData());
 
-    const Run printed = cli({QStringLiteral("graphics"),
-                             QStringLiteral("print"),
-                             QStringLiteral("Q7"),
-                             QStringLiteral("--ip"),
-                             first.ip(),
-                             QStringLiteral("--ip"),
-                             second.ip()});
+    const CliRun printed = runCli({QStringLiteral("graphics"),
+                                   QStringLiteral("print"),
+                                   QStringLiteral("Q7"),
+                                   QStringLiteral("--ip"),
+                                   first.ip(),
+                                   QStringLiteral("--ip"),
+                                   second.ip()});
     QVERIFY2(printed.exitCode == 0, transcript(printed).constData());
     const QByteArray print("\x1d\x28\x4c\x06\x00\x30\x45Q7\x01\x01\x1d\x56\x42\x00", 15);
     QVERIFY(first.received().endsWith(print));
@@ -696,10 +668,10 @@ tst_CliGraphics::startPrinter(PrinterProcess &printer, const QStringList &option
     return listening.hasMatch() ? QStringLiteral("127.0.0.1:") + listening.captured(1) : QString();
 }
 
-Run tst_CliGraphics::graphics(const QStringList &arguments, const QString &ip)
+CliRun tst_CliGraphics::graphics(const QStringList &arguments, const QString &ip)
 {
-    return cli(QStringList{QStringLiteral("graphics")} + arguments
-               + QStringList{QStringLiteral("--ip"), ip});
+    return runCli(QStringList{QStringLiteral("graphics")} + arguments
+                  + QStringList{QStringLiteral("--ip"), ip});
 }
 
 void tst_CliGraphics::onTheVirtualPrinter()
@@ -712,7 +684,7 @@ void tst_CliGraphics::onTheVirtualPrinter()
     QString ip = startPrinter(printer);
     QVERIFY2(!ip.isEmpty(), qPrintable(printer.transcript()));
 
-    Run run = graphics({QStringLiteral("define"), QStringLiteral("A1"), m_small}, ip);
+    CliRun run = graphics({QStringLiteral("define"), QStringLiteral("A1"), m_small}, ip);
     QVERIFY2(run.exitCode == 0, transcript(run).constData());
     run = graphics({QStringLiteral("define"), QStringLiteral("B2"), secondPicture}, ip);
     QVERIFY2(run.exitCode == 0, transcript(run).constData());
@@ -797,7 +769,7 @@ void tst_CliGraphics::manyKeysOnTheVirtualPrinter()
     QVERIFY2(printer.waitFor(QStringLiteral("NV graphics: defined  ~ 1x1"), 1).hasMatch(),
              qPrintable(printer.transcript()));
 
-    const Run run = graphics({QStringLiteral("list"), QStringLiteral("--json")}, ip);
+    const CliRun run = graphics({QStringLiteral("list"), QStringLiteral("--json")}, ip);
     QVERIFY2(run.exitCode == 0, transcript(run).constData());
     QStringList listed = listedKeys(run);
     QStringList expected = keyStrings(keys);
@@ -836,7 +808,7 @@ void tst_CliGraphics::tooLargeForTheVirtualPrinter()
             printer, {QStringLiteral("--graphics-capacity"), QStringLiteral("1024")});
     QVERIFY2(!ip.isEmpty(), qPrintable(printer.transcript()));
 
-    const Run run = graphics({QStringLiteral("define"), QStringLiteral("BG"), picture}, ip);
+    const CliRun run = graphics({QStringLiteral("define"), QStringLiteral("BG"), picture}, ip);
     QVERIFY2(run.exitCode == exitCode, transcript(run).constData());
     QVERIFY(printer.stop());
     const QString log = printer.transcript();
