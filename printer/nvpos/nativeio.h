@@ -11,10 +11,6 @@
 
 namespace Printer::NvPos::Native {
 
-// The device of COMn and LPTn, n counting from 1.
-std::string serialDevicePath(int number);
-std::string parallelDevicePath(int number);
-
 // A raw TCP connection; it fails when the host cannot be resolved or reached within
 // connectTimeout(). A write succeeds once the peer acknowledged every byte.
 Opened connectTcp(const std::string &host, std::uint16_t port);

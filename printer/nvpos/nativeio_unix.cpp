@@ -706,21 +706,6 @@ Opened connectOne(const addrinfo *address, Clock::time_point deadline)
 
 } // namespace
 
-std::string serialDevicePath(int number)
-{
-    return "/dev/ttyS" + std::to_string(number - 1);
-}
-
-std::string parallelDevicePath(int number)
-{
-    const std::string port = "/dev/lp" + std::to_string(number - 1);
-    struct stat info;
-    if (::stat(port.c_str(), &info) == 0)
-        return port;
-    // A receipt printer on USB appears as a USB printer class device.
-    return "/dev/usb/lp" + std::to_string(number - 1);
-}
-
 Opened connectTcp(const std::string &host, std::uint16_t port)
 {
     const Clock::time_point deadline = Clock::now() + connectTimeout();

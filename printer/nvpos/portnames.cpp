@@ -1,6 +1,6 @@
 #include "portnames.h"
 
-#include "nativeio.h"
+#include "platformnames.h"
 
 namespace Printer::NvPos {
 
