@@ -271,16 +271,15 @@ void FrmCutTest::CmdDownload_Click()
             paths.append(Commands::recoverLossyPath(path));
         setCommandsEnabled(false);
         setImageNumbers(int(paths.size()));
-        Commands::DownloadOptions options;
-        options.nvCapacity = Commands::nvCapacitySetting();
-        options.conversion
+        Commands::DownloadRequest request{paths, {}};
+        request.options.nvCapacity = Commands::nvCapacitySetting();
+        request.options.conversion
                 = choice.dither ? NvImage::Conversion::Dither : NvImage::Conversion::BlueRule;
-        startCommand(CmdDownload->text(),
-                     port,
-                     [this, port, paths, options](Commands::Progress &progress) {
-                         return Commands::downloadPictures(
-                                 m_library, port, paths, Picture1, m_runState, options, &progress);
-                     });
+        startCommand(
+                CmdDownload->text(), port, [this, port, request](Commands::Progress &progress) {
+                    return Commands::downloadPictures(
+                            m_library, port, request, Picture1, m_runState, &progress);
+                });
     });
 }
 

@@ -1,28 +1,14 @@
 #include "consoledialogs.h"
 
+#include "terminal.h"
+
 #include <commands/filenames.h>
 #include <commands/settings.h>
 
-#include <csignal>
-
-#include <unistd.h>
-
 namespace Cli {
 
-namespace {
-
-volatile std::sig_atomic_t g_stopSignal = 0;
-
-void onTerminationSignal(int signal)
-{
-    g_stopSignal = signal;
-}
-
-} // namespace
-
-ConsoleDialogs::ConsoleDialogs(QStringList pictures, std::FILE *out)
-    : m_pictures(std::move(pictures))
-    , m_out(out)
+ConsoleDialogs::ConsoleDialogs(std::FILE *out)
+    : m_out(out)
 {}
 
 void ConsoleDialogs::showMessage(Commands::MessageIcon icon,
@@ -44,7 +30,7 @@ void ConsoleDialogs::showMessage(Commands::MessageIcon icon,
 QStringList ConsoleDialogs::getOpenFileNames(const QStringList &nameFilters)
 {
     Q_UNUSED(nameFilters)
-    return m_pictures;
+    return {};
 }
 
 ConsoleProgress::ConsoleProgress(QString target, int baudRate, std::FILE *out, bool showLines)
@@ -96,27 +82,11 @@ void ConsoleProgress::report(qint64 moved, qint64 total, bool last)
         line += QStringLiteral(", about %1 s left").arg(left);
     }
     // On a terminal the line is redrawn in place; in a log each report is a line of its own.
-    const bool terminal = isatty(fileno(m_out));
+    const bool terminal = isTerminal(m_out);
     const bool endLine = !terminal || last;
     std::fprintf(m_out, terminal ? "\r%s\033[K%s" : "%s%s", qPrintable(line), endLine ? "\n" : "");
     m_lineOpen = !endLine;
     std::fflush(m_out);
-}
-
-void stopOnTerminationSignals()
-{
-    struct sigaction action = {};
-    action.sa_handler = onTerminationSignal;
-    sigemptyset(&action.sa_mask);
-    // A second signal ends the program the usual way.
-    action.sa_flags = SA_RESETHAND;
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
-        sigaction(signal, &action, nullptr);
-}
-
-bool terminationRequested()
-{
-    return g_stopSignal != 0;
 }
 
 } // namespace Cli

@@ -9,12 +9,12 @@
 
 namespace Cli {
 
-// The window's messages, printed to standard error, the details under the message; the
-// file dialog answers with the pictures named on the command line.
+// The window's messages, printed to standard error, the details under the message. The
+// command line names its pictures itself: the file dialog chooses none.
 class ConsoleDialogs final : public Commands::Dialogs
 {
 public:
-    explicit ConsoleDialogs(QStringList pictures, std::FILE *out = stderr);
+    explicit ConsoleDialogs(std::FILE *out = stderr);
 
     void showMessage(Commands::MessageIcon icon,
                      const QString &caption,
@@ -23,13 +23,12 @@ public:
     QStringList getOpenFileNames(const QStringList &nameFilters) override;
 
 private:
-    QStringList m_pictures;
     std::FILE *m_out;
 };
 
 // A command has no window to change; it shows a progress line on standard error with the
 // bytes that reached the printer, as the printer library reports them. A stop is asked for
-// by a termination signal (see stopOnTerminationSignals).
+// by a termination signal (see terminal.h).
 class ConsoleProgress final : public Commands::Progress
 {
 public:
@@ -57,11 +56,5 @@ private:
     qint64 m_lastMoved = -1;
     bool m_lineOpen = false;
 };
-
-// From now on SIGINT, SIGTERM and SIGHUP ask the running command to stop (a second one
-// ends the program at once), so that it closes its connection and leaves no scratch file.
-void stopOnTerminationSignals();
-// Whether such a signal came.
-bool terminationRequested();
 
 } // namespace Cli

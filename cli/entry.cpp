@@ -1,7 +1,7 @@
 // The command-line tool proper, in a library of its own that the small nvlogo-cli program
 // loads only when a command runs: the help needs none of it, and starts at once.
-#include "commands.h"
-#include "consoledialogs.h"
+#include "dispatch.h"
+#include "terminal.h"
 
 #include <QCoreApplication>
 

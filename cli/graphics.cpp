@@ -1,19 +1,15 @@
 #include "graphics.h"
 
 #include "argumentbytes.h"
-#include "asking.h"
-#include "commands.h"
-#include "consoledialogs.h"
-#include "fleetcommands.h"
+#include "exitcodes.h"
+#include "rows.h"
 #include "streamoutput.h"
+#include "targets.h"
 
 #include <commands/graphicscommand.h>
+#include <commands/jobs.h>
 #include <commands/messages.h>
-#include <commands/settings.h>
 #include <escpos/commands.h>
-#include <nvimage/errors.h>
-#include <printer/failure.h>
-#include <printer/portconnection.h>
 
 #include <QCommandLineParser>
 #include <QJsonArray>
@@ -64,16 +60,13 @@ Run 'nvlogo-cli graphics ACTION --help' for an action's options.
 
 namespace {
 
+using Commands::bytesText;
+using Commands::JobRow;
 using std::chrono::milliseconds;
 
 const QString EraseWarning = QStringLiteral(
         "warning: printers erase their NV bit images (the ones 'download' stores) when an NV "
         "graphic is defined.\n");
-
-QString bytesText(qint64 bytes)
-{
-    return QLocale(QLocale::English).toString(bytes);
-}
 
 // The key from the command line: two characters, each 32..126; false (status set) otherwise.
 bool keyArgument(const QString &text, QByteArray &key, const Context &c, int &status)
@@ -90,13 +83,6 @@ bool keyArgument(const QString &text, QByteArray &key, const Context &c, int &st
     return true;
 }
 
-// What every action that talks to the printer shares: the parsed port and the reply wait.
-struct Talk
-{
-    Printer::PortSettings port;
-    milliseconds timeout{};
-};
-
 void addTalkOptions(QCommandLineParser &parser)
 {
     addPortOptions(parser);
@@ -107,51 +93,72 @@ void addTalkOptions(QCommandLineParser &parser)
                       QStringLiteral("10")});
 }
 
-bool talkOptions(const QCommandLineParser &parser, Talk &talk, const Context &c, int &status)
+// The printers and the reply wait.
+bool talkOptions(const QCommandLineParser &parser,
+                 Printers &printers,
+                 milliseconds &timeout,
+                 const Context &c,
+                 int &status)
 {
-    return portSettings(parser, talk.port, c, status)
-           && timeoutOption(parser, QStringLiteral("timeout"), talk.timeout, c, status);
+    return printersOf(parser, printers, c, status)
+           && timeoutOption(parser, QStringLiteral("timeout"), timeout, c, status);
 }
 
-// talkOptions, or the printers of --targets and a repeated --ip with the reply wait; the
-// one printer's port is talk.port.
-bool manyTalkOptions(const QCommandLineParser &parser,
-                     Talk &talk,
-                     FleetOptions &fleet,
-                     const Context &c,
-                     int &status)
+// What one printer's row tells on the command line: the success line, or why not and the
+// exit status that goes with it.
+int finishOne(const JobRow &row, std::FILE *doneTo, const QString &done, const Context &c)
 {
-    if (!fleetOptions(parser, fleet, c, status))
-        return false;
-    if (fleet.targets.isEmpty())
-        return talkOptions(parser, talk, c, status);
-    talk.port = fleet.targets.constFirst();
-    return timeoutOption(parser, QStringLiteral("timeout"), talk.timeout, c, status);
-}
-
-// Opens the link and runs the conversation; the exit status is what it returns, Failure when
-// the port does not open.
-int withLink(const Talk &talk,
-             const Context &c,
-             const std::function<int(Commands::PrinterLink &, ConsoleProgress &)> &conversation,
-             bool showProgress = false)
-{
-    ConsoleProgress progress(Commands::describeTarget(talk.port),
-                             Commands::serialBaudRate(talk.port),
-                             c.err,
-                             showProgress);
-    Commands::PrinterLink link(library(), talk.port);
-    const Printer::Result<void> opened = link.open();
-    if (!opened.ok()) {
-        print(c.err, Commands::failToOpenPortText() + QLatin1Char('\n'));
-        printFailure(c, talk.port, opened.failure());
-        return Failure;
+    switch (row.state) {
+    case JobRow::State::Done:
+        print(doneTo, done);
+        break;
+    case JobRow::State::NotReady:
+        print(c.err, QStringLiteral("nvlogo-cli: %1\n").arg(row.reason));
+        break;
+    case JobRow::State::Waiting:
+    case JobRow::State::Failed:
+    case JobRow::State::Stopped:
+        printFailure(c, row.target.kind(), {row.failure, row.reason});
+        break;
     }
-    int code = conversation(link, progress);
-    const Printer::Result<void> closed = link.close();
-    if (!closed.ok() && code == Success) {
-        printFailure(c, talk.port, closed.failure());
-        code = Failure;
+    return exitStatusOf({row});
+}
+
+using Conversation
+        = std::function<int(Commands::PrinterLink &, Commands::Progress &, milliseconds timeout)>;
+
+// A conversation with the one printer of the port options that prints its own answer.
+int askOne(const QCommandLineParser &parser, const Context &c, const Conversation &conversation)
+{
+    Printers printers;
+    printers.targets.append(Printer::Target());
+    milliseconds timeout{};
+    int status = ExitSuccess;
+    if (!onePrinter(parser, printers.targets.first(), c, status)
+        || !timeoutOption(parser, QStringLiteral("timeout"), timeout, c, status))
+        return status;
+    int code = ExitFailure;
+    const JobRow row
+            = runOn(
+                      printers,
+                      [&](Commands::PrinterLink &link, Commands::Progress &progress, JobRow &row) {
+                          const Printer::Result<void> opened = link.open();
+                          if (!opened.ok()) {
+                              row.state = JobRow::State::Failed;
+                              row.failure = opened.failure().kind;
+                              row.reason = opened.failure().reason;
+                              return;
+                          }
+                          code = conversation(link, progress, timeout);
+                          (void)link.close();
+                          row.state = JobRow::State::Done;
+                      },
+                      0,
+                      c)
+                      .front();
+    if (!row.succeeded()) {
+        printFailure(c, row.target.kind(), {row.failure, row.reason});
+        return ExitFailure;
     }
     return code;
 }
@@ -159,6 +166,51 @@ int withLink(const Talk &talk,
 void printJson(const Context &c, const QJsonObject &object)
 {
     print(c.out, QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Indented)));
+}
+
+// The define built from the picture, or false after telling why.
+bool defineOf(const QByteArray &key,
+              const QString &picture,
+              NvImage::Conversion conversion,
+              Commands::GraphicDefine &define,
+              const Context &c)
+{
+    try {
+        define = Commands::GraphicDefine::of(key, Commands::graphicDots(picture, conversion));
+        return true;
+    } catch (const std::exception &error) {
+        print(c.err,
+              QStringLiteral("nvlogo-cli: error: %1\n").arg(QString::fromUtf8(error.what())));
+        return false;
+    }
+}
+
+int writeDefine(const Commands::GraphicDefine &define, const QString &output, const Context &c)
+{
+    const QString error = writeStreamOutput(argumentBytes(output), define.command);
+    if (!error.isEmpty()) {
+        print(c.err, QStringLiteral("nvlogo-cli: error: cannot write %1: %2\n").arg(output, error));
+        return ExitFailure;
+    }
+    print(c.err,
+          QStringLiteral("Wrote %1 bytes (%2: %3 × %4 dots, %5 bytes of dots) to %6\n")
+                  .arg(bytesText(define.command.size()), Commands::keyText(define.key))
+                  .arg(define.width)
+                  .arg(define.height)
+                  .arg(bytesText(define.needed), output));
+    return ExitSuccess;
+}
+
+QString storedText(const Commands::GraphicDefine &define, const JobRow &row)
+{
+    const qint64 remaining = row.defined ? row.defined->remaining : -1;
+    return QStringLiteral("Stored %1: %2 × %3 dots, %4 bytes; %5.\n")
+            .arg(Commands::keyText(define.key))
+            .arg(define.width)
+            .arg(define.height)
+            .arg(bytesText(define.needed),
+                 remaining < 0 ? QStringLiteral("free memory unknown")
+                               : QStringLiteral("%1 bytes free").arg(bytesText(remaining)));
 }
 
 int define(const QStringList &arguments, const Context &c)
@@ -176,8 +228,8 @@ int define(const QStringList &arguments, const Context &c)
                       QStringLiteral("file")});
     addDitherOption(parser);
     addTalkOptions(parser);
-    addFleetOptions(parser);
-    int status = Success;
+    addManyOptions(parser);
+    int status = ExitSuccess;
     if (!parse(parser, QStringLiteral("graphics define"), arguments, c, status))
         return status;
     const QStringList positional = parser.positionalArguments();
@@ -187,81 +239,21 @@ int define(const QStringList &arguments, const Context &c)
     if (!keyArgument(positional.at(0), key, c, status))
         return status;
     const bool toFile = parser.isSet(QStringLiteral("output"));
-    Talk talk;
-    FleetOptions fleet;
-    if (!toFile && !manyTalkOptions(parser, talk, fleet, c, status))
+    Printers printers;
+    milliseconds timeout{};
+    if (!toFile && !talkOptions(parser, printers, timeout, c, status))
         return status;
-
-    NvImage::DotImage dots;
-    QByteArray command;
-    try {
-        dots = Commands::graphicDots(positional.at(1), conversionOf(parser));
-        command = EscPos::nvGraphicsDefine(key, dots);
-    } catch (const std::exception &error) {
-        print(c.err,
-              QStringLiteral("nvlogo-cli: error: %1\n").arg(QString::fromUtf8(error.what())));
-        return Failure;
-    }
-    const qint64 data = EscPos::nvGraphicsDataSize(dots.width, dots.height);
+    Commands::GraphicDefine define;
+    if (!defineOf(key, positional.at(1), conversionOf(parser), define, c))
+        return ExitFailure;
     print(c.err, EraseWarning);
-
-    if (toFile) {
-        const QString output = parser.value(QStringLiteral("output"));
-        const QString error = writeStreamOutput(argumentBytes(output), command);
-        if (!error.isEmpty()) {
-            print(c.err,
-                  QStringLiteral("nvlogo-cli: error: cannot write %1: %2\n").arg(output, error));
-            return Failure;
-        }
-        print(c.err,
-              QStringLiteral("Wrote %1 bytes (%2: %3 × %4 dots, %5 bytes of dots) to %6\n")
-                      .arg(bytesText(command.size()), Commands::keyText(key))
-                      .arg(dots.width)
-                      .arg(dots.height)
-                      .arg(bytesText(data), output));
-        return Success;
-    }
-    if (isFleet(fleet, talk.port))
-        return defineGraphicOnMany(key, command, data, talk.timeout, fleet, c);
-
-    return withLink(
-            talk,
-            c,
-            [&](Commands::PrinterLink &link, ConsoleProgress &progress) {
-                const auto defined
-                        = Commands::defineGraphic(link, key, dots, talk.timeout, &progress);
-                if (!defined.ok()) {
-                    printFailure(c, talk.port, defined.failure());
-                    return Failure;
-                }
-                switch (defined.value().result) {
-                case Commands::DefineResult::Stored:
-                    print(c.out,
-                          QStringLiteral("Stored %1: %2 × %3 dots, %4 bytes; %5.\n")
-                                  .arg(Commands::keyText(key))
-                                  .arg(dots.width)
-                                  .arg(dots.height)
-                                  .arg(bytesText(data),
-                                       defined.value().remaining < 0
-                                               ? QStringLiteral("free memory unknown")
-                                               : QStringLiteral("%1 bytes free")
-                                                         .arg(bytesText(
-                                                                 defined.value().remaining))));
-                    return Success;
-                case Commands::DefineResult::Refused:
-                    print(c.err,
-                          QStringLiteral("nvlogo-cli: error: %1 %2; nothing was sent.\n")
-                                  .arg(Commands::keyText(key), defined.value().reason));
-                    return Failure;
-                case Commands::DefineResult::Unconfirmed:
-                    break;
-                }
-                print(c.err,
-                      QStringLiteral("nvlogo-cli: sent, not confirmed: %1\n")
-                              .arg(defined.value().reason));
-                return NotConfirmed;
-            },
-            true);
+    if (toFile)
+        return writeDefine(define, parser.value(QStringLiteral("output")), c);
+    const auto rows
+            = runOn(printers, Commands::defineJob(define, timeout), define.command.size(), c, true);
+    if (printers.many)
+        return finishMany(rows, RowKind::Delivery, printers.json, c);
+    return finishOne(rows.front(), c.out, storedText(define, rows.front()), c);
 }
 
 int list(const QStringList &arguments, const Context &c)
@@ -269,31 +261,32 @@ int list(const QStringList &arguments, const Context &c)
     QCommandLineParser parser;
     parser.addOption({QStringLiteral("json"), QStringLiteral("Print one JSON object.")});
     addTalkOptions(parser);
-    int status = Success;
+    int status = ExitSuccess;
     if (!parse(parser, QStringLiteral("graphics list"), arguments, c, status))
         return status;
     if (!parser.positionalArguments().isEmpty())
         return usage(c, QStringLiteral("graphics list takes no arguments."));
-    Talk talk;
-    if (!talkOptions(parser, talk, c, status))
-        return status;
-    return withLink(talk, c, [&](Commands::PrinterLink &link, ConsoleProgress &progress) {
-        const auto keys = Commands::askGraphicsKeys(link, talk.timeout, &progress);
-        if (!keys.ok()) {
-            printFailure(c, talk.port, keys.failure());
-            return Failure;
-        }
-        if (parser.isSet(QStringLiteral("json"))) {
-            QJsonArray array;
-            for (const QByteArray &key : keys.value())
-                array.append(Commands::keyText(key));
-            printJson(c, QJsonObject{{QStringLiteral("keys"), array}});
-        } else {
-            for (const QByteArray &key : keys.value())
-                print(c.out, Commands::keyText(key) + QLatin1Char('\n'));
-        }
-        return Success;
-    });
+    const bool json = parser.isSet(QStringLiteral("json"));
+    return askOne(
+            parser,
+            c,
+            [&](Commands::PrinterLink &link, Commands::Progress &progress, milliseconds timeout) {
+                const auto keys = Commands::askGraphicsKeys(link, timeout, &progress);
+                if (!keys.ok()) {
+                    printFailure(c, link.target().kind(), keys.failure());
+                    return ExitFailure;
+                }
+                if (json) {
+                    QJsonArray array;
+                    for (const QByteArray &key : keys.value())
+                        array.append(Commands::keyText(key));
+                    printJson(c, QJsonObject{{QStringLiteral("keys"), array}});
+                } else {
+                    for (const QByteArray &key : keys.value())
+                        print(c.out, Commands::keyText(key) + QLatin1Char('\n'));
+                }
+                return ExitSuccess;
+            });
 }
 
 int capacity(const QStringList &arguments, const Context &c)
@@ -301,34 +294,33 @@ int capacity(const QStringList &arguments, const Context &c)
     QCommandLineParser parser;
     parser.addOption({QStringLiteral("json"), QStringLiteral("Print one JSON object.")});
     addTalkOptions(parser);
-    int status = Success;
+    int status = ExitSuccess;
     if (!parse(parser, QStringLiteral("graphics capacity"), arguments, c, status))
         return status;
     if (!parser.positionalArguments().isEmpty())
         return usage(c, QStringLiteral("graphics capacity takes no arguments."));
-    Talk talk;
-    if (!talkOptions(parser, talk, c, status))
-        return status;
-    return withLink(talk, c, [&](Commands::PrinterLink &link, ConsoleProgress &progress) {
-        const auto total = Commands::askGraphicsCapacity(link, talk.timeout, &progress);
-        const auto remaining
-                = total.ok() ? Commands::askGraphicsRemaining(link, talk.timeout, &progress)
-                             : Printer::Result<qint64>(total.failure());
-        if (!remaining.ok()) {
-            printFailure(c, talk.port, remaining.failure());
-            return Failure;
-        }
-        if (parser.isSet(QStringLiteral("json"))) {
-            printJson(c,
-                      QJsonObject{{QStringLiteral("capacity"), total.value()},
-                                  {QStringLiteral("remaining"), remaining.value()}});
-        } else {
-            print(c.out,
-                  QStringLiteral("Capacity: %1 bytes\nFree: %2 bytes\n")
-                          .arg(bytesText(total.value()), bytesText(remaining.value())));
-        }
-        return Success;
-    });
+    const bool json = parser.isSet(QStringLiteral("json"));
+    return askOne(
+            parser,
+            c,
+            [&](Commands::PrinterLink &link, Commands::Progress &progress, milliseconds timeout) {
+                const auto memory = Commands::askGraphicsMemory(link, timeout, &progress);
+                if (!memory.ok()) {
+                    printFailure(c, link.target().kind(), memory.failure());
+                    return ExitFailure;
+                }
+                if (json) {
+                    printJson(c,
+                              QJsonObject{{QStringLiteral("capacity"), memory.value().capacity},
+                                          {QStringLiteral("remaining"), memory.value().remaining}});
+                } else {
+                    print(c.out,
+                          QStringLiteral("Capacity: %1 bytes\nFree: %2 bytes\n")
+                                  .arg(bytesText(memory.value().capacity),
+                                       bytesText(memory.value().remaining)));
+                }
+                return ExitSuccess;
+            });
 }
 
 int remove(const QStringList &arguments, const Context &c)
@@ -339,8 +331,8 @@ int remove(const QStringList &arguments, const Context &c)
                                  QStringLiteral("[KEY]"));
     parser.addOption({QStringLiteral("all"), QStringLiteral("Delete every NV graphic.")});
     addTalkOptions(parser);
-    addFleetOptions(parser);
-    int status = Success;
+    addManyOptions(parser);
+    int status = ExitSuccess;
     if (!parse(parser, QStringLiteral("graphics delete"), arguments, c, status))
         return status;
     const QStringList positional = parser.positionalArguments();
@@ -350,45 +342,18 @@ int remove(const QStringList &arguments, const Context &c)
     QByteArray key;
     if (!all && !keyArgument(positional.at(0), key, c, status))
         return status;
-    Talk talk;
-    FleetOptions fleet;
-    if (!manyTalkOptions(parser, talk, fleet, c, status))
+    Printers printers;
+    milliseconds timeout{};
+    if (!talkOptions(parser, printers, timeout, c, status))
         return status;
-    if (isFleet(fleet, talk.port)) {
-        return deleteGraphicOnMany(key,
-                                   all ? EscPos::nvGraphicsDeleteAll()
-                                       : EscPos::nvGraphicsDelete(key),
-                                   talk.timeout,
-                                   fleet,
-                                   c);
-    }
-    return withLink(talk, c, [&](Commands::PrinterLink &link, ConsoleProgress &progress) {
-        const Printer::Result<void> sent = link.send(
-                all ? EscPos::nvGraphicsDeleteAll() : EscPos::nvGraphicsDelete(key), &progress);
-        if (!sent.ok()) {
-            printFailure(c, talk.port, sent.failure());
-            return Failure;
-        }
-        // The printer does not answer a delete; its key list tells whether it happened.
-        const auto keys = Commands::askGraphicsKeys(link, talk.timeout, &progress);
-        QString why;
-        if (!keys.ok())
-            why = keys.failure().reason;
-        else if (all && !keys.value().isEmpty())
-            why = QStringLiteral("%1 still lists %2 keys")
-                          .arg(link.target())
-                          .arg(keys.value().size());
-        else if (!all && keys.value().contains(key))
-            why = QStringLiteral("%1 still lists %2").arg(link.target(), Commands::keyText(key));
-        if (!why.isEmpty()) {
-            print(c.err, QStringLiteral("nvlogo-cli: sent, not confirmed: %1\n").arg(why));
-            return NotConfirmed;
-        }
-        print(c.err,
-              all ? QStringLiteral("Deleted every NV graphic.\n")
-                  : QStringLiteral("Deleted %1.\n").arg(Commands::keyText(key)));
-        return Success;
-    });
+    const auto rows = runOn(printers, Commands::deleteJob(key, timeout), 0, c);
+    if (printers.many)
+        return finishMany(rows, RowKind::Delivery, printers.json, c);
+    return finishOne(rows.front(),
+                     c.err,
+                     all ? QStringLiteral("Deleted every NV graphic.\n")
+                         : QStringLiteral("Deleted %1.\n").arg(Commands::keyText(key)),
+                     c);
 }
 
 int printGraphic(const QStringList &arguments, const Context &c)
@@ -401,8 +366,8 @@ int printGraphic(const QStringList &arguments, const Context &c)
                       QStringLiteral("WxH"),
                       QStringLiteral("1x1")});
     addTalkOptions(parser);
-    addFleetOptions(parser);
-    int status = Success;
+    addManyOptions(parser);
+    int status = ExitSuccess;
     if (!parse(parser, QStringLiteral("graphics print"), arguments, c, status))
         return status;
     if (parser.positionalArguments().size() != 1)
@@ -419,22 +384,16 @@ int printGraphic(const QStringList &arguments, const Context &c)
         return usage(c,
                      QStringLiteral("--scale must be one of %1, not '%2'.")
                              .arg(Scales.join(QStringLiteral(", ")), scale));
-    Talk talk;
-    FleetOptions fleet;
-    if (!manyTalkOptions(parser, talk, fleet, c, status))
+    Printers printers;
+    milliseconds timeout{};
+    if (!talkOptions(parser, printers, timeout, c, status))
         return status;
     const QByteArray bytes
             = Commands::printGraphicBytes(key, scale.at(0).digitValue(), scale.at(2).digitValue());
-    if (isFleet(fleet, talk.port))
-        return printToMany(bytes, false, talk.timeout, fleet, c);
-    return withLink(talk, c, [&](Commands::PrinterLink &link, ConsoleProgress &progress) {
-        const Printer::Result<void> sent = link.send(bytes, &progress);
-        if (!sent.ok()) {
-            printFailure(c, talk.port, sent.failure());
-            return Failure;
-        }
-        return Success;
-    });
+    const auto rows = runOn(printers, Commands::printJob(bytes, false, timeout), 0, c);
+    if (printers.many)
+        return finishMany(rows, RowKind::Delivery, printers.json, c);
+    return finishOne(rows.front(), c.err, QString(), c);
 }
 
 } // namespace
@@ -449,7 +408,7 @@ int graphics(const QStringList &arguments, const Context &c)
     if (action == QLatin1String("--help") || action == QLatin1String("-h")
         || action == QLatin1String("help")) {
         print(c.out, QString::fromLatin1(GraphicsHelp));
-        return Success;
+        return ExitSuccess;
     }
     static const std::map<QString, std::function<int(const QStringList &, const Context &)>> actions
             = {{QStringLiteral("define"), define},

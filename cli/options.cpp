@@ -1,34 +1,16 @@
 #include "options.h"
 
-#include "argumentbytes.h"
-#include "commands.h"
+#include "exitcodes.h"
 
 #include <commands/filenames.h>
 #include <commands/settings.h>
 #include <nvimage/nvimagefile.h>
-#include <printer/failure.h>
-#include <printer/installedprinters.h>
-#include <printer/portconnection.h>
 #include <printer/poslibrary.h>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
 namespace Cli {
-
-namespace {
-
-const QStringList BaudRates = {QStringLiteral("9600"),
-                               QStringLiteral("19200"),
-                               QStringLiteral("38400"),
-                               QStringLiteral("115200")};
-
-} // namespace
-
-const QStringList &baudRates()
-{
-    return BaudRates;
-}
 
 void print(std::FILE *stream, const QString &text)
 {
@@ -39,31 +21,7 @@ void print(std::FILE *stream, const QString &text)
 int usage(const Context &c, const QString &message)
 {
     print(c.err, QStringLiteral("nvlogo-cli: %1\nTry 'nvlogo-cli --help'.\n").arg(message));
-    return UsageError;
-}
-
-void addPortOptions(QCommandLineParser &parser)
-{
-    parser.addOption({QStringLiteral("port"),
-                      QStringLiteral("Connection: ETHERNET, COM1..COM9, LPT1..LPT3, DRIVER, or a "
-                                     "typed port such as COM:/dev/ttyUSB0 (default ETHERNET)."),
-                      QStringLiteral("text"),
-                      QStringLiteral("ETHERNET")});
-    parser.addOption({QStringLiteral("ip"),
-                      QStringLiteral("The printer's address for ETHERNET, host or host:port "
-                                     "(default %1).")
-                              .arg(Commands::defaultPrinterAddress()),
-                      QStringLiteral("address"),
-                      Commands::defaultPrinterAddress()});
-    parser.addOption({QStringLiteral("printer"),
-                      QStringLiteral("The printer queue for DRIVER (default: the first "
-                                     "installed queue)."),
-                      QStringLiteral("name")});
-    parser.addOption({QStringLiteral("baud"),
-                      QStringLiteral("The serial line's speed: 9600, 19200, 38400 or 115200 "
-                                     "(default 19200)."),
-                      QStringLiteral("rate"),
-                      QStringLiteral("19200")});
+    return ExitUsage;
 }
 
 void addCapacityOption(QCommandLineParser &parser)
@@ -109,6 +67,26 @@ bool nvCapacity(const QCommandLineParser &parser, qint64 &capacity, const Contex
     return true;
 }
 
+bool timeoutOption(const QCommandLineParser &parser,
+                   const QString &name,
+                   std::chrono::milliseconds &timeout,
+                   const Context &c,
+                   int &status)
+{
+    constexpr double MaxTimeoutSeconds = 3600;
+    bool ok = false;
+    const double seconds = parser.value(name).toDouble(&ok);
+    if (!ok || !(seconds > 0) || seconds > MaxTimeoutSeconds) {
+        status = usage(c,
+                       QStringLiteral("--%1 must be a number of seconds above 0, at most %2.")
+                               .arg(name)
+                               .arg(MaxTimeoutSeconds));
+        return false;
+    }
+    timeout = std::chrono::milliseconds(qRound64(seconds * 1000));
+    return true;
+}
+
 // Parses a subcommand's options; returns false and sets status when it is done already.
 bool parse(QCommandLineParser &parser,
            const QString &command,
@@ -125,7 +103,7 @@ bool parse(QCommandLineParser &parser,
     }
     if (parser.isSet(QStringLiteral("version"))) {
         print(c.out, QStringLiteral("nvlogo-cli %1\n").arg(QCoreApplication::applicationVersion()));
-        status = Success;
+        status = ExitSuccess;
         return false;
     }
     if (parser.isSet(QStringLiteral("help"))) {
@@ -135,39 +113,8 @@ bool parse(QCommandLineParser &parser,
                      help.indexOf(QLatin1Char(' '), 7),
                      QStringLiteral("Usage: nvlogo-cli ") + command);
         print(c.out, help);
-        status = Success;
+        status = ExitSuccess;
         return false;
-    }
-    return true;
-}
-
-// The same settings the window reads from its controls, with the window's start values.
-bool portSettings(const QCommandLineParser &parser,
-                  Printer::PortSettings &settings,
-                  const Context &c,
-                  int &status)
-{
-    settings.portText = parser.value(QStringLiteral("port"));
-    settings.portBytes = argumentBytes(settings.portText);
-    if (Printer::portKindOf(settings.portText) == Printer::PortKind::Unknown) {
-        status = usage(c,
-                       QStringLiteral("unknown port '%1': use ETHERNET, COM1..COM9, LPT1..LPT3, "
-                                      "DRIVER, or a device as COM:/path or LPT:/path.")
-                               .arg(settings.portText));
-        return false;
-    }
-    settings.ipText = parser.value(QStringLiteral("ip"));
-    settings.baudText = parser.value(QStringLiteral("baud"));
-    if (!BaudRates.contains(settings.baudText)) {
-        status = usage(c,
-                       QStringLiteral("--baud must be one of %1.")
-                               .arg(BaudRates.join(QStringLiteral(", "))));
-        return false;
-    }
-    if (parser.isSet(QStringLiteral("printer"))) {
-        settings.printerName = parser.value(QStringLiteral("printer"));
-    } else if (Printer::portKindOf(settings.portText) == Printer::PortKind::Driver) {
-        settings.printerName = Printer::installedPrinters().value(0);
     }
     return true;
 }
@@ -178,12 +125,10 @@ Printer::PosLibrary &library()
     return instance;
 }
 
-void printFailure(const Context &c,
-                  const Printer::PortSettings &port,
-                  const Printer::Failure &failure)
+void printFailure(const Context &c, Printer::PortKind port, const Printer::Failure &failure)
 {
     print(c.err, QStringLiteral("nvlogo-cli: error: %1\n").arg(failure.reason));
-    const QString hint = Printer::failureHint(failure.kind, Printer::portKindOf(port.portText));
+    const QString hint = Printer::failureHint(failure.kind, port);
     if (!hint.isEmpty())
         print(c.err, QStringLiteral("nvlogo-cli: hint: %1\n").arg(hint));
 }

@@ -1,22 +1,22 @@
 #pragma once
 
-// What every nvlogo-cli command shares: its output streams, the usage error, the port,
-// capacity and conversion options, and the printer library.
+// What every nvlogo-cli command shares: its output streams, the usage error, the capacity,
+// conversion and timeout options, the printer library and how a failure is told.
 
 #include <nvimage/picturesurface.h>
+#include <printer/failure.h>
 
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <cstdio>
 
 class QCommandLineParser;
 
 namespace Printer {
 class PosLibrary;
-struct Failure;
-struct PortSettings;
-} // namespace Printer
+}
 
 namespace Cli {
 
@@ -29,13 +29,9 @@ struct Context
 // Writes text as it is, with file names shown as the user typed them.
 void print(std::FILE *stream, const QString &text);
 
-// A wrong command line: the message and a pointer to --help; returns UsageError.
+// A wrong command line: the message and a pointer to --help; returns ExitUsage.
 int usage(const Context &c, const QString &message);
 
-// The serial speeds --baud takes.
-const QStringList &baudRates();
-
-void addPortOptions(QCommandLineParser &parser);
 void addCapacityOption(QCommandLineParser &parser);
 void addDitherOption(QCommandLineParser &parser);
 
@@ -43,6 +39,14 @@ NvImage::Conversion conversionOf(const QCommandLineParser &parser);
 
 // --nv-capacity, else the environment's setting; false (status set) on a bad value.
 bool nvCapacity(const QCommandLineParser &parser, qint64 &capacity, const Context &c, int &status);
+
+// --NAME SECONDS: a positive number of seconds, at most an hour; false (status set) when it
+// is not.
+bool timeoutOption(const QCommandLineParser &parser,
+                   const QString &name,
+                   std::chrono::milliseconds &timeout,
+                   const Context &c,
+                   int &status);
 
 // Parses a subcommand's options; returns false and sets status when it is done already
 // (help, version or a usage error).
@@ -52,17 +56,9 @@ bool parse(QCommandLineParser &parser,
            const Context &c,
            int &status);
 
-// The same settings the window reads from its controls, with the window's start values.
-bool portSettings(const QCommandLineParser &parser,
-                  Printer::PortSettings &settings,
-                  const Context &c,
-                  int &status);
-
 Printer::PosLibrary &library();
 
 // A failure's reason on standard error, and the hint its kind gives on that kind of port.
-void printFailure(const Context &c,
-                  const Printer::PortSettings &port,
-                  const Printer::Failure &failure);
+void printFailure(const Context &c, Printer::PortKind port, const Printer::Failure &failure);
 
 } // namespace Cli

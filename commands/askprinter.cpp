@@ -1,5 +1,7 @@
 #include "askprinter.h"
 
+#include "messages.h"
+
 #include <escpos/commands.h>
 
 #include <QRandomGenerator>
@@ -24,11 +26,6 @@ constexpr milliseconds QuietAfterStrays{150};
 Printer::Failure failure(Printer::FailureKind kind, const QString &reason)
 {
     return Printer::Failure{kind, reason};
-}
-
-QString seconds(milliseconds time)
-{
-    return QString::number(double(time.count()) / 1000.0, 'f', 1);
 }
 
 // Sleeps until the time or a stop, whichever comes first.
@@ -106,11 +103,11 @@ askStatus(PrinterLink &link, milliseconds timeout, const Progress *stop)
                 return failure(Printer::FailureKind::Io,
                                QStringLiteral("%1 answered with bytes that are not status "
                                               "replies")
-                                       .arg(link.target()));
+                                       .arg(link.display()));
             }
             return failure(Printer::FailureKind::Timeout,
                            QStringLiteral("%1 did not answer within %2 s")
-                                   .arg(link.target(), seconds(timeout)));
+                                   .arg(link.display(), secondsText(timeout)));
         }
         EscPos::applyStatusReply(n, *byte.value(), report.status);
     }
@@ -180,12 +177,12 @@ waitUntilReady(PrinterLink &link, milliseconds bound, const Progress *stop)
             if (EscPos::applyStatusReply(1, *byte.value(), status) && status.online)
                 return std::chrono::duration_cast<milliseconds>(Clock::now() - start);
             last = failure(Printer::FailureKind::Timeout,
-                           QStringLiteral("%1 still reports offline").arg(link.target()));
+                           QStringLiteral("%1 still reports offline").arg(link.display()));
         }
         sleepUntil(std::min(nextAsk, deadline), stop);
     }
     QString why = QStringLiteral("%1 did not report ready within %2 s")
-                          .arg(link.target(), seconds(bound));
+                          .arg(link.display(), secondsText(bound));
     if (!last.reason.isEmpty())
         why += QStringLiteral(" (last: %1)").arg(last.reason);
     return failure(Printer::FailureKind::Timeout, why);
@@ -202,7 +199,7 @@ Printer::Result<ConfirmedPrint> printConfirmed(PrinterLink &link,
     if (!before.value().status.ready())
         return ConfirmedPrint{PrintConfirmation::NotReady,
                               QStringLiteral("%1 is not ready: %2")
-                                      .arg(link.target(), notReadyReason(before.value().status))};
+                                      .arg(link.display(), notReadyReason(before.value().status))};
 
     Printer::Result<void> sent = link.send(printOut);
     if (!sent.ok())
@@ -227,7 +224,7 @@ Printer::Result<ConfirmedPrint> printConfirmed(PrinterLink &link,
     // No confirmation: say what the printer reports now, if it still answers.
     const auto after = askStatus(link, timeout, stop);
     QString reason = QStringLiteral("the printer did not confirm printing within %1 s")
-                             .arg(seconds(timeout));
+                             .arg(secondsText(timeout));
     if (after.ok() && !after.value().status.ready())
         reason = notReadyReason(after.value().status);
     return ConfirmedPrint{PrintConfirmation::Unconfirmed, reason};

@@ -1,15 +1,14 @@
 #include "downloadcommand.h"
 
 #include "commandstate.h"
+#include "delivery.h"
 #include "messages.h"
-#include "portsession.h"
+#include "printerlink.h"
 #include "settings.h"
-#include "transfer.h"
 
 #include <nvimage/errors.h>
 #include <nvimage/nvimagefile.h>
 #include <printer/portconnection.h>
-#include <printer/poslibrary.h>
 
 #include <QScopeGuard>
 
@@ -17,9 +16,56 @@ namespace Commands {
 
 namespace {
 
-Outcome refused(const QString &text, const QString &details = QString())
+// The outcome for the exception in flight: what a download refuses, or an unexpected error.
+Outcome downloadRefusal()
 {
-    return {Outcome::Result::Refused, MessageIcon::Warning, errorCaption(), text, details};
+    try {
+        throw;
+    } catch (const NvImage::NvCapacityError &error) {
+        return refused(graphSizeOutOfRangeText(), capacityDetails(error));
+    } catch (const NvImage::PictureTooLargeError &error) {
+        // The printer would void such a definition; say which picture and what fits.
+        return refused(error.message());
+    } catch (const std::exception &error) {
+        return unexpected(QString::fromUtf8(error.what()));
+    } catch (...) {
+        return unexpected(QString());
+    }
+}
+
+// The files' size on disk, the first thing a download judges.
+std::optional<Outcome> onDiskRefusal(const QStringList &pictures)
+{
+    const qint32 total = NvImage::totalFileSize(pictures);
+    if (!NvImage::totalFileSizeAccepted(total))
+        return refused(graphSizeOutOfRangeText(), fileSizeDetails(total));
+    return std::nullopt;
+}
+
+// The stream by way of the scratch file, as the window's download always wrote it.
+QByteArray streamViaScratchFile(const DownloadRequest &request,
+                                NvImage::PictureSurface &Picture1,
+                                CommandState &state)
+{
+    NvImage::ScratchFile scratch;
+    NvImage::ImageSize size{state.ImageWidth, state.ImageHeight};
+    {
+        // The window keeps the size of the last picture written, also after a failure.
+        const auto keepSize = qScopeGuard([&] {
+            state.ImageWidth = size.ImageWidth;
+            state.ImageHeight = size.ImageHeight;
+        });
+        NvImage::WriteNvImageFile(scratch,
+                                  request.pictures,
+                                  Picture1,
+                                  size,
+                                  request.options.nvCapacity,
+                                  request.options.conversion);
+    }
+    QByteArray buffer = NvImage::ReadNvImageFile(scratch);
+    // The stream is in memory now; nothing of it is left on disk while it is sent.
+    scratch.remove();
+    return buffer;
 }
 
 } // namespace
@@ -43,78 +89,6 @@ QString capacityDetails(const NvImage::NvCapacityError &error)
             .arg(QLatin1String(NvCapacityVariable));
 }
 
-namespace {
-
-Outcome send(Printer::PosLibrary &library,
-             const Printer::PortSettings &port,
-             CommandState &state,
-             const QByteArray &buffer,
-             Progress *progress)
-{
-    setStage(progress, Progress::Stage::Opening);
-    PortSession session(library, port, state);
-    if (!session.isOpen())
-        return failedToOpen(library);
-    if (stopRequested(progress)) {
-        state.CallResult = session.close();
-        return stoppedBeforeSending();
-    }
-
-    // Only a print queue needs the stream framed as a job.
-    const bool driver = Printer::portKindOf(port.portText) == Printer::PortKind::Driver;
-    if (driver)
-        state.CallResult = library.POS_StartDoc();
-    Transfer transfer = writeWatched(library, state, buffer, progress);
-    if (driver)
-        transfer = endDocument(library, transfer, state.CallResult);
-    setStage(progress, Progress::Stage::Closing);
-    state.CallResult = session.close();
-    return transfer.outcome(Outcome{Outcome::Result::Delivered,
-                                    MessageIcon::Information,
-                                    infoCaption(),
-                                    waitUntilResetText(),
-                                    {}},
-                            QStringLiteral("The printer holds a partial definition. Switch it "
-                                           "off and on again before the next download."));
-}
-
-Outcome downloadAndSend(Printer::PosLibrary &library,
-                        const Printer::PortSettings &port,
-                        const QStringList &paths,
-                        NvImage::PictureSurface &Picture1,
-                        CommandState &state,
-                        const DownloadOptions &options,
-                        Progress *progress)
-{
-    setStage(progress, Progress::Stage::Preparing);
-    const qint32 total = NvImage::totalFileSize(paths);
-    if (!NvImage::totalFileSizeAccepted(total))
-        return refused(graphSizeOutOfRangeText(), fileSizeDetails(total));
-
-    QByteArray buffer;
-    {
-        NvImage::ScratchFile scratch;
-        NvImage::ImageSize size{state.ImageWidth, state.ImageHeight};
-        {
-            // The window keeps the size of the last picture written, also after a failure.
-            const auto keepSize = qScopeGuard([&] {
-                state.ImageWidth = size.ImageWidth;
-                state.ImageHeight = size.ImageHeight;
-            });
-            NvImage::WriteNvImageFile(
-                    scratch, paths, Picture1, size, options.nvCapacity, options.conversion);
-        }
-        buffer = NvImage::ReadNvImageFile(scratch);
-        // The stream is in memory now; nothing of it is left on disk while it is sent.
-        scratch.remove();
-    }
-    if (stopRequested(progress))
-        return stoppedBeforeSending();
-    return send(library, port, state, buffer, progress);
-}
-
-} // namespace
-
 QStringList downloadNameFilters()
 {
     // The shown description is the pattern itself; the upper-case spelling is matched too,
@@ -125,47 +99,63 @@ QStringList downloadNameFilters()
             QStringLiteral("*.* (*)")};
 }
 
-Outcome downloadPictures(Printer::PosLibrary &library,
-                         const Printer::PortSettings &port,
-                         const QStringList &paths,
-                         NvImage::PictureSurface &Picture1,
-                         CommandState &state,
-                         const DownloadOptions &options,
-                         Progress *progress)
+Outcome downloadDelivered()
 {
+    return {Outcome::Result::Delivered,
+            MessageIcon::Information,
+            infoCaption(),
+            waitUntilResetText(),
+            {}};
+}
+
+QString partialDefinitionDetails()
+{
+    return QStringLiteral("The printer holds a partial definition. Switch it off and on again "
+                          "before the next download.");
+}
+
+std::optional<Outcome> buildDownloadStream(const DownloadRequest &request, QByteArray &stream)
+{
+    stream.clear();
     try {
-        return downloadAndSend(library, port, paths, Picture1, state, options, progress);
-    } catch (const NvImage::NvCapacityError &error) {
-        return refused(graphSizeOutOfRangeText(), capacityDetails(error));
-    } catch (const NvImage::PictureTooLargeError &error) {
-        // The printer would void such a definition; say which picture and what fits.
-        return refused(error.message());
-    } catch (const std::exception &error) {
-        return unexpected(QString::fromUtf8(error.what()));
+        if (std::optional<Outcome> refusal = onDiskRefusal(request.pictures))
+            return refusal;
+        NvImage::PictureSurface surface;
+        stream = NvImage::buildNvImageStream(
+                request.pictures, surface, request.options.nvCapacity, request.options.conversion);
+        return std::nullopt;
     } catch (...) {
-        return unexpected(QString());
+        stream.clear();
+        return downloadRefusal();
     }
 }
 
-Outcome Download(Printer::PosLibrary &library,
-                 const Printer::PortSettings &port,
-                 Dialogs &dialogs,
-                 NvImage::PictureSurface &Picture1,
-                 CommandState &state,
-                 const DownloadOptions &options,
-                 Progress *progress)
+Outcome downloadPictures(Printer::PosLibrary &library,
+                         const Printer::PortSettings &port,
+                         const DownloadRequest &request,
+                         NvImage::PictureSurface &Picture1,
+                         CommandState &state,
+                         Progress *progress)
 {
-    Outcome outcome;
     try {
-        const QStringList paths = dialogs.getOpenFileNames(downloadNameFilters());
-        if (paths.isEmpty())
-            return outcome;
-        outcome = downloadPictures(library, port, paths, Picture1, state, options, progress);
-    } catch (const std::exception &error) {
-        outcome = unexpected(QString::fromUtf8(error.what()));
+        setStage(progress, Progress::Stage::Preparing);
+        if (std::optional<Outcome> refusal = onDiskRefusal(request.pictures))
+            return *refusal;
+        const QByteArray buffer = streamViaScratchFile(request, Picture1, state);
+        if (stopRequested(progress))
+            return stoppedBeforeSending();
+        PrinterLink link(
+                library, Printer::Target::fromWindowSettings(port), PrinterLink::Settle::AfterOpen);
+        return deliver(link,
+                       buffer,
+                       {Delivery::Framing::PrintQueueOnly,
+                        downloadDelivered(),
+                        partialDefinitionDetails()},
+                       state,
+                       progress);
+    } catch (...) {
+        return downloadRefusal();
     }
-    dialogs.show(outcome);
-    return outcome;
 }
 
 } // namespace Commands

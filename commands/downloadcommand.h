@@ -4,7 +4,10 @@
 
 #include <nvimage/nvimagefile.h>
 
+#include <QByteArray>
 #include <QStringList>
+
+#include <optional>
 
 namespace NvImage {
 class NvCapacityError;
@@ -29,6 +32,13 @@ struct DownloadOptions
     NvImage::Conversion conversion = NvImage::Conversion::BlueRule;
 };
 
+// The pictures of one download, in NV image order, and how they become dots.
+struct DownloadRequest
+{
+    QStringList pictures;
+    DownloadOptions options;
+};
+
 // The details of "Graph size out of range!": the chosen files' size on disk against its
 // limit, and the pictures' NV data against the printer's memory.
 QString fileSizeDetails(qint32 total);
@@ -37,27 +47,24 @@ QString capacityDetails(const NvImage::NvCapacityError &error);
 // The Open dialog's filters: each shows its pattern as its description.
 QStringList downloadNameFilters();
 
-// The slow part of a download, with no user interface of its own, safe to run on a worker
+// What a download tells when every byte went through, and what a stop during the write leaves.
+Outcome downloadDelivered();
+QString partialDefinitionDetails();
+
+// The FS q stream of the pictures, built in memory with every check a download makes: the
+// refusal to show instead (nothing built), or nothing when stream holds it.
+std::optional<Outcome> buildDownloadStream(const DownloadRequest &request, QByteArray &stream);
+
+// The window's download, with no user interface of its own and safe to run on a worker
 // thread: checks the pictures, writes the FS q stream to a private scratch file, reads it
-// back and sends it in one write, then closes. The outcome says what happened; nothing
-// escapes. On every way out the connection is closed if it opened and the scratch file is
-// gone.
+// back and delivers it in one write on the window's connection, which waits after it opens.
+// The outcome says what happened; nothing escapes. On every way out the connection is closed
+// if it opened and the scratch file is gone.
 Outcome downloadPictures(Printer::PosLibrary &library,
                          const Printer::PortSettings &port,
-                         const QStringList &paths,
+                         const DownloadRequest &request,
                          NvImage::PictureSurface &Picture1,
                          CommandState &state,
-                         const DownloadOptions &options,
                          Progress *progress = nullptr);
-
-// A whole download on the calling thread: the file dialog, downloadPictures and the
-// outcome's message.
-Outcome Download(Printer::PosLibrary &library,
-                 const Printer::PortSettings &port,
-                 Dialogs &dialogs,
-                 NvImage::PictureSurface &Picture1,
-                 CommandState &state,
-                 const DownloadOptions &options,
-                 Progress *progress = nullptr);
 
 } // namespace Commands

@@ -1,11 +1,12 @@
 #include "graphicscommand.h"
 
+#include "messages.h"
+
 #include <escpos/commands.h>
 #include <nvimage/errors.h>
 #include <nvimage/pictureloader.h>
 
 #include <QDir>
-#include <QLocale>
 
 #include <functional>
 #include <optional>
@@ -16,14 +17,12 @@ namespace {
 
 using std::chrono::milliseconds;
 
+// What the printer sent before a question is no answer to it.
+constexpr milliseconds QuietBeforeAsking{50};
+
 Printer::Failure failure(Printer::FailureKind kind, const QString &reason)
 {
     return Printer::Failure{kind, reason};
-}
-
-QString seconds(milliseconds time)
-{
-    return QString::number(double(time.count()) / 1000.0, 'f', 1);
 }
 
 // The first reply decode accepts, reading until deadline; other replies (stray status
@@ -64,7 +63,7 @@ Printer::Result<qint64> askNumber(PrinterLink &link,
     if (!number.value()) {
         return failure(Printer::FailureKind::Timeout,
                        QStringLiteral("%1 did not report its %2 within %3 s")
-                               .arg(link.target(), what, seconds(timeout)));
+                               .arg(link.display(), what, secondsText(timeout)));
     }
     return *number.value();
 }
@@ -101,11 +100,6 @@ keyBlock(PrinterLink &link, milliseconds timeout, const Progress *stop)
             return block;
     }
     return std::optional<EscPos::KeyBlock>{};
-}
-
-QString bytesText(qint64 bytes)
-{
-    return QLocale(QLocale::English).toString(bytes);
 }
 
 } // namespace
@@ -148,6 +142,26 @@ askGraphicsRemaining(PrinterLink &link, milliseconds timeout, const Progress *st
                      stop);
 }
 
+Printer::Result<GraphicsMemory>
+askGraphicsMemory(PrinterLink &link, milliseconds timeout, const Progress *stop)
+{
+    const Printer::Result<qint64> capacity = askGraphicsCapacity(link, timeout, stop);
+    if (!capacity.ok())
+        return capacity.failure();
+    const Printer::Result<qint64> remaining = askGraphicsRemaining(link, timeout, stop);
+    if (!remaining.ok())
+        return remaining.failure();
+    if (remaining.value() > capacity.value()) {
+        return failure(Printer::FailureKind::Io,
+                       QStringLiteral("%1 reports %2 bytes free of %3 bytes of NV graphics "
+                                      "memory, which cannot be")
+                               .arg(link.display(),
+                                    bytesText(remaining.value()),
+                                    bytesText(capacity.value())));
+    }
+    return GraphicsMemory{capacity.value(), remaining.value()};
+}
+
 Printer::Result<QList<QByteArray>>
 askGraphicsKeys(PrinterLink &link, milliseconds timeout, const Progress *stop)
 {
@@ -171,10 +185,10 @@ askGraphicsKeys(PrinterLink &link, milliseconds timeout, const Progress *stop)
             (void)link.send(QByteArray(1, EscPos::Can));
             return failure(Printer::FailureKind::Timeout,
                            blocks == 0 ? QStringLiteral("%1 did not send its key list within %2 s")
-                                                 .arg(link.target(), seconds(timeout))
+                                                 .arg(link.display(), secondsText(timeout))
                                        : QStringLiteral("%1 stopped sending its key list after "
                                                         "%2 blocks")
-                                                 .arg(link.target())
+                                                 .arg(link.display())
                                                  .arg(blocks));
         }
         for (const QByteArray &key : block.value()->keys) {
@@ -187,81 +201,63 @@ askGraphicsKeys(PrinterLink &link, milliseconds timeout, const Progress *stop)
     (void)link.send(QByteArray(1, EscPos::Can));
     return failure(Printer::FailureKind::Io,
                    QStringLiteral("%1 sent more than %2 key-list blocks; the list was stopped")
-                           .arg(link.target())
+                           .arg(link.display())
                            .arg(MaxKeyBlocks));
 }
 
-Printer::Result<DefinedGraphic> defineGraphic(PrinterLink &link,
-                                              const QByteArray &key,
-                                              const NvImage::DotImage &dots,
-                                              milliseconds timeout,
-                                              Progress *progress)
+GraphicDefine GraphicDefine::of(const QByteArray &key, const NvImage::DotImage &dots)
 {
     // Built first: a key or size the command cannot carry fails before any byte is sent.
-    const QByteArray define = EscPos::nvGraphicsDefine(key, dots);
-    return defineGraphic(link,
-                         key,
-                         define,
-                         EscPos::nvGraphicsDataSize(dots.width, dots.height),
-                         timeout,
-                         progress);
+    GraphicDefine define;
+    define.key = key;
+    define.command = EscPos::nvGraphicsDefine(key, dots);
+    define.needed = EscPos::nvGraphicsDataSize(dots.width, dots.height);
+    define.width = dots.width;
+    define.height = dots.height;
+    return define;
 }
 
-Printer::Result<DefinedGraphic> defineGraphic(PrinterLink &link,
-                                              const QByteArray &key,
-                                              const QByteArray &define,
-                                              qint64 needed,
-                                              milliseconds timeout,
-                                              Progress *progress)
+namespace {
+
+// The printer's figure already allows for the graphics it holds; a new graphic's own
+// control bytes are its business, so only the dot bytes are compared.
+Printer::Result<DefinedGraphic> refusedForMemory(PrinterLink &link,
+                                                 const GraphicDefine &define,
+                                                 qint64 remaining,
+                                                 milliseconds timeout,
+                                                 Progress *progress)
 {
-    DefinedGraphic defined;
-    defined.needed = needed;
-
-    if (!link.canRead()) {
-        const Printer::Result<void> sent = link.send(define, progress);
-        if (!sent.ok())
-            return sent.failure();
-        defined.reason = link.cannotRead().reason;
-        return defined;
+    DefinedGraphic defined{DefineResult::Refused, define.needed, remaining, {}};
+    defined.reason = QStringLiteral("needs %1 bytes, %2 free")
+                             .arg(bytesText(define.needed), bytesText(remaining));
+    // A graphic under the same key still counts as used in that figure.
+    const Printer::Result<QList<QByteArray>> keys = askGraphicsKeys(link, timeout, progress);
+    if (keys.ok() && keys.value().contains(define.key)) {
+        defined.reason += QStringLiteral(" (the graphic stored under %1 counts as used; "
+                                         "delete it first to replace it)")
+                                  .arg(keyText(define.key));
     }
+    return defined;
+}
 
-    // Whatever the printer said before is no answer to this.
-    const Printer::Result<void> drained = link.drain(milliseconds(50), Clock::now() + timeout);
-    if (!drained.ok())
-        return drained.failure();
-    const Printer::Result<qint64> before = askGraphicsRemaining(link, timeout, progress);
-    if (!before.ok())
-        return before.failure();
-    // The printer's figure already allows for the graphics it holds; a new graphic's own
-    // control bytes are its business, so only the dot bytes are compared.
-    if (defined.needed > before.value()) {
-        defined.result = DefineResult::Refused;
-        defined.remaining = before.value();
-        defined.reason = QStringLiteral("needs %1 bytes, %2 free")
-                                 .arg(bytesText(defined.needed), bytesText(before.value()));
-        // A graphic under the same key still counts as used in that figure.
-        const Printer::Result<QList<QByteArray>> keys = askGraphicsKeys(link, timeout, progress);
-        if (keys.ok() && keys.value().contains(key)) {
-            defined.reason += QStringLiteral(" (the graphic stored under %1 counts as used; "
-                                             "delete it first to replace it)")
-                                      .arg(keyText(key));
-        }
-        return defined;
-    }
-
-    const Printer::Result<void> sent = link.send(define, progress);
-    if (!sent.ok())
-        return sent.failure();
-
+// After the define: the printer lists the key, or it is not confirmed.
+Printer::Result<DefinedGraphic> checkStored(PrinterLink &link,
+                                            const GraphicDefine &define,
+                                            milliseconds timeout,
+                                            Progress *progress)
+{
+    DefinedGraphic defined{DefineResult::Unconfirmed, define.needed, -1, {}};
     // The printer is busy writing its memory for a while; its answers come after that.
     const Printer::Result<QList<QByteArray>> keys = askGraphicsKeys(link, timeout, progress);
+    if (!keys.ok() && keys.failure().kind == Printer::FailureKind::Cancelled)
+        return keys.failure();
     if (!keys.ok()) {
         defined.reason = keys.failure().reason;
         return defined;
     }
-    if (!keys.value().contains(key)) {
-        defined.reason
-                = QStringLiteral("%1 does not list the key %2").arg(link.target(), keyText(key));
+    if (!keys.value().contains(define.key)) {
+        defined.reason = QStringLiteral("%1 does not list the key %2")
+                                 .arg(link.display(), keyText(define.key));
         return defined;
     }
     defined.result = DefineResult::Stored;
@@ -270,6 +266,62 @@ Printer::Result<DefinedGraphic> defineGraphic(PrinterLink &link,
     if (after.ok())
         defined.remaining = after.value();
     return defined;
+}
+
+} // namespace
+
+Printer::Result<DefinedGraphic> defineGraphic(PrinterLink &link,
+                                              const GraphicDefine &define,
+                                              milliseconds timeout,
+                                              Progress *progress)
+{
+    if (!link.canRead()) {
+        const Printer::Result<void> sent = link.send(define.command, progress);
+        if (!sent.ok())
+            return sent.failure();
+        return DefinedGraphic{
+                DefineResult::Unconfirmed, define.needed, -1, link.cannotRead().reason};
+    }
+    const Printer::Result<void> drained = link.drain(QuietBeforeAsking, Clock::now() + timeout);
+    if (!drained.ok())
+        return drained.failure();
+    const Printer::Result<GraphicsMemory> before = askGraphicsMemory(link, timeout, progress);
+    if (!before.ok())
+        return before.failure();
+    if (define.needed > before.value().remaining)
+        return refusedForMemory(link, define, before.value().remaining, timeout, progress);
+    const Printer::Result<void> sent = link.send(define.command, progress);
+    if (!sent.ok())
+        return sent.failure();
+    return checkStored(link, define, timeout, progress);
+}
+
+Printer::Result<DeletedGraphic>
+deleteGraphic(PrinterLink &link, const QByteArray &key, milliseconds timeout, Progress *progress)
+{
+    const QByteArray command
+            = key.isEmpty() ? EscPos::nvGraphicsDeleteAll() : EscPos::nvGraphicsDelete(key);
+    const Printer::Result<void> sent = link.send(command, progress);
+    if (!sent.ok())
+        return sent.failure();
+    if (!link.canRead())
+        return DeletedGraphic{false, link.cannotRead().reason};
+    // The printer does not answer a delete; its key list tells whether it happened.
+    const auto keys = askGraphicsKeys(link, timeout, progress);
+    if (!keys.ok() && keys.failure().kind == Printer::FailureKind::Cancelled)
+        return keys.failure();
+    if (!keys.ok())
+        return DeletedGraphic{false, keys.failure().reason};
+    if (key.isEmpty() && !keys.value().isEmpty()) {
+        return DeletedGraphic{false,
+                              QStringLiteral("%1 still lists %2 keys")
+                                      .arg(link.display())
+                                      .arg(keys.value().size())};
+    }
+    if (!key.isEmpty() && keys.value().contains(key))
+        return DeletedGraphic{
+                false, QStringLiteral("%1 still lists %2").arg(link.display(), keyText(key))};
+    return DeletedGraphic{true, {}};
 }
 
 QByteArray printGraphicBytes(const QByteArray &key, int scaleX, int scaleY)

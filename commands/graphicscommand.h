@@ -36,6 +36,18 @@ Printer::Result<qint64> askGraphicsCapacity(PrinterLink &link,
 Printer::Result<qint64> askGraphicsRemaining(PrinterLink &link,
                                              std::chrono::milliseconds timeout,
                                              const Progress *stop = nullptr);
+
+// The NV graphics memory: the total and what is free of it.
+struct GraphicsMemory
+{
+    qint64 capacity = 0;
+    qint64 remaining = 0;
+};
+// Both figures; a printer that reports more free memory than it has gave no valid answer
+// (kind Io).
+Printer::Result<GraphicsMemory> askGraphicsMemory(PrinterLink &link,
+                                                  std::chrono::milliseconds timeout,
+                                                  const Progress *stop = nullptr);
 // All the keys, block by block: ACK for the next block, NAK to have a damaged or missing one
 // sent again, CAN to end a list that does not end.
 Printer::Result<QList<QByteArray>> askGraphicsKeys(PrinterLink &link,
@@ -56,22 +68,40 @@ struct DefinedGraphic
     QString reason;        // why it is not Stored; a refusal says when the key is stored already
 };
 
-// Asks the remaining memory, refuses a graphic whose dot bytes exceed it before sending any
-// of it, sends the define in one write and asks the key list (and the remaining memory
-// again) to see it stored. On a connection that cannot hear the printer it sends without
-// asking and reports Unconfirmed. Fails when the printer does not answer the first question
-// (nothing sent) or the connection breaks.
+// A define command, built once for every printer it goes to, and its dot bytes.
+struct GraphicDefine
+{
+    QByteArray key;
+    QByteArray command; // EscPos::nvGraphicsDefine
+    qint64 needed = 0;  // EscPos::nvGraphicsDataSize
+    int width = 0;      // in dots
+    int height = 0;
+
+    // Throws EscPos::LimitError for a key or size a graphic cannot have.
+    static GraphicDefine of(const QByteArray &key, const NvImage::DotImage &dots);
+};
+
+// Asks the memory, refuses a graphic whose dot bytes exceed what is free before sending any
+// of it, sends the define in one write and asks the key list (and the free memory again) to
+// see it stored. On a connection that cannot hear the printer it sends without asking and
+// reports Unconfirmed. Fails when the printer does not answer the first question (nothing
+// sent) or the connection breaks.
 Printer::Result<DefinedGraphic> defineGraphic(PrinterLink &link,
-                                              const QByteArray &key,
-                                              const NvImage::DotImage &dots,
+                                              const GraphicDefine &define,
                                               std::chrono::milliseconds timeout,
                                               Progress *progress = nullptr);
-// The same with the define command built already, and its dot bytes: many printers are
-// sent the one buffer.
-Printer::Result<DefinedGraphic> defineGraphic(PrinterLink &link,
+
+// What a delete left: whether the key list confirms it, and why not.
+struct DeletedGraphic
+{
+    bool confirmed = false;
+    QString reason; // why it is not confirmed
+};
+
+// Deletes the graphic of key, or every graphic when key is empty, and asks the key list to
+// see it gone (the printer does not answer a delete). Fails when the connection breaks.
+Printer::Result<DeletedGraphic> deleteGraphic(PrinterLink &link,
                                               const QByteArray &key,
-                                              const QByteArray &define,
-                                              qint64 needed,
                                               std::chrono::milliseconds timeout,
                                               Progress *progress = nullptr);
 

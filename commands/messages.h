@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QLocale>
 #include <QString>
+
+#include <chrono>
 
 namespace Commands {
 
@@ -38,6 +41,18 @@ inline QString errorCaption()
 inline QString infoCaption()
 {
     return QStringLiteral("info");
+}
+
+// A time as seconds with one decimal, "2.5".
+inline QString secondsText(std::chrono::milliseconds time)
+{
+    return QString::number(double(time.count()) / 1000.0, 'f', 1);
+}
+
+// A count of bytes with thousands grouped, "21,892".
+inline QString bytesText(qint64 bytes)
+{
+    return QLocale(QLocale::English).toString(bytes);
 }
 
 } // namespace Commands

@@ -1,15 +1,13 @@
 #include "printerlink.h"
 
-#include "settings.h"
-
 #include <printer/nvpos/nvpos.h>
+#include <printer/portconnection.h>
 #include <printer/poslibrary.h>
 
-#include <QCoreApplication>
 #include <QScopeGuard>
+#include <QThread>
 
 #include <algorithm>
-#include <exception>
 
 namespace Commands {
 
@@ -17,115 +15,118 @@ namespace {
 
 // How long one read waits at most, so that a stop request is seen soon.
 constexpr std::chrono::milliseconds ReadSlice{100};
+// What the window waits after every open.
+constexpr unsigned long SettleMs = 100;
 
 struct Watch
 {
     Progress *progress;
+    qint64 moved = 0;
 };
 
+// Called by the printer library on the writing thread.
 std::int32_t onBytesMoved(std::int64_t moved, std::int64_t total, void *context)
 {
     auto watch = static_cast<Watch *>(context);
+    watch->moved = moved;
     watch->progress->bytesMoved(moved, total);
     return watch->progress->stopRequested() ? 1 : 0;
 }
 
-Printer::Failure failure(Printer::FailureKind kind, const QString &reason)
-{
-    return Printer::Failure{kind, reason};
-}
-
 } // namespace
 
-PrinterLink::PrinterLink(Printer::PosLibrary &library, Printer::PortSettings port)
+PrinterLink::PrinterLink(Printer::PosLibrary &library, Printer::Target target, Settle settle)
     : m_library(library)
-    , m_port(std::move(port))
+    , m_target(std::move(target))
+    , m_settle(settle)
 {}
 
 PrinterLink::~PrinterLink()
 {
-    if (isOpen()) {
+    if (!isOpen())
+        return;
+    try {
         // A failure here has nobody left to tell.
         (void)close();
+    } catch (...) {
+        // An error is already on its way out; this one would only hide it.
     }
-}
-
-QString PrinterLink::target() const
-{
-    return describeTarget(m_port);
 }
 
 Printer::Failure PrinterLink::lastFailure() const
 {
     Printer::Failure reason = m_library.lastFailure();
     if (reason.reason.isEmpty())
-        reason.reason = QStringLiteral("The printer library gave no reason.");
+        reason.reason = QStringLiteral("The printer library gave no reason (result %1).")
+                                .arg(m_lastResult);
     return reason;
+}
+
+Printer::Result<void> PrinterLink::checked(std::int32_t result)
+{
+    m_lastResult = result;
+    if (result < 0)
+        return lastFailure();
+    return {};
 }
 
 Printer::Result<void> PrinterLink::open()
 {
     if (isOpen())
         return {};
-    std::int32_t handle = -1;
-    try {
-        handle = Printer::OpenPort(m_library, m_port);
-    } catch (const std::exception &error) {
-        return failure(Printer::FailureKind::Io, QString::fromUtf8(error.what()));
-    }
-    if (handle == 0)
-        return failure(Printer::FailureKind::NotFound,
-                       QStringLiteral("\"%1\" names no kind of port").arg(m_port.portText));
-    if (handle < 0)
+    m_handle = Printer::openTarget(m_library, m_target);
+    m_lastResult = m_handle;
+    if (m_settle == Settle::AfterOpen)
+        QThread::msleep(SettleMs);
+    if (m_handle < 0)
         return lastFailure();
-    m_handle = handle;
-    const std::int32_t capabilities = m_library.NVPOS_Capabilities(handle);
+    m_open = true;
+    m_reader.clear();
+    const std::int32_t capabilities = m_handle > 0 ? m_library.NVPOS_Capabilities(m_handle) : 0;
     m_canRead = capabilities > 0 && (capabilities & NVPOS_CAN_READ);
     m_noBackChannel.clear();
-    if (!m_canRead) {
+    if (!m_canRead && m_handle > 0) {
         // The library's own words say best why this connection cannot hear the printer.
         char probe = 0;
-        if (m_library.NVPOS_Read(handle, &probe, 1, 0) < 0)
+        if (m_library.NVPOS_Read(m_handle, &probe, 1, 0) < 0)
             m_noBackChannel = m_library.lastFailure().reason;
     }
-    m_reader.clear();
     return {};
 }
 
 Printer::Failure PrinterLink::cannotRead() const
 {
-    if (!m_noBackChannel.isEmpty()) {
-        return failure(
-                Printer::FailureKind::Unsupported,
-                QStringLiteral("%1 cannot hear the printer: %2").arg(target(), m_noBackChannel));
-    }
-    switch (Printer::portKindOf(m_port.portText)) {
-    case Printer::PortKind::Driver:
-        return failure(Printer::FailureKind::Unsupported,
-                       QStringLiteral("%1 cannot hear the printer: a print queue passes no "
-                                      "answers back")
-                               .arg(target()));
-    default:
-        return failure(Printer::FailureKind::Unsupported,
-                       QStringLiteral("%1 cannot hear the printer: the connection has no back "
-                                      "channel")
-                               .arg(target()));
-    }
+    const QString why = !m_noBackChannel.isEmpty()
+                                ? m_noBackChannel
+                                : QStringLiteral("the connection has no back channel");
+    return Printer::Failure{Printer::FailureKind::Unsupported,
+                            QStringLiteral("%1 cannot hear the printer: %2").arg(display(), why)};
+}
+
+Printer::Result<void> PrinterLink::startDocument()
+{
+    return checked(m_library.NVPOS_StartDoc(m_handle));
+}
+
+Printer::Result<void> PrinterLink::endDocument()
+{
+    return checked(m_library.NVPOS_EndDoc(m_handle));
 }
 
 Printer::Result<void> PrinterLink::send(const QByteArray &bytes, Progress *progress)
 {
-    if (!isOpen())
-        return failure(Printer::FailureKind::Io, QStringLiteral("The connection is not open"));
     Watch watch{progress};
     const bool watched = progress && m_library.setProgressCallback(onBytesMoved, &watch);
-    const auto unwatch = qScopeGuard([&] {
-        if (watched)
-            m_library.setProgressCallback(nullptr, nullptr);
-    });
-    const std::int32_t written = m_library.POS_WriteFile(
-            m_handle, bytes.constData(), static_cast<std::int32_t>(bytes.size()));
-    if (written != bytes.size())
+    {
+        const auto unwatch = qScopeGuard([&] {
+            if (watched)
+                m_library.setProgressCallback(nullptr, nullptr);
+        });
+        m_lastResult = m_library.POS_WriteFile(
+                m_handle, bytes.constData(), static_cast<std::int32_t>(bytes.size()));
+    }
+    m_moved = m_lastResult == bytes.size() ? bytes.size() : watch.moved;
+    if (m_lastResult != bytes.size())
         return lastFailure();
     return {};
 }
@@ -140,7 +141,7 @@ Printer::Result<std::optional<EscPos::Reply>> PrinterLink::nextReply(Clock::time
         if (std::optional<EscPos::Reply> reply = m_reader.take())
             return reply;
         if (stop && stop->stopRequested())
-            return failure(Printer::FailureKind::Cancelled, QStringLiteral("Stopped"));
+            return Printer::Failure{Printer::FailureKind::Cancelled, QStringLiteral("Stopped")};
         const auto now = Clock::now();
         if (now >= deadline)
             return std::optional<EscPos::Reply>{};
@@ -183,11 +184,9 @@ Printer::Result<void> PrinterLink::close()
     if (!isOpen())
         return {};
     const std::int32_t handle = m_handle;
-    m_handle = 0;
+    m_open = false;
     m_canRead = false;
-    if (m_library.NVPOS_Close(handle) < 0)
-        return lastFailure();
-    return {};
+    return checked(Printer::ClosePort(m_library, handle));
 }
 
 } // namespace Commands

@@ -1,13 +1,11 @@
 #include "printoutcommand.h"
 
 #include "commandstate.h"
-#include "messages.h"
-#include "portsession.h"
-#include "transfer.h"
+#include "delivery.h"
+#include "printerlink.h"
 
 #include <escpos/commands.h>
 #include <printer/portconnection.h>
-#include <printer/poslibrary.h>
 
 #include <QCoreApplication>
 
@@ -104,6 +102,13 @@ QByteArray printOutBytes(const QString &imageNumberText, int modeIndex)
     return EscPos::printNvBitImage(image, mode) + EscPos::cutPaper();
 }
 
+Outcome
+printOut(PrinterLink &link, const QByteArray &bytes, CommandState &state, Progress *progress)
+{
+    const Outcome printed{Outcome::Result::Delivered, MessageIcon::None, {}, {}, {}};
+    return deliver(link, bytes, {Delivery::Framing::Always, printed, {}}, state, progress);
+}
+
 Outcome PrintOut(Printer::PosLibrary &library,
                  const Printer::PortSettings &port,
                  const QString &imageNumberText,
@@ -113,21 +118,9 @@ Outcome PrintOut(Printer::PosLibrary &library,
 {
     // Complete before the connection opens, so a bad number leaves nothing open.
     const QByteArray bytes = printOutBytes(imageNumberText, modeIndex);
-
-    setStage(progress, Progress::Stage::Opening);
-    PortSession session(library, port, state);
-    if (!session.isOpen())
-        return failedToOpen(library);
-    state.DocStatus = library.POS_StartDoc() != 0 ? -1 : 0;
-    std::int32_t ended = 0;
-    const Transfer transfer
-            = endDocument(library, writeWatched(library, state, bytes, progress), ended);
-    state.DocStatus = ended != 0 ? -1 : 0;
-    setStage(progress, Progress::Stage::Closing);
-    state.CallResult = session.close();
-
-    // A print-out that went through says nothing.
-    return transfer.outcome(Outcome{Outcome::Result::Delivered, MessageIcon::None, {}, {}, {}});
+    PrinterLink link(
+            library, Printer::Target::fromWindowSettings(port), PrinterLink::Settle::AfterOpen);
+    return printOut(link, bytes, state, progress);
 }
 
 } // namespace Commands

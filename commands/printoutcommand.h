@@ -14,6 +14,7 @@ struct PortSettings;
 
 namespace Commands {
 
+class PrinterLink;
 struct CommandState;
 
 // A number that does not fit where it has to go.
@@ -33,10 +34,17 @@ quint8 toByte(double value, const QString &what);
 // The mode is the position of the size list's selection; any other position prints normal.
 QByteArray printOutBytes(const QString &imageNumberText, int modeIndex);
 
-// Prints a stored NV image and cuts the paper: builds the bytes, opens a connection, sends
-// them in one write inside a document and closes. The outcome has a message when the
-// connection does not open or the write fails. Other errors (an image number beyond a byte,
-// a missing printer library) propagate, after the connection was closed if it had opened.
+// Sends print-out bytes on the link: opens it, sends them in one write inside a document and
+// closes. The outcome has a message when the connection does not open or the write fails; a
+// print-out that went through says nothing. Errors of the library (one that cannot be loaded)
+// propagate, after the connection was closed if it had opened.
+Outcome printOut(PrinterLink &link,
+                 const QByteArray &bytes,
+                 CommandState &state,
+                 Progress *progress = nullptr);
+
+// The window's print-out: builds the bytes (an image number beyond a byte throws before
+// anything opens), then printOut on the window's connection, which waits after it opens.
 Outcome PrintOut(Printer::PosLibrary &library,
                  const Printer::PortSettings &port,
                  const QString &imageNumberText,

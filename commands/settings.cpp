@@ -31,25 +31,30 @@ qint64 nvCapacitySetting()
     return NvImage::DefaultNvCapacity;
 }
 
+namespace {
+
+// The window's target, or nothing while its baud text is not a number.
+std::optional<Printer::Target> windowTarget(const Printer::PortSettings &port)
+{
+    try {
+        return Printer::Target::fromWindowSettings(port);
+    } catch (const Printer::ConversionError &) {
+        return std::nullopt;
+    }
+}
+
+} // namespace
+
 QString describeTarget(const Printer::PortSettings &port)
 {
-    switch (Printer::portKindOf(port.portText)) {
-    case Printer::PortKind::Ethernet:
-        return port.ipText.trimmed();
-    case Printer::PortKind::Driver:
-        return QStringLiteral("queue \"%1\"").arg(port.printerName);
-    default:
-        return port.portText;
-    }
+    const auto target = windowTarget(port);
+    return target ? target->display() : port.portText;
 }
 
 int serialBaudRate(const Printer::PortSettings &port)
 {
-    if (Printer::portKindOf(port.portText) != Printer::PortKind::Serial)
-        return 0;
-    bool ok = false;
-    const int baud = port.baudText.trimmed().toInt(&ok);
-    return ok && baud > 0 ? baud : 0;
+    const auto target = windowTarget(port);
+    return target && target->baud() > 0 ? target->baud() : 0;
 }
 
 qint64 serialLineSeconds(qint64 bytes, int baudRate)

@@ -31,10 +31,10 @@ std::optional<qint64> parseNvCapacity(const QString &text);
 // ignored), else the common capacity.
 qint64 nvCapacitySetting();
 
-// The printer as the user knows it: the address, the queue or the port.
+// The window's printer as the user knows it: the address, the queue or the port.
 QString describeTarget(const Printer::PortSettings &port);
 
-// The serial line's speed for a serial connection, else 0.
+// The window's serial line's speed for a serial connection, else 0.
 int serialBaudRate(const Printer::PortSettings &port);
 
 // The whole seconds that bytes take on a serial line: ten bits each (start, eight data bits,

@@ -28,6 +28,7 @@ QString failureHint(FailureKind kind, PortKind port)
     case FailureKind::Cancelled:
     case FailureKind::Unsupported:
     case FailureKind::Io:
+    case FailureKind::Invalid:
         break;
     }
     return {};

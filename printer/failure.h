@@ -1,6 +1,6 @@
 #pragma once
 
-#include "portconnection.h"
+#include "portkind.h"
 
 #include <QString>
 
@@ -16,7 +16,8 @@ enum class FailureKind {
     Refused,
     Cancelled,
     Unsupported,
-    Io
+    Io,
+    Invalid // what was given (a printer's name, a picture, an option) cannot be used
 };
 
 // A failed call of the printer library: its kind and its reason, a plain English sentence.

@@ -2,97 +2,46 @@
 
 #include "poslibrary.h"
 
-#include <QCoreApplication>
 #include <QThread>
-
-#include <limits>
 
 namespace Printer {
 
 namespace {
 
 constexpr std::int32_t SerialDataBits = 8;
-constexpr std::int32_t EthernetMode = 21;
-constexpr std::int32_t SerialMode = 1;
-constexpr std::int32_t ParallelMode = 18;
-constexpr std::int32_t DriverMode = 20;
 constexpr unsigned long OpenSettleMs = 100;
-
-QString trimSpaces(const QString &text)
-{
-    // Only spaces are trimmed, as a user pastes them; tabs and other white space are kept for the
-    // library to refuse.
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && text.at(first) == QLatin1Char(' '))
-        ++first;
-    while (last > first && text.at(last - 1) == QLatin1Char(' '))
-        --last;
-    return text.mid(first, last - first);
-}
-
-std::int32_t baudRateOf(const QString &baudText)
-{
-    bool ok = false;
-    const qlonglong value = baudText.trimmed().toLongLong(&ok, 10);
-    if (!ok || value < std::numeric_limits<std::int32_t>::min()
-        || value > std::numeric_limits<std::int32_t>::max()) {
-        throw ConversionError(
-                QCoreApplication::translate("Printer", "The baud rate \"%1\" is not a number.")
-                        .arg(baudText)
-                        .toStdString());
-    }
-    return static_cast<std::int32_t>(value);
-}
 
 } // namespace
 
-PortKind portKindOf(const QString &portText)
+std::int32_t openTarget(PosLibrary &library, const Target &target)
 {
-    const QString prefix = portText.left(3);
-    if (prefix == QLatin1String("ETH"))
-        return PortKind::Ethernet;
-    if (prefix == QLatin1String("COM"))
-        return PortKind::Serial;
-    if (prefix == QLatin1String("LPT"))
-        return PortKind::Parallel;
-    if (prefix == QLatin1String("DRI"))
-        return PortKind::Driver;
-    return PortKind::Unknown;
+    switch (target.kind()) {
+    case PortKind::Ethernet:
+        return library.POS_Open(target.name(), 0, 0, 0, 0, NVPOS_MODE_ETHERNET);
+    case PortKind::Serial:
+        return library.POS_Open(
+                target.name(), target.baud(), SerialDataBits, 0, 0, NVPOS_MODE_SERIAL);
+    case PortKind::Parallel:
+        return library.POS_Open(target.name(), 0, 0, 0, 0, NVPOS_MODE_PARALLEL);
+    case PortKind::Driver:
+        return library.POS_Open(target.name(), 0, 0, 0, 0, NVPOS_MODE_DRIVER);
+    case PortKind::Unknown:
+        break;
+    }
+    return 0;
 }
 
 std::int32_t OpenPort(PosLibrary &library, const PortSettings &settings)
 {
-    std::int32_t result = 0;
-    const QByteArray port
-            = settings.portBytes.isEmpty() ? settings.portText.toLocal8Bit() : settings.portBytes;
-    switch (portKindOf(settings.portText)) {
-    case PortKind::Ethernet:
-        result = library.POS_Open(
-                trimSpaces(settings.ipText).toLocal8Bit(), 0, 0, 0, 0, EthernetMode);
-        break;
-    case PortKind::Serial: {
-        const std::int32_t baud = baudRateOf(settings.baudText);
-        result = library.POS_Open(port, baud, SerialDataBits, 0, 0, SerialMode);
-        break;
-    }
-    case PortKind::Parallel:
-        result = library.POS_Open(port, 0, 0, 0, 0, ParallelMode);
-        break;
-    case PortKind::Driver:
-        result = library.POS_Open(settings.printerName.toLocal8Bit(), 0, 0, 0, 0, DriverMode);
-        break;
-    case PortKind::Unknown:
-        break;
-    }
-    // Printers need a moment after a connection opens before they take data.
+    const Target target = Target::fromWindowSettings(settings);
+    const std::int32_t result = openTarget(library, target);
     QThread::msleep(OpenSettleMs);
     return result;
 }
 
-std::int32_t ClosePort(PosLibrary &library)
+std::int32_t ClosePort(PosLibrary &library, std::int32_t handle)
 {
-    return library.POS_Close();
+    return library.NVPOS_Close(handle);
 }
 
 } // namespace Printer

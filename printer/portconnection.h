@@ -1,20 +1,15 @@
 #pragma once
 
+#include "target.h"
+
 #include <QByteArray>
 #include <QString>
 
 #include <cstdint>
-#include <stdexcept>
 
 namespace Printer {
 
 class PosLibrary;
-
-// The four kinds of connection, decided by the first three characters of the port text.
-enum class PortKind { Unknown, Ethernet, Serial, Parallel, Driver };
-
-// Compares the first three characters exactly ("ETH", "COM", "LPT", "DRI", in that order).
-PortKind portKindOf(const QString &portText);
 
 // The window's settings as plain values, read from its controls when a command starts.
 struct PortSettings
@@ -27,20 +22,19 @@ struct PortSettings
     QByteArray portBytes = {};
 };
 
-// A control text that does not convert to the number the command needs.
-class ConversionError : public std::runtime_error
-{
-public:
-    using std::runtime_error::runtime_error;
-};
+// One open call of the library for the target, with the open mode of its kind, and the
+// library's handle unchanged (-1: not opened); 0 without any call for an Unknown target.
+// Throws PrinterLibraryError when the library cannot be loaded.
+std::int32_t openTarget(PosLibrary &library, const Target &target);
 
-// Opens one connection for the settings and returns the library's handle unchanged
-// (-1: not opened), or 0 without any library call when the port text names no known kind.
-// Waits 100 ms after every attempt. Throws ConversionError for a baud text that is not a
-// number, before any call or wait, and PrinterLibraryError when the library cannot be loaded.
+// The window's open: the target of its settings (Target::fromWindowSettings), opened, then a
+// wait of 100 ms, which printers need after a connection opens before they take data; also
+// after a failed attempt or an Unknown target. Throws ConversionError for a baud text that is
+// not a number, before any call or wait, and PrinterLibraryError when the library cannot be
+// loaded.
 std::int32_t OpenPort(PosLibrary &library, const PortSettings &settings);
 
-// Closes the connection opened last and returns the library's result.
-std::int32_t ClosePort(PosLibrary &library);
+// Closes the connection of the handle and returns the library's result.
+std::int32_t ClosePort(PosLibrary &library, std::int32_t handle);
 
 } // namespace Printer

@@ -172,7 +172,7 @@ void tst_Download::onePictureIsSentInOneWrite()
     QCOMPARE(log[0], QStringLiteral(R"(POS_Open("192.168.123.100",0,0,0,0,21))"));
     QVERIFY(log[1].startsWith(QLatin1String("POS_WriteFile(9,")));
     QVERIFY(log[1].endsWith(QLatin1String(",737)")));
-    QCOMPARE(log[2], QStringLiteral("POS_Close()"));
+    QCOMPARE(log[2], QStringLiteral("NVPOS_Close(9)"));
 
     const QByteArray stream = writtenBytes(log[1]);
     QCOMPARE(stream.left(9).toHex(), QByteArray("1b401c71010d000700"));
@@ -224,13 +224,16 @@ void tst_Download::onlyAPrintQueueFramesTheWrite_data()
 {
     QTest::addColumn<QString>("port");
     QTest::addColumn<QStringList>("callNames");
-    QTest::newRow("driver")
-            << "DRIVER"
-            << QStringList{"POS_Open", "POS_StartDoc", "POS_WriteFile", "POS_EndDoc", "POS_Close"};
-    QTest::newRow("serial") << "COM2" << QStringList{"POS_Open", "POS_WriteFile", "POS_Close"};
-    QTest::newRow("parallel") << "LPT1" << QStringList{"POS_Open", "POS_WriteFile", "POS_Close"};
+    QTest::newRow("driver") << "DRIVER"
+                            << QStringList{"POS_Open",
+                                           "NVPOS_StartDoc",
+                                           "POS_WriteFile",
+                                           "NVPOS_EndDoc",
+                                           "NVPOS_Close"};
+    QTest::newRow("serial") << "COM2" << QStringList{"POS_Open", "POS_WriteFile", "NVPOS_Close"};
+    QTest::newRow("parallel") << "LPT1" << QStringList{"POS_Open", "POS_WriteFile", "NVPOS_Close"};
     // No known kind: nothing is opened and the write goes out with handle 0.
-    QTest::newRow("unknown kind") << "USB" << QStringList{"POS_WriteFile", "POS_Close"};
+    QTest::newRow("unknown kind") << "USB" << QStringList{"POS_WriteFile", "NVPOS_Close"};
 }
 
 void tst_Download::onlyAPrintQueueFramesTheWrite()
@@ -359,7 +362,7 @@ void tst_Download::everyWayOutCleansUp()
     QCOMPARE(QDir(m_scratchDir->path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
              QStringList());
     const QStringList log = partial ? partial->calls() : calls();
-    QCOMPARE(log.count(QStringLiteral("POS_Close()")), opened ? 1 : 0);
+    QCOMPARE(log.filter(QStringLiteral("NVPOS_Close(")).size(), opened ? 1 : 0);
 }
 
 void tst_Download::deliversTheStreamOverTcp()
@@ -396,14 +399,10 @@ void tst_Download::stopBeforeSendingSendsNothing()
                                      QStringLiteral("10.0.0.9"),
                                      QString(),
                                      QStringLiteral("19200")};
-    const Commands::Outcome outcome = Commands::downloadPictures(
-            m_rec->library,
-            port,
-            {savePicture(m_pictures->path(), QStringLiteral("p.bmp"), {8, 8}, "BMP")},
-            surface,
-            state,
-            Commands::DownloadOptions(),
-            &stop);
+    const Commands::DownloadRequest request{
+            {savePicture(m_pictures->path(), QStringLiteral("p.bmp"), {8, 8}, "BMP")}, {}};
+    const Commands::Outcome outcome
+            = Commands::downloadPictures(m_rec->library, port, request, surface, state, &stop);
     QCOMPARE(outcome.result, Commands::Outcome::Result::Stopped);
     QVERIFY(!outcome.succeeded());
     QCOMPARE(calls(), QStringList());

@@ -269,10 +269,10 @@ void tst_FrmCutTest::printOutReadsTheControls()
     m_window->Combo5->setCurrentIndex(3);
     QVERIFY(clickAndWait(*m_window, m_window->CmdPrintOut));
     const QStringList expected{QStringLiteral(R"(POS_Open("127.0.0.1",0,0,0,0,21))"),
-                               QStringLiteral("POS_StartDoc()"),
+                               QStringLiteral("NVPOS_StartDoc(3)"),
                                QStringLiteral("POS_WriteFile(3,1c700d031d564200,8)"),
-                               QStringLiteral("POS_EndDoc()"),
-                               QStringLiteral("POS_Close()")};
+                               QStringLiteral("NVPOS_EndDoc(3)"),
+                               QStringLiteral("NVPOS_Close(3)")};
     QCOMPARE(m_rec.calls(), expected);
     QCOMPARE(m_dialogs.messages.size(), 0);
 

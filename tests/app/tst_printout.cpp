@@ -17,9 +17,19 @@ QString writeCall(int handle, const QString &hex)
 }
 
 const QString Open = QStringLiteral(R"(POS_Open("10.0.0.9",0,0,0,0,21))");
-const QString StartDoc = QStringLiteral("POS_StartDoc()");
-const QString EndDoc = QStringLiteral("POS_EndDoc()");
-const QString Close = QStringLiteral("POS_Close()");
+// The document and the close name the connection by its handle.
+QString StartDoc(int handle = 1)
+{
+    return QStringLiteral("NVPOS_StartDoc(%1)").arg(handle);
+}
+QString EndDoc(int handle = 1)
+{
+    return QStringLiteral("NVPOS_EndDoc(%1)").arg(handle);
+}
+QString Close(int handle = 1)
+{
+    return QStringLiteral("NVPOS_Close(%1)").arg(handle);
+}
 
 const Printer::PortSettings Ethernet{
         QStringLiteral("ETHERNET"), QStringLiteral("10.0.0.9"), QString(), QStringLiteral("19200")};
@@ -117,8 +127,11 @@ void tst_PrintOut::sendsOneWriteInsideADocument()
 {
     m_rec.setOpenResult(7);
     m_dialogs.show(Commands::PrintOut(m_rec.library, Ethernet, QStringLiteral("13"), 3, m_state));
-    const QStringList expected{
-            Open, StartDoc, writeCall(7, QStringLiteral("1c700d031d564200")), EndDoc, Close};
+    const QStringList expected{Open,
+                               StartDoc(7),
+                               writeCall(7, QStringLiteral("1c700d031d564200")),
+                               EndDoc(7),
+                               Close(7)};
     QCOMPARE(m_rec.calls(), expected);
     QCOMPARE(m_dialogs.messages.size(), 0);
     QCOMPARE(m_state.PortHandle, 7);
@@ -142,7 +155,7 @@ void tst_PrintOut::unknownPortKindGoesOnWithHandleZero()
     const Printer::PortSettings usb{QStringLiteral("USB001"), QString(), QString(), QString()};
     m_dialogs.show(Commands::PrintOut(m_rec.library, usb, QStringLiteral("1"), 0, m_state));
     const QStringList expected{
-            StartDoc, writeCall(0, QStringLiteral("1c7001001d564200")), EndDoc, Close};
+            StartDoc(0), writeCall(0, QStringLiteral("1c7001001d564200")), EndDoc(0), Close(0)};
     QCOMPARE(m_rec.calls(), expected);
     QCOMPARE(m_state.PortHandle, 0);
 }
@@ -151,7 +164,7 @@ void tst_PrintOut::failedWriteIsReportedAfterClosing()
 {
     m_rec.setWriteResult(-4);
     m_dialogs.show(Commands::PrintOut(m_rec.library, Ethernet, QStringLiteral("2"), 1, m_state));
-    QCOMPARE(m_rec.calls().last(), Close);
+    QCOMPARE(m_rec.calls().last(), Close());
     QCOMPARE(m_rec.calls().size(), 5);
     QCOMPARE(m_dialogs.messages.size(), 1);
     QCOMPARE(m_dialogs.messages[0].text, QStringLiteral("Fail to send to printer,please check!"));
@@ -165,7 +178,7 @@ void tst_PrintOut::errorAfterOpenStillCloses()
     QVERIFY_THROWS_EXCEPTION(
             Printer::PrinterLibraryError,
             Commands::PrintOut(partial.library, Ethernet, QStringLiteral("1"), 0, m_state));
-    QCOMPARE(partial.calls(), (QStringList{Open, Close}));
+    QCOMPARE(partial.calls(), (QStringList{Open, Close()}));
 }
 
 void tst_PrintOut::docStatusFollowsTheLibrary()

@@ -1,7 +1,8 @@
 #include <tests/support/slowpeer.h>
 #include <tests/support/tcpsink.h>
 
-#include <cli/commands.h>
+#include <cli/dispatch.h>
+#include <cli/exitcodes.h>
 
 #include <QDir>
 #include <QImage>
@@ -168,7 +169,7 @@ void tst_Cli::usageErrors()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QString, message);
-    QCOMPARE(run(arguments), Cli::UsageError);
+    QCOMPARE(run(arguments), Cli::ExitUsage);
     QVERIFY2(m_stderr.contains(message), qPrintable(m_stderr));
 }
 
@@ -187,7 +188,7 @@ void tst_Cli::helpForEveryCommand()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QString, usage);
-    QCOMPARE(run(arguments), Cli::Success);
+    QCOMPARE(run(arguments), Cli::ExitSuccess);
     QVERIFY2(m_stdout.startsWith(usage), qPrintable(m_stdout));
 }
 
@@ -210,7 +211,7 @@ void tst_Cli::printSendsTheBytesOfTheWindow()
     QFETCH(QByteArray, bytes);
     TcpSink printer;
     const QString ip = QStringLiteral("127.0.0.1:%1").arg(printer.port());
-    QCOMPARE(run(QStringList{"print", "--ip", ip} + options), Cli::Success);
+    QCOMPARE(run(QStringList{"print", "--ip", ip} + options), Cli::ExitSuccess);
     QCOMPARE(printer.waitForClosedConnection().toHex(), bytes.toHex());
 }
 
@@ -218,7 +219,7 @@ void tst_Cli::printFailuresExitNonZero()
 {
     // Nothing listens on port 1 of the loopback address: the connection is refused, and the
     // reason follows the fixed text.
-    QCOMPARE(run({"print", "1", "--ip", "127.0.0.1:1"}), Cli::Failure);
+    QCOMPARE(run({"print", "1", "--ip", "127.0.0.1:1"}), Cli::ExitFailure);
     QVERIFY2(m_stderr.contains(QLatin1String("Fail to open port,please check!\nnvlogo-cli: ")),
              qPrintable(m_stderr));
     QVERIFY2(m_stderr.contains(QLatin1String("refused")), qPrintable(m_stderr));
@@ -235,7 +236,7 @@ void tst_Cli::downloadSendsTheStreamWithProgress()
 
     TcpSink printer;
     const QString ip = QStringLiteral("127.0.0.1:%1").arg(printer.port());
-    QCOMPARE(run(QStringList{"download", "--ip", ip} + pictures), Cli::Success);
+    QCOMPARE(run(QStringList{"download", "--ip", ip} + pictures), Cli::ExitSuccess);
     QCOMPARE(printer.waitForClosedConnection().toHex(), expected.toHex());
     QVERIFY2(m_stderr.contains(QStringLiteral("Sending to %1: %2 of %2 bytes reached the printer")
                                        .arg(ip)
@@ -254,11 +255,11 @@ void tst_Cli::downloadRefusalsExitNonZero()
     file.write("not a picture");
     file.close();
 
-    QCOMPARE(run({"download", "--ip", "127.0.0.1:1", good, text}), Cli::Failure);
+    QCOMPARE(run({"download", "--ip", "127.0.0.1:1", good, text}), Cli::ExitFailure);
     QVERIFY2(m_stderr.contains(QLatin1String("Unexpect error!")), qPrintable(m_stderr));
     QVERIFY2(m_stderr.contains(QLatin1String("text.bmp")), qPrintable(m_stderr));
 
-    QCOMPARE(run({"download", "--ip", "127.0.0.1:1", good}), Cli::Failure);
+    QCOMPARE(run({"download", "--ip", "127.0.0.1:1", good}), Cli::ExitFailure);
     QVERIFY2(m_stderr.contains(QLatin1String("Fail to open port,please check!")),
              qPrintable(m_stderr));
 }
@@ -268,7 +269,7 @@ void tst_Cli::streamWritesWholeOrNothing()
     const QDir dir(m_dir.path());
     const QString picture = savePicture(dir, QStringLiteral("s.bmp"), {100, 50});
     const QString output = dir.filePath(QStringLiteral("out.bin"));
-    QCOMPARE(run({"stream", picture, "-o", output}), Cli::Success);
+    QCOMPARE(run({"stream", picture, "-o", output}), Cli::ExitSuccess);
     QFile written(output);
     QVERIFY(written.open(QIODevice::ReadOnly));
     const QByteArray bytes = written.readAll();
@@ -279,7 +280,7 @@ void tst_Cli::streamWritesWholeOrNothing()
     // A failure leaves the earlier file as it was and adds nothing beside it.
     const QStringList before = dir.entryList(QDir::Files);
     QCOMPARE(run({"stream", picture, dir.filePath(QStringLiteral("missing.bmp")), "-o", output}),
-             Cli::Failure);
+             Cli::ExitFailure);
     QVERIFY2(m_stderr.contains(QLatin1String("missing.bmp")), qPrintable(m_stderr));
     QCOMPARE(dir.entryList(QDir::Files), before);
     QVERIFY(written.open(QIODevice::ReadOnly));
@@ -288,13 +289,13 @@ void tst_Cli::streamWritesWholeOrNothing()
     // A FIFO nobody reads is refused at once, and stays a FIFO.
     const QByteArray fifo = QFile::encodeName(dir.filePath(QStringLiteral("pipe")));
     QVERIFY(::mkfifo(fifo.constData(), 0600) == 0);
-    QCOMPARE(run({"stream", picture, "-o", QFile::decodeName(fifo)}), Cli::Failure);
+    QCOMPARE(run({"stream", picture, "-o", QFile::decodeName(fifo)}), Cli::ExitFailure);
     QVERIFY2(m_stderr.contains(QLatin1String("nobody is reading it")), qPrintable(m_stderr));
     struct stat info;
     QVERIFY(::stat(fifo.constData(), &info) == 0 && S_ISFIFO(info.st_mode));
 
     // A device takes the stream as it is and stays a device.
-    QCOMPARE(run({"stream", picture, "-o", "/dev/null"}), Cli::Success);
+    QCOMPARE(run({"stream", picture, "-o", "/dev/null"}), Cli::ExitSuccess);
     QVERIFY(QFileInfo(QStringLiteral("/dev/null")).isFile() == false);
     QVERIFY(QFile::exists(QStringLiteral("/dev/null")));
 }
@@ -308,7 +309,7 @@ void tst_Cli::downloadToAPrinterThatHangsUpFails()
     QVERIFY(mono.save(picture, "BMP"));
     SlowPeer printer(8192, 1, 10240);
     QCOMPARE(run({"download", "--ip", QStringLiteral("127.0.0.1:%1").arg(printer.port()), picture}),
-             Cli::Failure);
+             Cli::ExitFailure);
     QVERIFY2(m_stderr.contains(QLatin1String("error: Fail to send to printer,please check!")),
              qPrintable(m_stderr));
     QVERIFY2(!m_stderr.contains(QLatin1String("Wait until printer reset.")), qPrintable(m_stderr));
@@ -320,7 +321,7 @@ void tst_Cli::previewWritesThePicturesAsStored()
     const QStringList pictures = {savePicture(dir, QStringLiteral("p1.bmp"), {13, 9}),
                                   savePicture(dir, QStringLiteral("p2.bmp"), {600, 8})};
     const QString out = dir.filePath(QStringLiteral("preview"));
-    QCOMPARE(run(QStringList{"preview", "-o", out} + pictures), Cli::Success);
+    QCOMPARE(run(QStringList{"preview", "-o", out} + pictures), Cli::ExitSuccess);
     // Named by NV image number, one pixel a dot, padded to whole bytes like the record.
     const QImage first(QDir(out).filePath(QStringLiteral("1.png")));
     QCOMPARE(first.size(), QSize(16, 16));
@@ -331,7 +332,8 @@ void tst_Cli::previewWritesThePicturesAsStored()
     QVERIFY2(m_stdout.contains(QLatin1String("2.png: warning: Wider than 80 mm")),
              qPrintable(m_stdout));
 
-    QCOMPARE(run({"preview", "-o", out, dir.filePath(QStringLiteral("none.bmp"))}), Cli::Failure);
+    QCOMPARE(run({"preview", "-o", out, dir.filePath(QStringLiteral("none.bmp"))}),
+             Cli::ExitFailure);
     QVERIFY2(m_stderr.contains(QLatin1String("none.bmp")), qPrintable(m_stderr));
 }
 
@@ -355,7 +357,7 @@ void tst_Cli::previewFolderHoldsOnlyThisRun()
     QVERIFY(QFile::link(victim, out.filePath(QStringLiteral("1.png"))));
     QVERIFY(put(out.filePath(QStringLiteral("3.png")), "old"));
     QVERIFY(put(out.filePath(QStringLiteral("notes.txt")), "mine"));
-    QCOMPARE(run({"preview", "-o", out.path(), picture}), Cli::Success);
+    QCOMPARE(run({"preview", "-o", out.path(), picture}), Cli::ExitSuccess);
     QCOMPARE(content(victim), QByteArray("keep"));
     const QFileInfo first(out.filePath(QStringLiteral("1.png")));
     QVERIFY(first.isFile() && !first.isSymLink());
@@ -366,14 +368,14 @@ void tst_Cli::previewFolderHoldsOnlyThisRun()
 
     // A failed run leaves no picture of the earlier one.
     QCOMPARE(run({"preview", "-o", out.path(), dir.filePath(QStringLiteral("none.bmp"))}),
-             Cli::Failure);
+             Cli::ExitFailure);
     QVERIFY(!QFile::exists(out.filePath(QStringLiteral("1.png"))));
 
     // A FIFO under a numbered name is never opened: the folder is refused as it is.
     const QByteArray fifo = QFile::encodeName(out.filePath(QStringLiteral("2.png")));
     QVERIFY(::mkfifo(fifo.constData(), 0600) == 0);
     QVERIFY(put(out.filePath(QStringLiteral("1.png")), "old"));
-    QCOMPARE(run({"preview", "-o", out.path(), picture}), Cli::Failure);
+    QCOMPARE(run({"preview", "-o", out.path(), picture}), Cli::ExitFailure);
     QVERIFY2(m_stderr.contains(QLatin1String("2.png is not a file")), qPrintable(m_stderr));
     QCOMPARE(content(out.filePath(QStringLiteral("1.png"))), QByteArray("old"));
     struct stat info;
@@ -405,7 +407,7 @@ void tst_Cli::previewWarnsByTheCapacity()
     const auto unset = qScopeGuard([] { qunsetenv("NVLOGO_NV_CAPACITY"); });
     QCOMPARE(run(QStringList{"preview", "-o", dir.filePath(QStringLiteral("cap")), picture}
                  + options),
-             Cli::Success);
+             Cli::ExitSuccess);
     QCOMPARE(m_stdout.contains(QLatin1String(
                      "1.png: warning: Too large for the printer's NV memory (2051 bytes).")),
              warned);
@@ -442,7 +444,7 @@ void tst_Cli::outputNamesKeepTheirBytes()
         QVERIFY(::close(::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600)) == 0);
     for (QByteArray &argument : arguments)
         argument.replace("NAME", name).replace("PICTURE", picture);
-    QCOMPARE(runBytes(arguments), Cli::Success);
+    QCOMPARE(runBytes(arguments), Cli::ExitSuccess);
     struct stat info;
     QVERIFY2(::stat((name + made).constData(), &info) == 0 && S_ISREG(info.st_mode),
              qPrintable(m_stderr));

@@ -195,7 +195,9 @@ void tst_CliFleet::healthySlowHangingUpAndRefusing()
         const bool ok = i < good.size();
         QCOMPARE(row.value(QLatin1String("target")).toString(), (good + bad).at(i));
         QCOMPARE(row.value(QLatin1String("ok")).toBool(), ok);
-        QVERIFY(row.value(QLatin1String("seconds")).toDouble() > 0);
+        // On loopback a printer may be served in well under a millisecond.
+        QVERIFY(row.value(QLatin1String("seconds")).isDouble());
+        QVERIFY(row.value(QLatin1String("seconds")).toDouble() >= 0);
         if (ok) {
             QCOMPARE(row.value(QLatin1String("bytes")).toInteger(), m_stream.size());
             QVERIFY(row.value(QLatin1String("reason")).isNull());

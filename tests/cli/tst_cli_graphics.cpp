@@ -480,11 +480,11 @@ void tst_CliGraphics::defineAgainstThePeer_data()
     QTest::newRow("exactly fits") << qint64(10) << true << 0
                                   << QByteArray("Stored Q7: 13 × 5 dots, 10 bytes; 0 bytes free.");
     QTest::newRow("one byte short")
-            << qint64(9) << true << 1 << QByteArray("Q7 needs 10 bytes, 9 free; nothing was sent.");
+            << qint64(9) << true << 1 << QByteArray("Q7 needs 10 bytes, 9 free; nothing was sent");
     QTest::newRow("short, replacing") << qint64(9) << true << 1
                                       << QByteArray("Q7 needs 10 bytes, 9 free (the graphic "
                                                     "stored under Q7 counts as used; delete it "
-                                                    "first to replace it); nothing was sent.");
+                                                    "first to replace it); nothing was sent");
     QTest::newRow("accepted, never listed")
             << qint64(1000) << false << 3
             << QByteArray("sent, not confirmed: 127.0.0.1:%1 does not list the key Q7");
@@ -537,7 +537,7 @@ void tst_CliGraphics::defineUnheard_data()
     // A file cannot answer: the define goes out unchecked and stays unconfirmed. A printer
     // that never answers is sent no define at all.
     QTest::newRow("plain file") << true << 3 << QByteArray("sent, not confirmed: LPT:");
-    QTest::newRow("silent printer") << false << 1 << QByteArray("did not report its free NV");
+    QTest::newRow("silent printer") << false << 1 << QByteArray("did not report its NV graphics");
 }
 
 void tst_CliGraphics::defineUnheard()

@@ -102,3 +102,27 @@ REC_API int32_t POS_Close()
     record("POS_Close()");
     return g_closeResult;
 }
+
+// The handle-taking forms, which the program prefers when the library has them; an older
+// library (REC_WITHOUT_HANDLE_CALLS) has none.
+#ifndef REC_WITHOUT_HANDLE_CALLS
+#ifndef REC_WITHOUT_STARTDOC
+REC_API int32_t NVPOS_StartDoc(int32_t handle)
+{
+    record("NVPOS_StartDoc(" + std::to_string(handle) + ")");
+    return g_docResult;
+}
+#endif
+
+REC_API int32_t NVPOS_EndDoc(int32_t handle)
+{
+    record("NVPOS_EndDoc(" + std::to_string(handle) + ")");
+    return g_docResult;
+}
+
+REC_API int32_t NVPOS_Close(int32_t handle)
+{
+    record("NVPOS_Close(" + std::to_string(handle) + ")");
+    return g_closeResult;
+}
+#endif
