@@ -5,6 +5,7 @@
 #include <tests/nvimage/testpictures.h>
 #include <tests/support/cliprocess.h>
 #include <tests/support/printerprocess.h>
+#include <tests/support/scriptedpeer.h>
 #include <tests/support/tcpsink.h>
 
 #include <QFile>
@@ -14,80 +15,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <thread>
-
-namespace {
-
-// A printer stand-in that answers every byte it reads with the same bytes, none of them a
-// status reply.
-class NonsensePeer
-{
-public:
-    explicit NonsensePeer(QByteArray answer)
-        : m_answer(std::move(answer))
-    {
-        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (::bind(m_listener, reinterpret_cast<sockaddr *>(&address), length) != 0
-            || ::listen(m_listener, 4) != 0
-            || ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
-            qFatal("NonsensePeer: cannot listen");
-        m_port = ntohs(address.sin_port);
-        m_thread = std::thread([this] { run(); });
-    }
-    ~NonsensePeer()
-    {
-        m_stop = true;
-        m_thread.join();
-        ::close(m_listener);
-    }
-    quint16 port() const { return m_port; }
-
-private:
-    void run()
-    {
-        int fd = -1;
-        while (!m_stop) {
-            pollfd p{fd < 0 ? m_listener : fd, POLLIN, 0};
-            if (::poll(&p, 1, 50) <= 0)
-                continue;
-            if (fd < 0) {
-                fd = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
-                continue;
-            }
-            char buffer[256];
-            const ssize_t got = ::read(fd, buffer, sizeof buffer);
-            if (got <= 0) {
-                ::close(fd);
-                fd = -1;
-                continue;
-            }
-            for (ssize_t i = 0; i < got; ++i)
-                (void)!::write(fd, m_answer.constData(), size_t(m_answer.size()));
-        }
-        if (fd >= 0)
-            ::close(fd);
-    }
-
-    QByteArray m_answer;
-    int m_listener = -1;
-    quint16 m_port = 0;
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
-};
-
-} // namespace
 
 class tst_CliAsking : public QObject
 {
@@ -198,7 +125,7 @@ void tst_CliAsking::statusWithoutAnAnswer()
     QFETCH(QString, reason);
 
     TcpSink silent;
-    NonsensePeer nonsense(QByteArray("\xff\x01", 2));
+    ScriptedPeer nonsense(Scripts::echo(QByteArray("\xff\x01", 2)));
     PrinterProcess printer(QStringLiteral(NVLOGO_PRINTER_PATH),
                            m_dir.filePath(QString::number(++m_printers)));
     QStringList port;

@@ -2,6 +2,7 @@
 // hang up or refuse; a targets file; a termination signal in the middle of a run.
 
 #include <tests/support/cliprocess.h>
+#include <tests/support/scriptedpeer.h>
 #include <tests/support/slowpeer.h>
 #include <tests/support/tcpsink.h>
 
@@ -35,71 +36,6 @@ QString address(quint16 port)
 
 // Nothing listens on port 1 of the loopback address.
 const QString Refusing = QStringLiteral("127.0.0.1:1");
-
-// A printer stand-in that answers each DLE EOT n, and nothing else: paper its answer to
-// n = 4, the others "ready". One connection after another, on its own thread.
-class StatusPeer
-{
-public:
-    explicit StatusPeer(quint8 paper)
-        : m_paper(paper)
-    {
-        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (::bind(m_listener, reinterpret_cast<sockaddr *>(&address), length) != 0
-            || ::listen(m_listener, 4) != 0
-            || ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
-            qFatal("StatusPeer: cannot listen");
-        m_port = ntohs(address.sin_port);
-        m_thread = std::thread([this] { run(); });
-    }
-    ~StatusPeer()
-    {
-        m_stop = true;
-        m_thread.join();
-        ::close(m_listener);
-    }
-    quint16 port() const { return m_port; }
-
-private:
-    void run()
-    {
-        while (!m_stop) {
-            pollfd listening{m_listener, POLLIN, 0};
-            if (::poll(&listening, 1, 20) <= 0)
-                continue;
-            const int fd = ::accept(m_listener, nullptr, nullptr);
-            QByteArray heard;
-            while (!m_stop && fd >= 0) {
-                pollfd pfd{fd, POLLIN, 0};
-                if (::poll(&pfd, 1, 20) <= 0)
-                    continue;
-                char buffer[256];
-                const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
-                if (got <= 0)
-                    break;
-                heard.append(buffer, got);
-                for (qsizetype at = heard.indexOf("\x10\x04"); at >= 0 && at + 2 < heard.size();
-                     at = heard.indexOf("\x10\x04")) {
-                    const char answer = heard.at(at + 2) == 4 ? char(m_paper) : char(0x12);
-                    (void)::send(fd, &answer, 1, MSG_NOSIGNAL);
-                    heard.remove(0, at + 3);
-                }
-            }
-            if (fd >= 0)
-                ::close(fd);
-        }
-    }
-
-    quint8 m_paper;
-    int m_listener = -1;
-    quint16 m_port = 0;
-    std::thread m_thread;
-    std::atomic<bool> m_stop{false};
-};
 
 QJsonArray jsonArray(const CliRun &run)
 {
@@ -306,8 +242,8 @@ void tst_CliFleet::printAndStatusToMany()
     QCOMPARE(row.value(QLatin1String("target")).toString(), Refusing);
     QCOMPARE(row.value(QLatin1String("ok")).toBool(true), false);
 
-    StatusPeer ready(0x12);
-    StatusPeer paperOut(0x72);
+    ScriptedPeer ready(Scripts::status(0x12));
+    ScriptedPeer paperOut(Scripts::status(0x72));
     const QString ips[2] = {address(ready.port()), address(paperOut.port())};
     // Not ready beats ready; a printer that cannot be asked beats both.
     const struct

@@ -5,6 +5,7 @@
 #include <tests/nvimage/testpictures.h>
 #include <tests/support/cliprocess.h>
 #include <tests/support/printerprocess.h>
+#include <tests/support/scriptedpeer.h>
 
 #include <QImage>
 #include <QJsonArray>
@@ -14,16 +15,6 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <mutex>
-#include <thread>
 
 namespace {
 
@@ -58,203 +49,28 @@ QByteArray expectedDefine(const QImage &picture, const QByteArray &key)
     return QByteArray("\x1d\x38\x4c", 3) + littleEndian(quint32(body.size()), 4) + body;
 }
 
-// A printer stand-in on 127.0.0.1 that keeps NV graphics by key: it answers DLE EOT, the
-// capacity and remaining questions and the key list (40 keys a block, waiting for ACK, NAK
-// or CAN), and takes defines and deletes. It keeps every byte received.
-class GraphicsPeer
+// A graphics printer on loopback: the model and the peer that answers with it.
+struct GraphicsPeer
 {
-public:
-    struct Setup
-    {
-        qint64 capacity = 262144;
-        qint64 remaining = 262144;
-        QList<QByteArray> keys;
-        bool keepDefines = true;
-        bool garbleSecondBlock = false; // sends block 2 damaged once
-    };
+    using Setup = GraphicsModel::Setup;
 
     explicit GraphicsPeer(Setup setup)
-        : m_setup(std::move(setup))
-    {
-        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (::bind(m_listener, reinterpret_cast<sockaddr *>(&address), length) != 0
-            || ::listen(m_listener, 4) != 0
-            || ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
-            qFatal("GraphicsPeer: cannot listen");
-        m_port = ntohs(address.sin_port);
-        m_thread = std::thread([this] { run(); });
-    }
-    ~GraphicsPeer()
-    {
-        m_stop = true;
-        m_thread.join();
-        ::close(m_listener);
-    }
-    QString ip() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
-    QByteArray received() const
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_received;
-    }
+        : model(std::move(setup))
+        , peer(model.script())
+    {}
+    QString ip() const { return peer.ip(); }
+    QByteArray received() const { return peer.received(); }
     QList<QByteArray> keys() const
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_setup.keys;
+        return peer.locked([this] { return model.keys(); });
     }
-    int naks() const { return m_naks.load(); }
-
-private:
-    void run()
+    int naks() const
     {
-        int fd = -1;
-        QByteArray pending;
-        while (!m_stop) {
-            pollfd p{fd < 0 ? m_listener : fd, POLLIN, 0};
-            if (::poll(&p, 1, 20) <= 0)
-                continue;
-            if (fd < 0) {
-                fd = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
-                pending.clear();
-                m_current = -1;
-                continue;
-            }
-            char buffer[4096];
-            const ssize_t got = ::read(fd, buffer, sizeof buffer);
-            if (got <= 0) {
-                ::close(fd);
-                fd = -1;
-                continue;
-            }
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_received.append(buffer, got);
-            pending.append(buffer, got);
-            const QByteArray reply = consume(pending);
-            if (!reply.isEmpty())
-                (void)!::write(fd, reply.constData(), size_t(reply.size()));
-        }
-        if (fd >= 0)
-            ::close(fd);
+        return peer.locked([this] { return model.naks(); });
     }
 
-    // Takes every whole command from the front of pending; the replies they call for.
-    QByteArray consume(QByteArray &pending)
-    {
-        QByteArray reply;
-        while (!pending.isEmpty()) {
-            const quint8 first = quint8(pending.at(0));
-            if (first == 0x10) {
-                if (pending.size() < 3)
-                    return reply;
-                reply.append('\x12');
-                pending.remove(0, 3);
-            } else if (first == 0x06 || first == 0x15 || first == 0x18) {
-                pending.remove(0, 1);
-                if (m_current < 0)
-                    continue;
-                if (first == 0x18) {
-                    m_current = -1;
-                    continue;
-                }
-                if (first == 0x15)
-                    m_naks.fetch_add(1);
-                else
-                    ++m_current;
-                reply.append(sendBlock());
-            } else if (first == 0x1d && pending.size() >= 2
-                       && (pending.at(1) == 0x28 || pending.at(1) == 0x38)) {
-                const bool longForm = pending.at(1) == 0x38;
-                const int header = longForm ? 7 : 5;
-                if (pending.size() < header)
-                    return reply;
-                qint64 size = 0;
-                for (int i = header - 1; i >= 3; --i)
-                    size = size * 256 + quint8(pending.at(i));
-                if (pending.size() < header + size)
-                    return reply;
-                reply.append(graphics(pending.mid(header, size)));
-                pending.remove(0, header + size);
-            } else {
-                pending.remove(0, 1);
-            }
-        }
-        return reply;
-    }
-
-    QByteArray number(char which, qint64 value)
-    {
-        return QByteArray("\x37") + which + QByteArray::number(value) + '\0';
-    }
-
-    // One GS ( L body: m fn and its parameters.
-    QByteArray graphics(const QByteArray &body)
-    {
-        if (body.size() < 2 || body.at(0) != 0x30)
-            return {};
-        const QList<QByteArray> &keys = m_setup.keys;
-        switch (body.at(1)) {
-        case 0x30:
-            return number(0x30, m_setup.capacity);
-        case 0x33:
-            return number(0x31, m_setup.remaining);
-        case 0x40:
-            m_blocks.clear();
-            for (qsizetype i = 0; i == 0 || i < keys.size(); i += 40) {
-                const bool more = i + 40 < keys.size();
-                QByteArray block("\x37\x72");
-                block.append(more ? '\x41' : '\x40');
-                for (qsizetype k = i; k < std::min(keys.size(), i + 40); ++k)
-                    block.append(keys.at(k));
-                m_blocks.append(block + '\0');
-            }
-            m_current = 0;
-            return sendBlock();
-        case 0x41:
-            m_setup.remaining = m_setup.capacity;
-            m_setup.keys.clear();
-            return {};
-        case 0x42:
-            m_setup.keys.removeAll(body.mid(2, 2));
-            return {};
-        case 0x43:
-            if (m_setup.keepDefines && body.size() >= 12) {
-                m_setup.keys.removeAll(body.mid(3, 2));
-                m_setup.keys.append(body.mid(3, 2));
-                m_setup.remaining -= body.size() - 11;
-            }
-            return {};
-        default:
-            return {};
-        }
-    }
-
-    // The key-list block due now; the second goes out damaged once when asked for. After
-    // the last block the list is over.
-    QByteArray sendBlock()
-    {
-        QByteArray block = m_blocks.value(m_current);
-        if (m_current == 1 && m_setup.garbleSecondBlock) {
-            m_setup.garbleSecondBlock = false;
-            block = QByteArray("\x37\x72\x41\x41\x00", 5); // an odd key byte
-        } else if (m_current == m_blocks.size() - 1) {
-            m_current = -1;
-        }
-        return block;
-    }
-
-    Setup m_setup;
-    mutable std::mutex m_mutex;
-    QByteArray m_received;
-    QList<QByteArray> m_blocks; // the key list's blocks
-    int m_current = -1;         // the block sent last; -1 when no list is going on
-    std::atomic<int> m_naks{0};
-    int m_listener = -1;
-    quint16 m_port = 0;
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
+    GraphicsModel model;
+    ScriptedPeer peer;
 };
 
 QList<QByteArray> numberedKeys(int count)
