@@ -20,8 +20,9 @@ using std::chrono::milliseconds;
 constexpr milliseconds IdentityWait{1000};
 // How often a printer in its reset is asked whether it is back.
 constexpr milliseconds ReadyPollInterval{500};
-// A printer that sent nothing for this long has nothing more to say.
-constexpr milliseconds QuietAfterStrays{150};
+// A printer that sent nothing for this long has nothing more to say: what it sent before a
+// question (a status it sends on connect, an answer to an earlier question) is no answer to it.
+constexpr milliseconds QuietBeforeAsking{50};
 
 Printer::Failure failure(Printer::FailureKind kind, const QString &reason)
 {
@@ -92,6 +93,8 @@ askStatus(PrinterLink &link, milliseconds timeout, const Progress *stop)
     if (!link.canRead())
         return link.cannotRead();
     const Clock::time_point deadline = Clock::now() + timeout;
+    if (const Printer::Result<void> quiet = link.drain(QuietBeforeAsking, deadline); !quiet.ok())
+        return quiet.failure();
     PrinterReport report;
     const qint64 skippedBefore = link.reader().skipped();
     for (int n = 1; n <= 4; ++n) {
@@ -130,6 +133,40 @@ QString notReadyReason(const EscPos::PrinterStatus &status)
     return reasons.join(QStringLiteral(", "));
 }
 
+namespace {
+
+// One question of a wait until ready, on a link that is open or opens now: whether the
+// printer says it is online. Nothing when no answer came by until. drained tells whether what
+// the printer sent before on this connection was dropped already.
+Printer::Result<std::optional<bool>>
+askOnline(PrinterLink &link, Clock::time_point until, const Progress *stop, bool &drained)
+{
+    if (!link.isOpen()) {
+        drained = false;
+        const Printer::Result<void> opened = link.open();
+        if (!opened.ok())
+            return opened.failure();
+    }
+    if (!link.canRead())
+        return link.cannotRead();
+    // Only an answer to a question asked now counts, not a status sent on connect or before.
+    if (!drained) {
+        const Printer::Result<void> quiet = link.drain(QuietBeforeAsking, until);
+        if (!quiet.ok())
+            return quiet.failure();
+        drained = true;
+    }
+    auto byte = statusReply(link, 1, until, stop);
+    if (!byte.ok())
+        return byte.failure();
+    if (!byte.value())
+        return std::optional<bool>{};
+    EscPos::PrinterStatus status;
+    return std::optional<bool>{EscPos::applyStatusReply(1, *byte.value(), status) && status.online};
+}
+
+} // namespace
+
 Printer::Result<milliseconds>
 waitUntilReady(PrinterLink &link, milliseconds bound, const Progress *stop)
 {
@@ -140,46 +177,23 @@ waitUntilReady(PrinterLink &link, milliseconds bound, const Progress *stop)
     while (Clock::now() < deadline) {
         if (stop && stop->stopRequested())
             return failure(Printer::FailureKind::Cancelled, QStringLiteral("Stopped"));
-        const Clock::time_point nextAsk = Clock::now() + ReadyPollInterval;
-        if (!link.isOpen()) {
-            const Printer::Result<void> opened = link.open();
-            if (!opened.ok()) {
-                // A printer in its reset may refuse connections for a while.
-                last = opened.failure();
-                sleepUntil(std::min(nextAsk, deadline), stop);
-                continue;
-            }
-        }
-        if (!link.canRead())
-            return link.cannotRead();
-        if (!drained) {
-            const Printer::Result<void> quiet
-                    = link.drain(QuietAfterStrays, std::min(deadline, Clock::now() + bound / 4));
-            if (!quiet.ok()) {
-                last = quiet.failure();
-                (void)link.close();
-                continue;
-            }
-            drained = true;
-        }
-        auto byte = statusReply(link, 1, std::min(nextAsk, deadline), stop);
-        if (!byte.ok()) {
-            // Most often the printer closed the connection for its reset: ask again anew.
-            last = byte.failure();
-            if (last.kind == Printer::FailureKind::Cancelled)
+        // About two questions a second, whatever the last one met.
+        const Clock::time_point nextAsk = std::min(Clock::now() + ReadyPollInterval, deadline);
+        const auto online = askOnline(link, nextAsk, stop, drained);
+        if (online.ok() && online.value() && *online.value())
+            return std::chrono::duration_cast<milliseconds>(Clock::now() - start);
+        if (!online.ok()) {
+            last = online.failure();
+            if (last.kind == Printer::FailureKind::Cancelled
+                || last.kind == Printer::FailureKind::Unsupported)
                 return last;
+            // Most often the printer closed the connection for its reset: ask again anew.
             (void)link.close();
-            sleepUntil(std::min(nextAsk, deadline), stop);
-            continue;
-        }
-        if (byte.value()) {
-            EscPos::PrinterStatus status;
-            if (EscPos::applyStatusReply(1, *byte.value(), status) && status.online)
-                return std::chrono::duration_cast<milliseconds>(Clock::now() - start);
+        } else if (online.value()) {
             last = failure(Printer::FailureKind::Timeout,
                            QStringLiteral("%1 still reports offline").arg(link.display()));
         }
-        sleepUntil(std::min(nextAsk, deadline), stop);
+        sleepUntil(nextAsk, stop);
     }
     QString why = QStringLiteral("%1 did not report ready within %2 s")
                           .arg(link.display(), secondsText(bound));
