@@ -131,8 +131,6 @@ private Q_SLOTS:
     void defineToFile();
     void wrongCommandLine_data();
     void wrongCommandLine();
-    void keyList_data();
-    void keyList();
     void defineAgainstThePeer_data();
     void defineAgainstThePeer();
     void defineUnheard_data();
@@ -243,46 +241,6 @@ void tst_CliGraphics::wrongCommandLine()
     QVERIFY(!QFile::exists(output));
 }
 
-void tst_CliGraphics::keyList_data()
-{
-    QTest::addColumn<int>("count");
-    QTest::addColumn<bool>("garble");
-
-    QTest::newRow("none") << 0 << false;
-    QTest::newRow("one block full") << 40 << false;
-    QTest::newRow("two blocks") << 41 << false;
-    QTest::newRow("three blocks") << 95 << false;
-    QTest::newRow("damaged block asked again") << 95 << true;
-}
-
-void tst_CliGraphics::keyList()
-{
-    QFETCH(int, count);
-    QFETCH(bool, garble);
-
-    GraphicsPeer::Setup setup;
-    setup.keys = numberedKeys(count);
-    setup.garbleSecondBlock = garble;
-    GraphicsPeer peer(setup);
-    const CliRun run = runCli({QStringLiteral("graphics"),
-                               QStringLiteral("list"),
-                               QStringLiteral("--json"),
-                               QStringLiteral("--timeout"),
-                               QStringLiteral("2"),
-                               QStringLiteral("--ip"),
-                               peer.ip()});
-    QVERIFY2(run.exitCode == 0, transcript(run).constData());
-    QCOMPARE(listedKeys(run), keyStrings(setup.keys));
-    QCOMPARE(peer.naks(), garble ? 1 : 0);
-    // One ACK for each block after the first, nothing else after the request.
-    const QByteArray sent = peer.received();
-    const qsizetype request = sent.indexOf(QByteArray("\x1d\x28\x4c\x04\x00\x30\x40\x4b\x43", 9));
-    QVERIFY(request >= 0);
-    const QByteArray answers = sent.mid(request + 9);
-    QCOMPARE(answers.count('\x06'), qsizetype(count > 0 ? (count - 1) / 40 : 0));
-    QVERIFY(!answers.contains('\x18'));
-}
-
 void tst_CliGraphics::defineAgainstThePeer_data()
 {
     QTest::addColumn<qint64>("remaining");
@@ -293,8 +251,6 @@ void tst_CliGraphics::defineAgainstThePeer_data()
     // The small picture has 2 x 5 = 10 bytes of dots.
     QTest::newRow("stored") << qint64(1000) << true << 0
                             << QByteArray("Stored Q7: 13 × 5 dots, 10 bytes; 990 bytes free.");
-    QTest::newRow("exactly fits") << qint64(10) << true << 0
-                                  << QByteArray("Stored Q7: 13 × 5 dots, 10 bytes; 0 bytes free.");
     QTest::newRow("one byte short")
             << qint64(9) << true << 1 << QByteArray("Q7 needs 10 bytes, 9 free; nothing was sent");
     QTest::newRow("short, replacing") << qint64(9) << true << 1

@@ -36,6 +36,8 @@ private Q_SLOTS:
     void aConfirmedPrintOutSendsNothingToAPrinterThatIsNotReady();
     void waitUntilReadyTakesOnlyAnAnswerToItsQuestion();
     void waitUntilReadyKeepsItsPaceWhenThePrinterHangsUp();
+    void keyList_data();
+    void keyList();
     void defineGraphic_data();
     void defineGraphic();
     void deleteGraphicChecksTheKeyList_data();
@@ -104,6 +106,39 @@ void tst_Conversations::waitUntilReadyKeepsItsPaceWhenThePrinterHangsUp()
     // another.
     QVERIFY2(peer.connections() >= 1 && peer.connections() <= 5,
              qPrintable(QString::number(peer.connections())));
+}
+
+void tst_Conversations::keyList_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<bool>("garble");
+    QTest::newRow("none") << 0 << false;
+    QTest::newRow("one block full") << 40 << false;
+    QTest::newRow("two blocks") << 41 << false;
+    QTest::newRow("three blocks") << 95 << false;
+    QTest::newRow("damaged block asked again") << 95 << true;
+}
+
+void tst_Conversations::keyList()
+{
+    QFETCH(int, count);
+    QFETCH(bool, garble);
+    QList<QByteArray> keys;
+    for (int i = 0; i < count; ++i)
+        keys.append(QByteArray(1, char(' ' + i / 95)) + char(' ' + i % 95));
+    GraphicsModel model({262144, 262144, keys, true, garble});
+    ScriptedPeer peer(model.script());
+    Commands::PrinterLink link(m_library, targetOf(peer));
+    QVERIFY(link.open().ok());
+    const auto listed = Commands::askGraphicsKeys(link, 2s);
+    QVERIFY2(listed.ok(), qPrintable(listed.failure().reason));
+    QCOMPARE(listed.value(), keys);
+    QCOMPARE(peer.locked([&] { return model.naks(); }), garble ? 1 : 0);
+    // One ACK for each block after the first, nothing else after the request.
+    const QByteArray sent = peer.received();
+    const QByteArray answers = sent.mid(sent.indexOf("\x30\x40\x4b\x43") + 4);
+    QCOMPARE(answers.count('\x06'), qsizetype(count > 0 ? (count - 1) / 40 : 0));
+    QVERIFY(!answers.contains('\x18'));
 }
 
 void tst_Conversations::defineGraphic_data()
