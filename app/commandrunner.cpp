@@ -78,13 +78,13 @@ bool CommandRunner::start(Work work)
         try {
             m_outcome = work(*m_reporter);
         } catch (const std::exception &error) {
-            m_outcome = {Commands::Outcome::Result::Failed,
+            m_outcome = {Commands::Outcome::Kind::Failed,
                          Commands::MessageIcon::Critical,
                          title,
                          QString::fromUtf8(error.what()),
                          {}};
         } catch (...) {
-            m_outcome = {Commands::Outcome::Result::Failed,
+            m_outcome = {Commands::Outcome::Kind::Failed,
                          Commands::MessageIcon::Critical,
                          title,
                          QStringLiteral("An unknown error occurred."),

@@ -68,15 +68,15 @@ const QString EraseWarning = QStringLiteral(
         "warning: printers erase their NV bit images (the ones 'download' stores) when an NV "
         "graphic is defined.\n");
 
-// The key from the command line: two characters, each 32..126; false (status set) otherwise.
-bool keyArgument(const QString &text, QByteArray &key, const Context &c, int &status)
+// The key from the command line: two characters, each 32..126; false (exitCode set) otherwise.
+bool keyArgument(const QString &text, QByteArray &key, const Context &c, int &exitCode)
 {
     const QByteArray bytes = text.toLatin1();
     if (text.size() != 2 || !EscPos::isGraphicsKey(bytes) || QString::fromLatin1(bytes) != text) {
-        status = usage(c,
-                       QStringLiteral("a key is two characters, each from space to '~', not "
-                                      "'%1'.")
-                               .arg(text));
+        exitCode = usage(c,
+                         QStringLiteral("a key is two characters, each from space to '~', not "
+                                        "'%1'.")
+                                 .arg(text));
         return false;
     }
     key = bytes;
@@ -98,10 +98,10 @@ bool talkOptions(const QCommandLineParser &parser,
                  Printers &printers,
                  milliseconds &timeout,
                  const Context &c,
-                 int &status)
+                 int &exitCode)
 {
-    return printersOf(parser, printers, c, status)
-           && timeoutOption(parser, QStringLiteral("timeout"), timeout, c, status);
+    return printersOf(parser, printers, c, exitCode)
+           && timeoutOption(parser, QStringLiteral("timeout"), timeout, c, exitCode);
 }
 
 // What one printer's row tells on the command line: the success line, or why not and the
@@ -133,10 +133,10 @@ int askOne(const QCommandLineParser &parser, const Context &c, const Conversatio
     Printers printers;
     printers.targets.append(Printer::Target());
     milliseconds timeout{};
-    int status = ExitSuccess;
-    if (!onePrinter(parser, printers.targets.first(), c, status)
-        || !timeoutOption(parser, QStringLiteral("timeout"), timeout, c, status))
-        return status;
+    int exitCode = ExitSuccess;
+    if (!onePrinter(parser, printers.targets.first(), c, exitCode)
+        || !timeoutOption(parser, QStringLiteral("timeout"), timeout, c, exitCode))
+        return exitCode;
     int code = ExitFailure;
     const JobRow row
             = runOn(
@@ -229,20 +229,20 @@ int define(const QStringList &arguments, const Context &c)
     addDitherOption(parser);
     addTalkOptions(parser);
     addManyOptions(parser);
-    int status = ExitSuccess;
-    if (!parse(parser, QStringLiteral("graphics define"), arguments, c, status))
-        return status;
+    int exitCode = ExitSuccess;
+    if (!parse(parser, QStringLiteral("graphics define"), arguments, c, exitCode))
+        return exitCode;
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 2)
         return usage(c, QStringLiteral("graphics define needs a key and one picture."));
     QByteArray key;
-    if (!keyArgument(positional.at(0), key, c, status))
-        return status;
+    if (!keyArgument(positional.at(0), key, c, exitCode))
+        return exitCode;
     const bool toFile = parser.isSet(QStringLiteral("output"));
     Printers printers;
     milliseconds timeout{};
-    if (!toFile && !talkOptions(parser, printers, timeout, c, status))
-        return status;
+    if (!toFile && !talkOptions(parser, printers, timeout, c, exitCode))
+        return exitCode;
     Commands::GraphicDefine define;
     if (!defineOf(key, positional.at(1), conversionOf(parser), define, c))
         return ExitFailure;
@@ -261,9 +261,9 @@ int list(const QStringList &arguments, const Context &c)
     QCommandLineParser parser;
     parser.addOption({QStringLiteral("json"), QStringLiteral("Print one JSON object.")});
     addTalkOptions(parser);
-    int status = ExitSuccess;
-    if (!parse(parser, QStringLiteral("graphics list"), arguments, c, status))
-        return status;
+    int exitCode = ExitSuccess;
+    if (!parse(parser, QStringLiteral("graphics list"), arguments, c, exitCode))
+        return exitCode;
     if (!parser.positionalArguments().isEmpty())
         return usage(c, QStringLiteral("graphics list takes no arguments."));
     const bool json = parser.isSet(QStringLiteral("json"));
@@ -294,9 +294,9 @@ int capacity(const QStringList &arguments, const Context &c)
     QCommandLineParser parser;
     parser.addOption({QStringLiteral("json"), QStringLiteral("Print one JSON object.")});
     addTalkOptions(parser);
-    int status = ExitSuccess;
-    if (!parse(parser, QStringLiteral("graphics capacity"), arguments, c, status))
-        return status;
+    int exitCode = ExitSuccess;
+    if (!parse(parser, QStringLiteral("graphics capacity"), arguments, c, exitCode))
+        return exitCode;
     if (!parser.positionalArguments().isEmpty())
         return usage(c, QStringLiteral("graphics capacity takes no arguments."));
     const bool json = parser.isSet(QStringLiteral("json"));
@@ -332,20 +332,20 @@ int remove(const QStringList &arguments, const Context &c)
     parser.addOption({QStringLiteral("all"), QStringLiteral("Delete every NV graphic.")});
     addTalkOptions(parser);
     addManyOptions(parser);
-    int status = ExitSuccess;
-    if (!parse(parser, QStringLiteral("graphics delete"), arguments, c, status))
-        return status;
+    int exitCode = ExitSuccess;
+    if (!parse(parser, QStringLiteral("graphics delete"), arguments, c, exitCode))
+        return exitCode;
     const QStringList positional = parser.positionalArguments();
     const bool all = parser.isSet(QStringLiteral("all"));
     if (all == !positional.isEmpty() || positional.size() > 1)
         return usage(c, QStringLiteral("graphics delete needs one key or --all."));
     QByteArray key;
-    if (!all && !keyArgument(positional.at(0), key, c, status))
-        return status;
+    if (!all && !keyArgument(positional.at(0), key, c, exitCode))
+        return exitCode;
     Printers printers;
     milliseconds timeout{};
-    if (!talkOptions(parser, printers, timeout, c, status))
-        return status;
+    if (!talkOptions(parser, printers, timeout, c, exitCode))
+        return exitCode;
     const auto rows = runOn(printers, Commands::deleteJob(key, timeout), 0, c);
     if (printers.many)
         return finishMany(rows, RowKind::Delivery, printers.json, c);
@@ -367,14 +367,14 @@ int printGraphic(const QStringList &arguments, const Context &c)
                       QStringLiteral("1x1")});
     addTalkOptions(parser);
     addManyOptions(parser);
-    int status = ExitSuccess;
-    if (!parse(parser, QStringLiteral("graphics print"), arguments, c, status))
-        return status;
+    int exitCode = ExitSuccess;
+    if (!parse(parser, QStringLiteral("graphics print"), arguments, c, exitCode))
+        return exitCode;
     if (parser.positionalArguments().size() != 1)
         return usage(c, QStringLiteral("graphics print needs exactly one key."));
     QByteArray key;
-    if (!keyArgument(parser.positionalArguments().constFirst(), key, c, status))
-        return status;
+    if (!keyArgument(parser.positionalArguments().constFirst(), key, c, exitCode))
+        return exitCode;
     static const QStringList Scales = {QStringLiteral("1x1"),
                                        QStringLiteral("1x2"),
                                        QStringLiteral("2x1"),
@@ -386,8 +386,8 @@ int printGraphic(const QStringList &arguments, const Context &c)
                              .arg(Scales.join(QStringLiteral(", ")), scale));
     Printers printers;
     milliseconds timeout{};
-    if (!talkOptions(parser, printers, timeout, c, status))
-        return status;
+    if (!talkOptions(parser, printers, timeout, c, exitCode))
+        return exitCode;
     const QByteArray bytes
             = Commands::printGraphicBytes(key, scale.at(0).digitValue(), scale.at(2).digitValue());
     const auto rows = runOn(printers, Commands::printJob(bytes, false, timeout), 0, c);

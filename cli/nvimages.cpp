@@ -51,7 +51,7 @@ bool downloadOptions(QCommandLineParser &parser,
                      Commands::DownloadRequest &request,
                      std::chrono::milliseconds &waitReady,
                      const Context &c,
-                     int &status)
+                     int &exitCode)
 {
     parser.addPositionalArgument(QStringLiteral("PICTURE"),
                                  QStringLiteral("BMP, JPEG, GIF or PNG files; they become NV "
@@ -66,34 +66,34 @@ bool downloadOptions(QCommandLineParser &parser,
                                      "reset (exit 3 when it does not)."),
                       QStringLiteral("seconds")});
     addManyOptions(parser);
-    if (!parse(parser, QStringLiteral("download"), arguments, c, status))
+    if (!parse(parser, QStringLiteral("download"), arguments, c, exitCode))
         return false;
     request.pictures = parser.positionalArguments();
     if (request.pictures.isEmpty()) {
-        status = usage(c, QStringLiteral("download needs at least one picture."));
+        exitCode = usage(c, QStringLiteral("download needs at least one picture."));
         return false;
     }
     request.options.conversion = conversionOf(parser);
-    return nvCapacity(parser, request.options.nvCapacity, c, status)
+    return nvCapacity(parser, request.options.nvCapacity, c, exitCode)
            && (!parser.isSet(QStringLiteral("wait-ready"))
-               || timeoutOption(parser, QStringLiteral("wait-ready"), waitReady, c, status));
+               || timeoutOption(parser, QStringLiteral("wait-ready"), waitReady, c, exitCode));
 }
 
 // The image number: only plain numbers from 1 to 255, as the window's list holds; "abc"
 // would print image 0.
-bool imageNumber(const QCommandLineParser &parser, QString &number, const Context &c, int &status)
+bool imageNumber(const QCommandLineParser &parser, QString &number, const Context &c, int &exitCode)
 {
     if (parser.positionalArguments().size() != 1) {
-        status = usage(c, QStringLiteral("print needs exactly one image number."));
+        exitCode = usage(c, QStringLiteral("print needs exactly one image number."));
         return false;
     }
     number = parser.positionalArguments().constFirst();
     static const QRegularExpression decimal(QStringLiteral("^[0-9]{1,3}$"));
     if (!decimal.match(number).hasMatch() || number.toInt() < 1 || number.toInt() > 255) {
-        status = usage(c,
-                       QStringLiteral("the image number must be a whole number from 1 to 255, "
-                                      "not '%1'.")
-                               .arg(number));
+        exitCode = usage(c,
+                         QStringLiteral("the image number must be a whole number from 1 to 255, "
+                                        "not '%1'.")
+                                 .arg(number));
         return false;
     }
     return true;
@@ -139,7 +139,7 @@ bool parsePictureArguments(const QString &command,
                            const QStringList &arguments,
                            const Context &c,
                            PictureArguments &parsed,
-                           int &status)
+                           int &exitCode)
 {
     QCommandLineParser parser;
     parser.addPositionalArgument(QStringLiteral("PICTURE"),
@@ -148,22 +148,22 @@ bool parsePictureArguments(const QString &command,
     parser.addOption({{QStringLiteral("o"), QStringLiteral("output")}, outputHelp, outputName});
     addCapacityOption(parser);
     addDitherOption(parser);
-    if (!parse(parser, command, arguments, c, status))
+    if (!parse(parser, command, arguments, c, exitCode))
         return false;
     parsed.pictures = parser.positionalArguments();
     if (parsed.pictures.isEmpty()) {
-        status = usage(c, QStringLiteral("%1 needs at least one picture.").arg(command));
+        exitCode = usage(c, QStringLiteral("%1 needs at least one picture.").arg(command));
         return false;
     }
     if (!parser.isSet(QStringLiteral("output"))) {
-        status = usage(c, QStringLiteral("%1 needs -o %2.").arg(command, outputName.toUpper()));
+        exitCode = usage(c, QStringLiteral("%1 needs -o %2.").arg(command, outputName.toUpper()));
         return false;
     }
-    if (!nvCapacity(parser, parsed.capacity, c, status))
+    if (!nvCapacity(parser, parsed.capacity, c, exitCode))
         return false;
     parsed.output = parser.value(QStringLiteral("output"));
     if (parsed.output.isEmpty()) {
-        status = usage(c, QStringLiteral("-o needs a name; an empty one names nothing."));
+        exitCode = usage(c, QStringLiteral("-o needs a name; an empty one names nothing."));
         return false;
     }
     parsed.conversion = conversionOf(parser);
@@ -175,15 +175,15 @@ bool parsePictureArguments(const QString &command,
 int stream(const QStringList &arguments, const Context &c)
 {
     PictureArguments parsed;
-    int status = ExitSuccess;
+    int exitCode = ExitSuccess;
     if (!parsePictureArguments(QStringLiteral("stream"),
                                QStringLiteral("Where to write the stream."),
                                QStringLiteral("file"),
                                arguments,
                                c,
                                parsed,
-                               status))
-        return status;
+                               exitCode))
+        return exitCode;
     // The same checks as a download, so that the stream is the one a download sends.
     ConsoleDialogs dialogs(c.err);
     QByteArray bytes;
@@ -277,7 +277,7 @@ void printPreviewTotals(
 int preview(const QStringList &arguments, const Context &c)
 {
     PictureArguments parsed;
-    int status = ExitSuccess;
+    int exitCode = ExitSuccess;
     if (!parsePictureArguments(
                 QStringLiteral("preview"),
                 QStringLiteral("The folder for the pictures as stored: 1.png, 2.png, ..."),
@@ -285,8 +285,8 @@ int preview(const QStringList &arguments, const Context &c)
                 arguments,
                 c,
                 parsed,
-                status))
-        return status;
+                exitCode))
+        return exitCode;
     if (parsed.pictures.size() > NvImage::MaxPictures)
         return usage(c,
                      QStringLiteral("at most %1 pictures can be stored at once.")
@@ -319,12 +319,12 @@ int download(const QStringList &arguments, const Context &c)
     QCommandLineParser parser;
     Commands::DownloadRequest request;
     std::chrono::milliseconds waitReady{};
-    int status = ExitSuccess;
-    if (!downloadOptions(parser, arguments, request, waitReady, c, status))
-        return status;
+    int exitCode = ExitSuccess;
+    if (!downloadOptions(parser, arguments, request, waitReady, c, exitCode))
+        return exitCode;
     Printers printers;
-    if (!printersOf(parser, printers, c, status))
-        return status;
+    if (!printersOf(parser, printers, c, exitCode))
+        return exitCode;
     // Decoded once; every printer is sent this one buffer.
     QByteArray stream;
     if (const auto refusal = Commands::buildDownloadStream(request, stream)) {
@@ -342,24 +342,24 @@ int printOut(const QStringList &arguments, const Context &c)
 {
     QCommandLineParser parser;
     addPrintOptions(parser);
-    int status = ExitSuccess;
-    if (!parse(parser, QStringLiteral("print"), arguments, c, status))
-        return status;
+    int exitCode = ExitSuccess;
+    if (!parse(parser, QStringLiteral("print"), arguments, c, exitCode))
+        return exitCode;
     QString number;
-    if (!imageNumber(parser, number, c, status))
-        return status;
+    if (!imageNumber(parser, number, c, exitCode))
+        return exitCode;
     const int mode = int(Modes.indexOf(parser.value(QStringLiteral("mode"))));
     if (mode < 0)
         return usage(
                 c,
                 QStringLiteral("--mode must be one of %1.").arg(Modes.join(QStringLiteral(", "))));
     Printers printers;
-    if (!printersOf(parser, printers, c, status))
-        return status;
+    if (!printersOf(parser, printers, c, exitCode))
+        return exitCode;
     const bool confirm = parser.isSet(QStringLiteral("confirm"));
     std::chrono::milliseconds timeout{};
-    if (confirm && !timeoutOption(parser, QStringLiteral("timeout"), timeout, c, status))
-        return status;
+    if (confirm && !timeoutOption(parser, QStringLiteral("timeout"), timeout, c, exitCode))
+        return exitCode;
     const QByteArray bytes = Commands::printOutBytes(number, mode);
     const auto rows = runOn(printers, Commands::printJob(bytes, confirm, timeout), 0, c);
     if (printers.many)

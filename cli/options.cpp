@@ -49,7 +49,7 @@ NvImage::Conversion conversionOf(const QCommandLineParser &parser)
 }
 
 // --nv-capacity, else the environment's setting.
-bool nvCapacity(const QCommandLineParser &parser, qint64 &capacity, const Context &c, int &status)
+bool nvCapacity(const QCommandLineParser &parser, qint64 &capacity, const Context &c, int &exitCode)
 {
     if (!parser.isSet(QStringLiteral("nv-capacity"))) {
         capacity = Commands::nvCapacitySetting();
@@ -57,10 +57,10 @@ bool nvCapacity(const QCommandLineParser &parser, qint64 &capacity, const Contex
     }
     const auto value = Commands::parseNvCapacity(parser.value(QStringLiteral("nv-capacity")));
     if (!value) {
-        status = usage(c,
-                       QStringLiteral("--nv-capacity must be a number of bytes from %1 to %2.")
-                               .arg(Commands::MinNvCapacity)
-                               .arg(Commands::MaxNvCapacity));
+        exitCode = usage(c,
+                         QStringLiteral("--nv-capacity must be a number of bytes from %1 to %2.")
+                                 .arg(Commands::MinNvCapacity)
+                                 .arg(Commands::MaxNvCapacity));
         return false;
     }
     capacity = *value;
@@ -71,39 +71,39 @@ bool timeoutOption(const QCommandLineParser &parser,
                    const QString &name,
                    std::chrono::milliseconds &timeout,
                    const Context &c,
-                   int &status)
+                   int &exitCode)
 {
     constexpr double MaxTimeoutSeconds = 3600;
     bool ok = false;
     const double seconds = parser.value(name).toDouble(&ok);
     if (!ok || !(seconds > 0) || seconds > MaxTimeoutSeconds) {
-        status = usage(c,
-                       QStringLiteral("--%1 must be a number of seconds above 0, at most %2.")
-                               .arg(name)
-                               .arg(MaxTimeoutSeconds));
+        exitCode = usage(c,
+                         QStringLiteral("--%1 must be a number of seconds above 0, at most %2.")
+                                 .arg(name)
+                                 .arg(MaxTimeoutSeconds));
         return false;
     }
     timeout = std::chrono::milliseconds(qRound64(seconds * 1000));
     return true;
 }
 
-// Parses a subcommand's options; returns false and sets status when it is done already.
+// Parses a subcommand's options; returns false and sets exitCode when it is done already.
 bool parse(QCommandLineParser &parser,
            const QString &command,
            const QStringList &arguments,
            const Context &c,
-           int &status)
+           int &exitCode)
 {
     parser.setApplicationDescription(QString());
     parser.addHelpOption();
     parser.addVersionOption();
     if (!parser.parse(QStringList{QStringLiteral("nvlogo-cli")} + arguments)) {
-        status = usage(c, parser.errorText());
+        exitCode = usage(c, parser.errorText());
         return false;
     }
     if (parser.isSet(QStringLiteral("version"))) {
         print(c.out, QStringLiteral("nvlogo-cli %1\n").arg(QCoreApplication::applicationVersion()));
-        status = ExitSuccess;
+        exitCode = ExitSuccess;
         return false;
     }
     if (parser.isSet(QStringLiteral("help"))) {
@@ -113,7 +113,7 @@ bool parse(QCommandLineParser &parser,
                      help.indexOf(QLatin1Char(' '), 7),
                      QStringLiteral("Usage: nvlogo-cli ") + command);
         print(c.out, help);
-        status = ExitSuccess;
+        exitCode = ExitSuccess;
         return false;
     }
     return true;

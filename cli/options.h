@@ -37,24 +37,27 @@ void addDitherOption(QCommandLineParser &parser);
 
 NvImage::Conversion conversionOf(const QCommandLineParser &parser);
 
-// --nv-capacity, else the environment's setting; false (status set) on a bad value.
-bool nvCapacity(const QCommandLineParser &parser, qint64 &capacity, const Context &c, int &status);
+// --nv-capacity, else the environment's setting; false (exitCode set) on a bad value.
+bool nvCapacity(const QCommandLineParser &parser,
+                qint64 &capacity,
+                const Context &c,
+                int &exitCode);
 
-// --NAME SECONDS: a positive number of seconds, at most an hour; false (status set) when it
+// --NAME SECONDS: a positive number of seconds, at most an hour; false (exitCode set) when it
 // is not.
 bool timeoutOption(const QCommandLineParser &parser,
                    const QString &name,
                    std::chrono::milliseconds &timeout,
                    const Context &c,
-                   int &status);
+                   int &exitCode);
 
-// Parses a subcommand's options; returns false and sets status when it is done already
+// Parses a subcommand's options; returns false and sets exitCode when it is done already
 // (help, version or a usage error).
 bool parse(QCommandLineParser &parser,
            const QString &command,
            const QStringList &arguments,
            const Context &c,
-           int &status);
+           int &exitCode);
 
 Printer::PosLibrary &library();
 

@@ -16,19 +16,22 @@ namespace {
 const QString PortForms = QStringLiteral("use ETHERNET, COM1..COM9, LPT1..LPT3, DRIVER, or a "
                                          "device as COM:/path or LPT:/path");
 
-bool usageError(const Context &c, int &status, const QString &message)
+bool usageError(const Context &c, int &exitCode, const QString &message)
 {
-    status = usage(c, message);
+    exitCode = usage(c, message);
     return false;
 }
 
 // --baud, one of the serial speeds.
-bool baudOption(const QCommandLineParser &parser, std::int32_t &baud, const Context &c, int &status)
+bool baudOption(const QCommandLineParser &parser,
+                std::int32_t &baud,
+                const Context &c,
+                int &exitCode)
 {
     const QString text = parser.value(QStringLiteral("baud"));
     if (!Printer::baudRates().contains(text)) {
         return usageError(c,
-                          status,
+                          exitCode,
                           QStringLiteral("--baud must be one of %1.")
                                   .arg(Printer::baudRates().join(QStringLiteral(", "))));
     }
@@ -37,7 +40,7 @@ bool baudOption(const QCommandLineParser &parser, std::int32_t &baud, const Cont
 }
 
 // The text that names the port options' printer in the targets grammar.
-bool portText(const QCommandLineParser &parser, QString &text, const Context &c, int &status)
+bool portText(const QCommandLineParser &parser, QString &text, const Context &c, int &exitCode)
 {
     const QString port = parser.value(QStringLiteral("port"));
     const QString upper = port.toUpper();
@@ -45,14 +48,14 @@ bool portText(const QCommandLineParser &parser, QString &text, const Context &c,
     if (upper == QLatin1String("ETHERNET")) {
         // No default address: the command line never reaches a printer nobody named.
         if (!ip)
-            return usageError(c, status, QStringLiteral("name the printer's address with --ip."));
+            return usageError(c, exitCode, QStringLiteral("name the printer's address with --ip."));
         text = QStringLiteral("ETHERNET ") + parser.value(QStringLiteral("ip"));
         return true;
     }
     if (ip) {
         return usageError(
                 c,
-                status,
+                exitCode,
                 QStringLiteral("--ip names an ETHERNET printer, not --port %1.").arg(port));
     }
     if (upper == QLatin1String("DRIVER")) {
@@ -61,7 +64,7 @@ bool portText(const QCommandLineParser &parser, QString &text, const Context &c,
                                       : Printer::installedPrinters().value(0);
         if (queue.isEmpty()) {
             return usageError(c,
-                              status,
+                              exitCode,
                               QStringLiteral("no printer queue is installed; name one with "
                                              "--printer."));
         }
@@ -76,20 +79,20 @@ bool manyTargets(const QCommandLineParser &parser,
                  QList<Printer::Target> &targets,
                  std::int32_t baud,
                  const Context &c,
-                 int &status)
+                 int &exitCode)
 {
     if (parser.isSet(QStringLiteral("port"))
         && parser.value(QStringLiteral("port"))
                            .compare(QLatin1String("ETHERNET"), Qt::CaseInsensitive)
                    != 0) {
         return usageError(c,
-                          status,
+                          exitCode,
                           QStringLiteral("--port names one printer; with --targets or several "
                                          "--ip, name each printer in the targets file."));
     }
     if (parser.isSet(QStringLiteral("printer"))) {
         return usageError(c,
-                          status,
+                          exitCode,
                           QStringLiteral("--printer names one queue; with --targets or several "
                                          "--ip, write DRIVER queue lines in the targets file."));
     }
@@ -97,17 +100,17 @@ bool manyTargets(const QCommandLineParser &parser,
         const auto target = Printer::Target::parse(QStringLiteral("ETHERNET ") + ip, baud);
         if (!target.ok())
             return usageError(
-                    c, status, QStringLiteral("--ip %1: %2").arg(ip, target.failure().reason));
+                    c, exitCode, QStringLiteral("--ip %1: %2").arg(ip, target.failure().reason));
         targets.append(target.value());
     }
     if (parser.isSet(QStringLiteral("targets"))) {
         const auto read = Printer::readTargetsFile(parser.value(QStringLiteral("targets")), baud);
         if (!read.ok())
-            return usageError(c, status, read.failure().reason);
+            return usageError(c, exitCode, read.failure().reason);
         targets.append(read.value());
     }
     if (targets.isEmpty())
-        return usageError(c, status, QStringLiteral("the targets file names no printer."));
+        return usageError(c, exitCode, QStringLiteral("the targets file names no printer."));
     return true;
 }
 
@@ -161,17 +164,17 @@ void addManyOptions(QCommandLineParser &parser, bool withJson)
 bool onePrinter(const QCommandLineParser &parser,
                 Printer::Target &target,
                 const Context &c,
-                int &status)
+                int &exitCode)
 {
     std::int32_t baud = 0;
     QString text;
-    if (!baudOption(parser, baud, c, status) || !portText(parser, text, c, status))
+    if (!baudOption(parser, baud, c, exitCode) || !portText(parser, text, c, exitCode))
         return false;
     const auto parsed = Printer::Target::parse(
             text, baud, argumentBytes(parser.value(QStringLiteral("port"))));
     if (!parsed.ok()) {
         return usageError(
-                c, status, QStringLiteral("%1 (%2).").arg(parsed.failure().reason, PortForms));
+                c, exitCode, QStringLiteral("%1 (%2).").arg(parsed.failure().reason, PortForms));
     }
     target = parsed.value();
     return true;
@@ -180,7 +183,7 @@ bool onePrinter(const QCommandLineParser &parser,
 bool printersOf(const QCommandLineParser &parser,
                 Printers &printers,
                 const Context &c,
-                int &status,
+                int &exitCode,
                 bool jsonMeansMany)
 {
     printers = Printers();
@@ -189,26 +192,26 @@ bool printersOf(const QCommandLineParser &parser,
     printers.jobs = parser.value(QStringLiteral("jobs")).toInt(&ok);
     if (!ok || printers.jobs < 1 || printers.jobs > Commands::MaxJobs) {
         return usageError(c,
-                          status,
+                          exitCode,
                           QStringLiteral("--jobs must be a whole number from 1 to %1.")
                                   .arg(Commands::MaxJobs));
     }
     const bool fromList = parser.isSet(QStringLiteral("targets"))
                           || parser.values(QStringLiteral("ip")).size() > 1;
     std::int32_t baud = 0;
-    if (!baudOption(parser, baud, c, status))
+    if (!baudOption(parser, baud, c, exitCode))
         return false;
-    if (fromList && !manyTargets(parser, printers.targets, baud, c, status))
+    if (fromList && !manyTargets(parser, printers.targets, baud, c, exitCode))
         return false;
     Printer::Target one;
     if (!fromList) {
-        if (!onePrinter(parser, one, c, status))
+        if (!onePrinter(parser, one, c, exitCode))
             return false;
         printers.targets.append(one);
     }
     if (const Printer::Target *twice = Printer::findTwice(printers.targets)) {
         return usageError(c,
-                          status,
+                          exitCode,
                           QStringLiteral("%1 is named twice; each printer gets one connection.")
                                   .arg(twice->display()));
     }

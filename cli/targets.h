@@ -33,18 +33,18 @@ struct Printers
 
 // The printers the command line names: the port options' one printer, or each --ip when it is
 // given more than once and the targets file. jsonMeansMany: whether --json with one printer
-// gets the many-printer output. False (status set) on a usage error.
+// gets the many-printer output. False (exitCode set) on a usage error.
 bool printersOf(const QCommandLineParser &parser,
                 Printers &printers,
                 const Context &c,
-                int &status,
+                int &exitCode,
                 bool jsonMeansMany = true);
 
 // The one printer of the port options, for commands that serve one.
 bool onePrinter(const QCommandLineParser &parser,
                 Printer::Target &target,
                 const Context &c,
-                int &status);
+                int &exitCode);
 
 // Runs the job on the printers: one here, with a progress line when showProgress; many in the
 // pool, with the summary line (bytesEach: what each printer is to get, 0 when the job moves

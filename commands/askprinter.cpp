@@ -61,7 +61,7 @@ statusReply(PrinterLink &link, int n, Clock::time_point deadline, const Progress
 }
 
 std::optional<QString>
-identity(PrinterLink &link, int n, Clock::time_point deadline, const Progress *stop)
+askIdentity(PrinterLink &link, int n, Clock::time_point deadline, const Progress *stop)
 {
     if (!link.send(EscPos::transmitPrinterId(n)).ok())
         return std::nullopt;
@@ -114,8 +114,8 @@ askStatus(PrinterLink &link, milliseconds timeout, const Progress *stop)
         }
         EscPos::applyStatusReply(n, *byte.value(), report.status);
     }
-    report.model = identity(link, 67, deadline, stop);
-    report.firmware = identity(link, 65, deadline, stop);
+    report.model = askIdentity(link, 67, deadline, stop);
+    report.firmware = askIdentity(link, 65, deadline, stop);
     return report;
 }
 

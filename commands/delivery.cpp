@@ -51,7 +51,7 @@ QString reasonWithHint(const Printer::Failure &failure, Printer::PortKind port)
 
 Outcome failedToOpen(const Printer::Failure &failure, Printer::PortKind port)
 {
-    return {Outcome::Result::Failed,
+    return {Outcome::Kind::Failed,
             MessageIcon::Critical,
             errorCaption(),
             failToOpenPortText(),
@@ -60,7 +60,7 @@ Outcome failedToOpen(const Printer::Failure &failure, Printer::PortKind port)
 
 Outcome failedToSend(const Printer::Failure &failure, Printer::PortKind port)
 {
-    return {Outcome::Result::Failed,
+    return {Outcome::Kind::Failed,
             MessageIcon::Critical,
             errorCaption(),
             failToSendText(),
@@ -69,7 +69,7 @@ Outcome failedToSend(const Printer::Failure &failure, Printer::PortKind port)
 
 Outcome stoppedBeforeSending()
 {
-    return {Outcome::Result::Stopped,
+    return {Outcome::Kind::Stopped,
             MessageIcon::Information,
             infoCaption(),
             QStringLiteral("Stopped before sending; nothing was sent to the printer."),
@@ -78,7 +78,7 @@ Outcome stoppedBeforeSending()
 
 Outcome stoppedWhileSending(qint64 moved, qint64 total, const QString &details)
 {
-    return {Outcome::Result::Stopped,
+    return {Outcome::Kind::Stopped,
             MessageIcon::Warning,
             infoCaption(),
             QStringLiteral("Stopped after %1 of %2 bytes were sent.").arg(moved).arg(total),
@@ -87,12 +87,12 @@ Outcome stoppedWhileSending(qint64 moved, qint64 total, const QString &details)
 
 Outcome refused(const QString &text, const QString &details)
 {
-    return {Outcome::Result::Refused, MessageIcon::Warning, errorCaption(), text, details};
+    return {Outcome::Kind::Refused, MessageIcon::Warning, errorCaption(), text, details};
 }
 
 Outcome unexpected(const QString &details)
 {
-    return {Outcome::Result::Failed, MessageIcon::None, QString(), unexpectedErrorText(), details};
+    return {Outcome::Kind::Failed, MessageIcon::None, QString(), unexpectedErrorText(), details};
 }
 
 Outcome deliver(PrinterLink &link,

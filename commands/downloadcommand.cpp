@@ -101,7 +101,7 @@ QStringList downloadNameFilters()
 
 Outcome downloadDelivered()
 {
-    return {Outcome::Result::Delivered,
+    return {Outcome::Kind::Delivered,
             MessageIcon::Information,
             infoCaption(),
             waitUntilResetText(),

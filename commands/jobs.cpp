@@ -38,18 +38,18 @@ void deliver(PrinterLink &link,
     CommandState state;
     const Outcome outcome = Commands::deliver(link, bytes, how, state, &progress);
     row.delivery = outcome;
-    row.bytes = outcome.result == Outcome::Result::Delivered ? bytes.size() : link.lastMoved();
-    switch (outcome.result) {
-    case Outcome::Result::Delivered:
-    case Outcome::Result::NothingDone:
+    row.bytes = outcome.kind == Outcome::Kind::Delivered ? bytes.size() : link.lastMoved();
+    switch (outcome.kind) {
+    case Outcome::Kind::Delivered:
+    case Outcome::Kind::NothingDone:
         row.state = JobRow::State::Done;
         return;
-    case Outcome::Result::Stopped:
+    case Outcome::Kind::Stopped:
         row.state = JobRow::State::Stopped;
         row.reason = outcome.text;
         return;
-    case Outcome::Result::Refused:
-    case Outcome::Result::Failed:
+    case Outcome::Kind::Refused:
+    case Outcome::Kind::Failed:
         break;
     }
     row.state = JobRow::State::Failed;
@@ -193,7 +193,7 @@ Job printJob(QByteArray bytes, bool confirm, milliseconds timeout)
                    PrinterLink &link, Progress &progress, JobRow &row) {
         if (confirm)
             return printConfirmedJob(link, bytes, timeout, progress, row);
-        const Outcome printed{Outcome::Result::Delivered, MessageIcon::None, {}, {}, {}};
+        const Outcome printed{Outcome::Kind::Delivered, MessageIcon::None, {}, {}, {}};
         deliver(link, bytes, {Delivery::Framing::Always, printed, {}}, progress, row);
     };
 }

@@ -105,7 +105,7 @@ QByteArray printOutBytes(const QString &imageNumberText, int modeIndex)
 Outcome
 printOut(PrinterLink &link, const QByteArray &bytes, CommandState &state, Progress *progress)
 {
-    const Outcome printed{Outcome::Result::Delivered, MessageIcon::None, {}, {}, {}};
+    const Outcome printed{Outcome::Kind::Delivered, MessageIcon::None, {}, {}, {}};
     return deliver(link, bytes, {Delivery::Framing::Always, printed, {}}, state, progress);
 }
 

@@ -10,7 +10,7 @@ enum class MessageIcon { None, Information, Warning, Critical };
 // How a command ended, and what the user is told about it.
 struct Outcome
 {
-    enum class Result {
+    enum class Kind {
         NothingDone, // cancelled in the file dialog, or a print-out with nothing to say
         Delivered,   // the printer got every byte
         Refused,     // bad input; nothing was sent
@@ -18,13 +18,13 @@ struct Outcome
         Stopped,     // the user stopped it
     };
 
-    Result result = Result::NothingDone;
+    Kind kind = Kind::NothingDone;
     MessageIcon icon = MessageIcon::None;
     QString caption; // empty: the application's title
     QString text;    // empty: no message
     QString details;
 
-    bool succeeded() const { return result == Result::NothingDone || result == Result::Delivered; }
+    bool succeeded() const { return kind == Kind::NothingDone || kind == Kind::Delivered; }
 };
 
 // Everything a command asks of the user goes through here, so that the window, the

@@ -403,7 +403,7 @@ void tst_Download::stopBeforeSendingSendsNothing()
             {savePicture(m_pictures->path(), QStringLiteral("p.bmp"), {8, 8}, "BMP")}, {}};
     const Commands::Outcome outcome
             = Commands::downloadPictures(m_rec->library, port, request, surface, state, &stop);
-    QCOMPARE(outcome.result, Commands::Outcome::Result::Stopped);
+    QCOMPARE(outcome.kind, Commands::Outcome::Kind::Stopped);
     QVERIFY(!outcome.succeeded());
     QCOMPARE(calls(), QStringList());
     QCOMPARE(QDir(m_scratchDir->path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
