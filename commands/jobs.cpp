@@ -247,8 +247,11 @@ JobRow runJob(Printer::PosLibrary &library,
         row.reason = QStringLiteral("Nothing was done");
     }
     // A job that a stop cut short did not fail on its own, and is not merely unconfirmed.
-    if (progress.stopRequested() && row.state != JobRow::State::Done)
+    if (progress.stopRequested() && row.state != JobRow::State::Done) {
         row.state = JobRow::State::Stopped;
+        if (!row.reason.startsWith(QLatin1String("Stopped")))
+            row.reason = QStringLiteral("Stopped: %1").arg(row.reason);
+    }
     return row;
 }
 
