@@ -1,5 +1,7 @@
 #include "argumentbytes.h"
 
+#include <commands/filenames.h>
+
 #include <QFile>
 
 namespace Cli {
@@ -21,6 +23,10 @@ void rememberArguments(const QList<QByteArray> &arguments)
 
 QByteArray argumentBytes(const QString &text)
 {
+    // An existing file whose name is not valid text was opened by its bytes to be read; a
+    // name to write to is wanted as those bytes, not as the descriptor.
+    if (const QByteArray opened = Commands::openedNameBytes(text); !opened.isEmpty())
+        return opened;
     const QByteArray encoded = QFile::encodeName(text);
     if (!text.contains(QChar::ReplacementCharacter))
         return encoded;

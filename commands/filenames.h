@@ -19,6 +19,10 @@ QString pathFromBytes(const QByteArray &bytes);
 // convert: the one entry of its folder whose name shows the same. Else the path unchanged.
 QString recoverLossyPath(const QString &path);
 
+// The bytes a descriptor path of pathFromBytes was opened by, for writing to that name rather
+// than through the descriptor; empty for any other path.
+QByteArray openedNameBytes(const QString &path);
+
 // text with each descriptor path replaced by the name as the user saw it.
 QString displayNames(QString text);
 

@@ -81,6 +81,16 @@ QString recoverLossyPath(const QString &path)
     return isRegularFile(bytes) ? openByBytes(bytes) : path;
 }
 
+QByteArray openedNameBytes(const QString &path)
+{
+    QMutexLocker lock(&g_mutex);
+    for (auto it = g_opened.cbegin(); it != g_opened.cend(); ++it) {
+        if (it->path == path)
+            return it.key();
+    }
+    return {};
+}
+
 QString displayNames(QString text)
 {
     QMutexLocker lock(&g_mutex);

@@ -424,6 +424,8 @@ void tst_Cli::outputNamesKeepTheirBytes_data()
                                << false;
     QTest::newRow("stream --output=")
             << QByteArrayList{"stream", "PICTURE", "--output=NAME"} << QByteArray() << false;
+    QTest::newRow("stream -o over a file")
+            << QByteArrayList{"stream", "PICTURE", "-o", "NAME"} << QByteArray() << true;
     QTest::newRow("preview -o") << QByteArrayList{"preview", "PICTURE", "-o", "NAME"}
                                 << QByteArray("/1.png") << false;
     QTest::newRow("print --port LPT:")
