@@ -14,8 +14,10 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <functional>
 #include <map>
+#include <vector>
 
 namespace Cli {
 
@@ -35,6 +37,36 @@ int printers(const QStringList &arguments, const Context &c)
     for (const QString &name : names)
         print(c.out, name + QLatin1Char('\n'));
     return ExitSuccess;
+}
+
+// The edits that turn one word into the other (Levenshtein).
+int distance(const QString &a, const QString &b)
+{
+    std::vector<int> row(size_t(b.size()) + 1);
+    for (size_t j = 0; j < row.size(); ++j)
+        row[j] = int(j);
+    for (qsizetype i = 1; i <= a.size(); ++i) {
+        int diagonal = row[0];
+        row[0] = int(i);
+        for (qsizetype j = 1; j <= b.size(); ++j) {
+            const int above = row[size_t(j)];
+            row[size_t(j)] = std::min({above + 1,
+                                       row[size_t(j - 1)] + 1,
+                                       diagonal + (a.at(i - 1) == b.at(j - 1) ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row.back();
+}
+
+// " (did you mean 'download'?)" for a command two edits or fewer away from one.
+QString suggestion(const QString &typed, const QStringList &known)
+{
+    for (const QString &command : known) {
+        if (distance(typed, command) <= 2)
+            return QStringLiteral(" (did you mean '%1'?)").arg(command);
+    }
+    return {};
 }
 
 } // namespace
@@ -73,8 +105,14 @@ int run(const QStringList &arguments, std::FILE *out, std::FILE *err)
                         {QStringLiteral("printers"), printers},
                         {QStringLiteral("graphics"), graphics}};
     const auto found = commands.find(command);
-    if (found == commands.end())
-        return usage(c, QStringLiteral("unknown command '%1'.").arg(command));
+    if (found == commands.end()) {
+        QStringList known;
+        for (const auto &entry : commands)
+            known.append(entry.first);
+        return usage(
+                c,
+                QStringLiteral("unknown command '%1'%2.").arg(command, suggestion(command, known)));
+    }
     return found->second(rest, c);
 }
 
