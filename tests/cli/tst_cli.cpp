@@ -160,6 +160,17 @@ void tst_Cli::usageErrors_data()
     QTest::newRow("print 3.5") << QStringList{"print", "3.5"} << "not '3.5'";
     QTest::newRow("unknown port kind")
             << QStringList{"print", "1", "--port", "USB"} << "ETHERNET, COM1..COM9";
+    QTest::newRow("a prefix is no kind")
+            << QStringList{"print", "1", "--port", "ETHx"} << "unknown printer 'ETHx'";
+    QTest::newRow("no address, no default")
+            << QStringList{"print", "1"} << "name the printer's address with --ip";
+    QTest::newRow("an address for a serial port")
+            << QStringList{"print", "1", "--port", "COM1", "--ip", "10.0.0.1"}
+            << "--ip names an ETHERNET printer";
+    QTest::newRow("one printer spelled twice")
+            << QStringList{"status", "--ip", "[::1]", "--ip", "[0:0:0:0:0:0:0:1]:9100"}
+            << "named twice";
+    QTest::newRow("a typo") << QStringList{"dowload"} << "did you mean 'download'?";
     QTest::newRow("bad capacity")
             << QStringList{"stream", "a.bmp", "-o", "x", "--nv-capacity", "lots"}
             << "--nv-capacity";
