@@ -200,10 +200,12 @@ int stream(const QStringList &arguments, const Context &c)
         return ExitFailure;
     }
     print(c.err,
-          QStringLiteral("Wrote %1 bytes (%2 NV images) to %3\n")
+          QStringLiteral("Wrote %1 bytes (%2) to %3\n")
                   .arg(bytes.size())
-                  .arg(parsed.pictures.size())
-                  .arg(parsed.output));
+                  .arg(counted(parsed.pictures.size(),
+                               QStringLiteral("NV image"),
+                               QStringLiteral("NV images")),
+                       parsed.output));
     return ExitSuccess;
 }
 
@@ -249,13 +251,27 @@ bool previewOne(const QString &picture,
 }
 
 // The selection's totals, and what a download of the same pictures would refuse.
-void printPreviewTotals(
-        qsizetype pictures, qint64 definition, qint64 onDisk, qint64 capacity, const Context &c)
+void printPreviewTotals(qsizetype pictures,
+                        qsizetype failed,
+                        qint64 definition,
+                        qint64 onDisk,
+                        qint64 capacity,
+                        const Context &c)
 {
+    const QString together
+            = counted(pictures, QStringLiteral("picture"), QStringLiteral("pictures"));
+    if (failed > 0) {
+        // A download of them would be refused: nothing would be sent.
+        print(c.out,
+              QStringLiteral("Together: %1, %2 of them cannot be stored; nothing to send.\n")
+                      .arg(together)
+                      .arg(failed));
+        return;
+    }
     print(c.out,
-          QStringLiteral("Together: %1 pictures, %2 bytes to send.\n")
-                  .arg(pictures)
-                  .arg(5 + definition));
+          QStringLiteral("Together: %1, %2 bytes to send.\n")
+                  .arg(together)
+                  .arg(NvImage::NvStreamHeaderSize + definition));
     if (onDisk >= NvImage::TotalFileSizeLimit) {
         print(c.out,
               QStringLiteral("warning: the files take %1 bytes on disk; a download needs fewer "
@@ -300,7 +316,7 @@ int preview(const QStringList &arguments, const Context &c)
                       .arg(parsed.output, error));
         return ExitFailure;
     }
-    bool failed = false;
+    qsizetype failed = 0;
     qint64 definition = 0;
     qint64 onDisk = 0;
     for (qsizetype i = 0; i < parsed.pictures.size(); ++i) {
@@ -308,10 +324,10 @@ int preview(const QStringList &arguments, const Context &c)
         onDisk += QFileInfo(picture).size();
         const QString name = QStringLiteral("%1.png").arg(i + 1);
         if (!previewOne(picture, name, folder, parsed, c, definition))
-            failed = true;
+            ++failed;
     }
-    printPreviewTotals(parsed.pictures.size(), definition, onDisk, parsed.capacity, c);
-    return failed ? ExitFailure : ExitSuccess;
+    printPreviewTotals(parsed.pictures.size(), failed, definition, onDisk, parsed.capacity, c);
+    return failed > 0 ? ExitFailure : ExitSuccess;
 }
 
 int download(const QStringList &arguments, const Context &c)

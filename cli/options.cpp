@@ -18,6 +18,11 @@ void print(std::FILE *stream, const QString &text)
     std::fflush(stream);
 }
 
+QString counted(qint64 count, const QString &one, const QString &many)
+{
+    return QStringLiteral("%1 %2").arg(count).arg(count == 1 ? one : many);
+}
+
 int usage(const Context &c, const QString &message)
 {
     print(c.err, QStringLiteral("nvlogo-cli: %1\nTry 'nvlogo-cli --help'.\n").arg(message));

@@ -29,6 +29,9 @@ struct Context
 // Writes text as it is, with file names shown as the user typed them.
 void print(std::FILE *stream, const QString &text);
 
+// "1 picture", "2 pictures".
+QString counted(qint64 count, const QString &one, const QString &many);
+
 // A wrong command line: the message and a pointer to --help; returns ExitUsage.
 int usage(const Context &c, const QString &message);
 
