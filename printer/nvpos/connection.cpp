@@ -68,6 +68,11 @@ std::int32_t kindOfError(int error)
     }
 }
 
+std::string errorText(int error)
+{
+    return std::strerror(error);
+}
+
 std::string byteCount(std::int64_t moved, std::int64_t total)
 {
     return std::to_string(moved) + " of " + std::to_string(total) + " bytes";

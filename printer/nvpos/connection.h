@@ -63,6 +63,8 @@ Status fail(Result code, std::string reason);
 
 // The kind of failure a system error number stands for.
 std::int32_t kindOfError(int error);
+// What a system error number says, for a reason.
+std::string errorText(int error);
 
 // What a step that makes something came to: the thing, or the failure instead.
 template<typename T>

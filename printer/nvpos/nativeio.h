@@ -1,8 +1,9 @@
 #pragma once
 
-// The operating system's side of the library: sockets, device files, serial lines and the
-// names of the serial and printer ports, with the one loop that writes to and reads them. One
-// implementation per platform (nativeio_unix.cpp, ...), chosen by the build.
+// The operating system's side of the transports: sockets, device files and serial lines (the
+// ports' names are platformnames.h). Each opener hands the run loop (runloop.h) a NativeChannel
+// of its platform. One implementation per platform (nativeio_unix.cpp, ...), chosen by the
+// build.
 
 #include "connection.h"
 

@@ -1,5 +1,8 @@
-// POSIX sockets and device files.
+// POSIX sockets, device files and serial lines: the channel the run loop runs over, and the
+// openers.
 #include "nativeio.h"
+
+#include "runloop.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -21,9 +24,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstddef>
-#include <cstring>
 #include <mutex>
-#include <optional>
 #include <thread>
 #include <vector>
 
@@ -31,17 +32,10 @@ namespace Printer::NvPos::Native {
 
 namespace {
 
-constexpr std::size_t WriteChunk = 64 * 1024;
-
 int remainingMs(Clock::time_point deadline)
 {
     const auto left = std::chrono::duration_cast<Milliseconds>(deadline - Clock::now()).count();
     return static_cast<int>(std::clamp<long long>(left, 0, 24 * 3600 * 1000));
-}
-
-std::string errorText(int error)
-{
-    return std::strerror(error);
 }
 
 // poll() for one descriptor until deadline: 1 ready, 0 timed out, -1 failed (errno set).
@@ -102,15 +96,6 @@ public:
         return fd;
     }
 
-    // Closes once; what names the descriptor in the reason of a failure.
-    Status close(const std::string &what)
-    {
-        const int error = discard();
-        if (error != 0)
-            return fail(NVPOS_ERR_IO, "Closing " + what + " failed: " + errorText(error));
-        return NVPOS_OK;
-    }
-
     // Closes once; the system's error number, or 0.
     int discard()
     {
@@ -126,453 +111,167 @@ private:
     int m_fd;
 };
 
-// What a descriptor is, which decides when a byte counts as delivered and what a failure says.
-enum class Medium {
-    Socket, // delivered once acknowledged
-    Serial, // delivered once it left the line: out of the driver's queue
-    Device, // a printer port: delivered once the driver took it, the last transfer done
-    Fifo,   // delivered once the pipe took it
-    File,   // delivered once written; the write ends with the data on the disk
-};
-
-// How often delivery is looked at where the system has no event for it: acknowledgements,
-// bytes leaving a serial line, a device that claims to be writable but takes nothing.
-constexpr Milliseconds LookAgainInterval{10};
-
-// How much one turn of the loop reads at most, so that a printer that talks without pause
-// cannot keep a write from going on.
-constexpr std::size_t HearChunk = 4096;
-constexpr int HearTurns = 16;
-
 // The kernel's connection states (include/net/tcp_states.h), which no user header names next
 // to linux/tcp.h.
 constexpr int TcpEstablished = 1;
 constexpr int TcpCloseWait = 8;
 
-// One open descriptor and the one loop that writes to it, takes in what the printer sends,
-// keeps the deadlines, reports progress and honours a stop. The transports only open the
-// descriptor and say what it is and whether it can be read.
-class StreamConnection final : public Connection
+// A socket, device, FIFO, file or serial line as the run loop sees it.
+class PosixChannel final : public NativeChannel
 {
 public:
-    struct Setup
+    PosixChannel(int fd, Medium medium)
+        : m_fd(fd)
+        , m_medium(medium)
+    {}
+
+    bool isOpen() const override { return m_fd.get() >= 0; }
+    int queue(const char *data, std::size_t count, std::size_t &taken) override;
+    Heard hear(char *buffer, std::size_t size) override;
+    int wait(bool wantWrite, bool wantRead, Clock::time_point until) override;
+    DeliveryState delivery() const override;
+
+    std::int64_t size() const override
     {
-        int fd = -1;
-        std::string name; // in every reason: a path, or host:port
-        Medium medium = Medium::Device;
-        bool canRead = false;
-        std::string noReadReason; // why not, when it cannot
-        int baudRate = 0;         // Serial: for the line-time bound
-        int bitsPerCharacter = 0;
-    };
-
-    explicit StreamConnection(Setup setup)
-        : m_fd(setup.fd)
-        , m_setup(std::move(setup))
-    {
-        if (m_setup.medium == Medium::Socket)
-            m_ackedAtConnect = inspect().bytesAcked;
-    }
-
-    // Bytes that came before the connection was made (a probe of the device).
-    void keepReceived(const char *data, std::size_t count) { m_received.append(data, count); }
-
-    std::int32_t capabilities() const override { return m_setup.canRead ? NVPOS_CAN_READ : 0; }
-
-    Status write(const char *data, std::int32_t count, WriteProgress &progress) override
-    {
-        if (m_fd.get() < 0) {
-            return fail(NVPOS_ERR_IO,
-                        "The connection to " + m_setup.name + " was dropped by a stopped write");
-        }
-        off_t startSize = -1;
         struct stat info;
-        if (m_setup.medium == Medium::File && ::fstat(m_fd.get(), &info) == 0)
-            startSize = info.st_size;
-        const Status status = run(data, static_cast<std::size_t>(count), progress);
-        if (!status.ok())
-            afterFailedWrite(status, startSize);
-        return status;
+        return ::fstat(m_fd.get(), &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1;
     }
-
-    Status read(char *buffer, std::int32_t size, Milliseconds timeout) override
+    int sync() override { return ::fsync(m_fd.get()) == 0 ? 0 : errno; }
+    int cutBack(std::int64_t size) override
     {
-        if (!m_setup.canRead)
-            return fail(NVPOS_ERR_UNSUPPORTED, m_setup.noReadReason);
-        if (m_fd.get() < 0 && m_received.empty()) {
-            return fail(NVPOS_ERR_IO,
-                        "The connection to " + m_setup.name + " was dropped by a stopped write");
+        return ::ftruncate(m_fd.get(), static_cast<off_t>(size)) == 0 ? 0 : errno;
+    }
+    void dropOutput() override { ::tcflush(m_fd.get(), TCOFLUSH); }
+    void endOutput() override { ::shutdown(m_fd.get(), SHUT_WR); }
+    // Closing with a zero linger time drops the send queue and resets the connection.
+    void abort() override
+    {
+        if (m_medium == Medium::Socket) {
+            const linger now{1, 0};
+            ::setsockopt(m_fd.get(), SOL_SOCKET, SO_LINGER, &now, sizeof now);
         }
-        const Clock::time_point deadline = Clock::now() + timeout;
-        for (;;) {
-            // What was kept is served first: hearing more now could push it out.
-            if (m_fd.get() >= 0 && m_received.empty())
-                hear();
-            if (!m_received.empty())
-                return static_cast<Result>(m_received.take(buffer, static_cast<std::size_t>(size)));
-            if (m_peerClosed)
-                return fail(NVPOS_ERR_IO, NVPOS_KIND_IO, m_setup.name + " closed the connection");
-            if (m_readError != 0) {
-                return fail(NVPOS_ERR_IO,
-                            kindOfError(m_readError),
-                            "Reading from " + m_setup.name + " failed: " + errorText(m_readError));
-            }
-            if (Clock::now() >= deadline)
-                return NVPOS_OK;
-            if (waitFor(m_fd.get(), POLLIN, deadline) < 0) {
-                const int error = errno;
-                return fail(NVPOS_ERR_IO,
-                            "Waiting for " + m_setup.name + " failed: " + errorText(error));
-            }
-        }
-    }
-
-    Status close() override
-    {
-        if (m_fd.get() >= 0 && m_setup.medium == Medium::Socket) {
-            // Unread bytes from the printer would make the close reset the connection, which
-            // may drop data still on its way; read them first, then send our end-of-stream.
-            hear();
-            ::shutdown(m_fd.get(), SHUT_WR);
-        }
-        return m_fd.close(m_setup.name);
-    }
-
-private:
-    struct SocketState
-    {
-        bool open = false;            // established, or the printer closed only its sending side
-        std::int64_t unacked = 0;     // queued or sent, not yet acknowledged
-        std::int64_t bytesAcked = -1; // acknowledged since the connect; -1: the system cannot tell
-        int error = 0;
-    };
-
-    Status run(const char *data, std::size_t count, WriteProgress &progress)
-    {
-        StallWatch stall;
-        const std::optional<Clock::time_point> lineBound = lineTimeBound(count);
-        const bool awaitsLastTransfer = m_setup.medium == Medium::Device;
-        const std::int64_t sentBefore = m_sentTotal;
-        std::size_t queued = 0;
-        std::int64_t delivered = 0;
-        bool claimedWritable = false;
-        bool writableAfterLast = false;
-        bool pause = false;
-        for (;;) {
-            if (queued < count) {
-                const std::size_t before = queued;
-                if (const int error = queue(data, count, queued))
-                    return writeFailed(error, delivered, count);
-                if (queued > before) {
-                    stall.moved();
-                    writableAfterLast = false;
-                } else if (claimedWritable) {
-                    // A driver without poll support claims room it does not have.
-                    pause = true;
-                }
-                claimedWritable = false;
-            }
-            if (m_setup.canRead)
-                hear();
-
-            SocketState state;
-            std::int64_t now = static_cast<std::int64_t>(queued);
-            if (m_setup.medium == Medium::Socket) {
-                state = inspect();
-                now = acknowledged(state, queued, sentBefore);
-            } else if (m_setup.medium == Medium::Serial) {
-                now = std::max<std::int64_t>(now - outputQueued(), 0);
-            }
-            if (now > delivered) {
-                delivered = now;
-                stall.moved();
-            }
-            // Acknowledged is delivered, even when the printer reset the connection afterwards.
-            if (delivered >= static_cast<std::int64_t>(count)
-                && (!awaitsLastTransfer || writableAfterLast)) {
-                return finishWrite(count);
-            }
-            if (m_setup.medium == Medium::Socket && (!state.open || state.error != 0))
-                return writeFailed(state.error ? state.error : m_readError, delivered, count);
-            if (!progress.update(delivered))
-                return progress.stop();
-            if (lineBound && Clock::now() >= *lineBound) {
-                return fail(NVPOS_ERR_TIMEOUT,
-                            "Writing " + std::to_string(count) + " bytes to " + m_setup.name
-                                    + " at " + std::to_string(m_setup.baudRate)
-                                    + " baud took too long; " + byteCount(delivered, count)
-                                    + " left the port");
-            }
-            if (stall.expired())
-                return tookNoData(stall.patience(), delivered, count);
-
-            Clock::time_point until = stall.sliceEnd(progress);
-            if (lineBound)
-                until = std::min(until, *lineBound);
-            const bool wantWritable = (queued < count || awaitsLastTransfer) && !pause;
-            if (pause || m_setup.medium == Medium::Socket || m_setup.medium == Medium::Serial)
-                until = std::min(until, Clock::now() + LookAgainInterval);
-            pause = false;
-            const short events
-                    = static_cast<short>((wantWritable ? POLLOUT : 0) | (hearing() ? POLLIN : 0));
-            const int ready = waitForEvents(m_fd.get(), events, until);
-            if (ready < 0) {
-                const int error = errno;
-                return fail(NVPOS_ERR_IO,
-                            "Waiting for " + m_setup.name + " failed: " + errorText(error));
-            }
-            if (m_lastEvents & POLLOUT) {
-                claimedWritable = queued < count;
-                writableAfterLast = queued >= count;
-            } else if (ready > 0 && !(m_lastEvents & POLLIN)) {
-                // A hang-up or an error with nothing to do about it here: the next write or
-                // read reports it; meanwhile the loop must not spin.
-                pause = true;
-            }
-        }
-    }
-
-    // poll() for our descriptor until deadline: 1 ready, 0 timed out, -1 failed (errno set).
-    // Keeps the events that came in m_lastEvents.
-    int waitForEvents(int fd, short events, Clock::time_point deadline)
-    {
-        m_lastEvents = 0;
-        for (;;) {
-            pollfd pfd{fd, events, 0};
-            const int ready = ::poll(&pfd, 1, remainingMs(deadline));
-            if (ready >= 0) {
-                m_lastEvents = pfd.revents;
-                return ready > 0 ? 1 : 0;
-            }
-            if (errno != EINTR)
-                return -1;
-        }
-    }
-
-    bool hearing() const { return m_setup.canRead && !m_peerClosed && m_readError == 0; }
-
-    // Hands the system as much of the rest as it takes, moving queued on. Returns the error
-    // that broke the connection, or 0.
-    int queue(const char *data, std::size_t count, std::size_t &queued)
-    {
-        while (queued < count) {
-            const std::size_t chunk = std::min(count - queued, WriteChunk);
-            const ssize_t n
-                    = m_setup.medium == Medium::Socket
-                              ? ::send(
-                                      m_fd.get(), data + queued, chunk, MSG_NOSIGNAL | MSG_DONTWAIT)
-                              : writeWithoutSigpipe(m_fd.get(), data + queued, chunk);
-            if (n > 0) {
-                queued += static_cast<std::size_t>(n);
-                m_sentTotal += n;
-                continue;
-            }
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-                return errno;
-            break;
-        }
-        return 0;
-    }
-
-    // Takes in what the printer sent, without waiting, into the receive buffer.
-    void hear()
-    {
-        char chunk[HearChunk];
-        for (int turn = 0; turn < HearTurns && hearing(); ++turn) {
-            const ssize_t got = m_setup.medium == Medium::Socket
-                                        ? ::recv(m_fd.get(), chunk, sizeof chunk, MSG_DONTWAIT)
-                                        : ::read(m_fd.get(), chunk, sizeof chunk);
-            if (got > 0) {
-                m_received.append(chunk, static_cast<std::size_t>(got));
-                continue;
-            }
-            if (got == 0) {
-                // A socket's peer closed its sending side (it may still take our data); a
-                // line or a device just has nothing more now.
-                if (m_setup.medium == Medium::Socket)
-                    m_peerClosed = true;
-            } else if (errno == EINTR) {
-                continue;
-            } else if (errno != EAGAIN && errno != EWOULDBLOCK) {
-                m_readError = errno; // kept for the reason
-            }
-            return;
-        }
-    }
-
-    // Serial: what the driver still holds (0 when it cannot tell).
-    std::int64_t outputQueued() const
-    {
-        int queued = 0;
-        if (::ioctl(m_fd.get(), TIOCOUTQ, &queued) != 0)
-            return 0;
-        return std::max(queued, 0);
-    }
-
-    // Two line times leave room for the pauses of the printer's flow control; the no-progress
-    // time on top covers a short buffer and the start of the transfer.
-    std::optional<Clock::time_point> lineTimeBound(std::size_t count) const
-    {
-        if (m_setup.medium != Medium::Serial || m_setup.baudRate <= 0)
-            return std::nullopt;
-        const long long lineMs = static_cast<long long>(count) * m_setup.bitsPerCharacter * 1000
-                                 / m_setup.baudRate;
-        return Clock::now() + Milliseconds(2 * lineMs) + noProgressTimeout();
-    }
-
-    Status finishWrite(std::size_t count)
-    {
-        if (m_setup.medium == Medium::File && ::fsync(m_fd.get()) != 0) {
-            const int error = errno;
-            return fail(NVPOS_ERR_IO,
-                        kindOfError(error),
-                        "Cannot save " + m_setup.name + ": " + errorText(error));
-        }
-        return static_cast<Result>(count);
-    }
-
-    // The printer gets no more of a write that failed or was stopped, and a file does not keep
-    // half a write, so that what it holds is always whole writes.
-    void afterFailedWrite(const Status &status, off_t startSize)
-    {
-        switch (m_setup.medium) {
-        case Medium::Socket:
-            if (status.result() == NVPOS_ERR_CANCELLED)
-                abort();
-            break;
-        case Medium::Serial:
-            ::tcflush(m_fd.get(), TCOFLUSH);
-            break;
-        case Medium::File:
-            if (startSize >= 0 && ::ftruncate(m_fd.get(), startSize) != 0) {
-                qCWarning(lcNvPos,
-                          "Cannot cut %s back: %s",
-                          m_setup.name.c_str(),
-                          errorText(errno).c_str());
-            }
-            break;
-        case Medium::Device:
-        case Medium::Fifo:
-            break;
-        }
-    }
-
-    Status tookNoData(Milliseconds patience, std::int64_t done, std::size_t count) const
-    {
-        const std::string waited = " took no data for " + std::to_string(patience.count()) + " ms; "
-                                   + byteCount(done, static_cast<std::int64_t>(count));
-        switch (m_setup.medium) {
-        case Medium::Socket:
-            return fail(NVPOS_ERR_TIMEOUT, "The printer" + waited + " were acknowledged");
-        case Medium::Serial:
-            return fail(NVPOS_ERR_TIMEOUT,
-                        "The printer on " + m_setup.name + waited + " left the port");
-        default:
-            return fail(NVPOS_ERR_TIMEOUT, m_setup.name + waited + " were taken");
-        }
-    }
-
-    Status writeFailed(int error, std::int64_t done, std::size_t count) const
-    {
-        const std::string moved = byteCount(done, static_cast<std::int64_t>(count));
-        switch (m_setup.medium) {
-        case Medium::Socket:
-            if (error == 0 || error == ECONNRESET || error == EPIPE) {
-                return fail(NVPOS_ERR_IO,
-                            m_setup.name + " closed the connection after " + moved
-                                    + " were acknowledged");
-            }
-            return fail(NVPOS_ERR_IO,
-                        kindOfError(error),
-                        "Sending to " + m_setup.name + " failed after " + moved
-                                + " were acknowledged: " + errorText(error));
-        case Medium::Serial:
-            return fail(NVPOS_ERR_IO,
-                        kindOfError(error),
-                        "Writing to " + m_setup.name + " failed after " + moved
-                                + " left the port: " + errorText(error));
-        default:
-            return fail(NVPOS_ERR_IO,
-                        kindOfError(error),
-                        "Writing to " + m_setup.name + " failed after " + moved
-                                + " were taken: " + errorText(error));
-        }
-    }
-
-    // How many of this write's sent bytes the printer acknowledged. The system's count of
-    // acknowledged bytes survives a reset, unlike the send queue, which the system empties
-    // then; it is the one to go by where the system has it. It counts from the connect, and a
-    // failed earlier write may still have bytes on their way: only what was acknowledged
-    // beyond everything sent before this write (sentBefore) belongs to it. 0 when the system
-    // cannot tell.
-    std::int64_t
-    acknowledged(const SocketState &state, std::size_t sent, std::int64_t sentBefore) const
-    {
-        std::int64_t acked = 0;
-        if (m_ackedAtConnect >= 0 && state.bytesAcked >= 0)
-            acked = state.bytesAcked - m_ackedAtConnect - sentBefore;
-        else if (state.open)
-            acked = static_cast<std::int64_t>(sent) - state.unacked;
-        return std::clamp<std::int64_t>(acked, 0, static_cast<std::int64_t>(sent));
-    }
-
-    // The send queue is read before the state: after a reset the system empties the queue, so
-    // its length is trusted only when the connection was still open after reading it.
-    SocketState inspect() const
-    {
-        SocketState state;
-        int unacked = 0;
-        if (::ioctl(m_fd.get(), SIOCOUTQ, &unacked) != 0) {
-            state.error = errno;
-            return state;
-        }
-        state.unacked = unacked;
-        tcp_info info{};
-        socklen_t length = sizeof info;
-        if (::getsockopt(m_fd.get(), IPPROTO_TCP, TCP_INFO, &info, &length) != 0) {
-            state.error = errno;
-            return state;
-        }
-        state.open = info.tcpi_state == TcpEstablished || info.tcpi_state == TcpCloseWait;
-        // Older kernels fill in a shorter structure, without the count.
-        if (length >= offsetof(tcp_info, tcpi_bytes_acked) + sizeof info.tcpi_bytes_acked)
-            state.bytesAcked = static_cast<std::int64_t>(info.tcpi_bytes_acked);
-        int error = 0;
-        length = sizeof error;
-        if (::getsockopt(m_fd.get(), SOL_SOCKET, SO_ERROR, &error, &length) == 0)
-            state.error = error;
-        return state;
-    }
-
-    // A stopped write leaves data in the send queue that would still reach the printer;
-    // closing with a zero linger time drops it and resets the connection.
-    void abort()
-    {
-        const linger now{1, 0};
-        ::setsockopt(m_fd.get(), SOL_SOCKET, SO_LINGER, &now, sizeof now);
         m_fd.discard();
     }
+    int close() override { return m_fd.discard(); }
+
+private:
+    DeliveryState inspectSocket() const;
 
     Descriptor m_fd;
-    Setup m_setup;
-    ReceiveBuffer m_received;
-    short m_lastEvents = 0;
-    bool m_peerClosed = false;
-    int m_readError = 0;
-    std::int64_t m_ackedAtConnect = -1; // the handshake counts too
-    std::int64_t m_sentTotal = 0;
+    Medium m_medium;
 };
+
+int PosixChannel::queue(const char *data, std::size_t count, std::size_t &taken)
+{
+    taken = 0;
+    for (;;) {
+        const ssize_t n = m_medium == Medium::Socket
+                                  ? ::send(m_fd.get(), data, count, MSG_NOSIGNAL | MSG_DONTWAIT)
+                                  : writeWithoutSigpipe(m_fd.get(), data, count);
+        if (n > 0)
+            taken = static_cast<std::size_t>(n);
+        if (n >= 0 || errno == EAGAIN || errno == EWOULDBLOCK)
+            return 0;
+        if (errno != EINTR)
+            return errno;
+    }
+}
+
+Heard PosixChannel::hear(char *buffer, std::size_t size)
+{
+    Heard heard;
+    for (;;) {
+        const ssize_t got = m_medium == Medium::Socket
+                                    ? ::recv(m_fd.get(), buffer, size, MSG_DONTWAIT)
+                                    : ::read(m_fd.get(), buffer, size);
+        if (got > 0)
+            heard.count = static_cast<std::size_t>(got);
+        else if (got == 0)
+            heard.ended = true;
+        else if (errno == EINTR)
+            continue;
+        else if (errno != EAGAIN && errno != EWOULDBLOCK)
+            heard.error = errno;
+        return heard;
+    }
+}
+
+int PosixChannel::wait(bool wantWrite, bool wantRead, Clock::time_point until)
+{
+    const short events = static_cast<short>((wantWrite ? POLLOUT : 0) | (wantRead ? POLLIN : 0));
+    for (;;) {
+        pollfd pfd{m_fd.get(), events, 0};
+        if (::poll(&pfd, 1, remainingMs(until)) >= 0) {
+            int ready = 0;
+            if (pfd.revents & POLLOUT)
+                ready |= Writable;
+            if (pfd.revents & POLLIN)
+                ready |= Readable;
+            if (pfd.revents & ~(POLLOUT | POLLIN))
+                ready |= Trouble;
+            return ready;
+        }
+        if (errno != EINTR)
+            return -errno;
+    }
+}
+
+DeliveryState PosixChannel::delivery() const
+{
+    DeliveryState state;
+    if (m_medium == Medium::Socket)
+        return inspectSocket();
+    if (m_medium == Medium::Serial) {
+        // What the driver still holds; 0 when it cannot tell.
+        int queued = 0;
+        if (::ioctl(m_fd.get(), TIOCOUTQ, &queued) == 0)
+            state.pending = std::max(queued, 0);
+    }
+    return state;
+}
+
+// The send queue is read before the state: after a reset the system empties the queue, so
+// its length is trusted only when the connection was still open after reading it.
+DeliveryState PosixChannel::inspectSocket() const
+{
+    DeliveryState state;
+    state.open = false;
+    int unacked = 0;
+    if (::ioctl(m_fd.get(), SIOCOUTQ, &unacked) != 0) {
+        state.error = errno;
+        return state;
+    }
+    state.pending = unacked;
+    tcp_info info{};
+    socklen_t length = sizeof info;
+    if (::getsockopt(m_fd.get(), IPPROTO_TCP, TCP_INFO, &info, &length) != 0) {
+        state.error = errno;
+        return state;
+    }
+    state.open = info.tcpi_state == TcpEstablished || info.tcpi_state == TcpCloseWait;
+    // Older kernels fill in a shorter structure, without the count.
+    if (length >= offsetof(tcp_info, tcpi_bytes_acked) + sizeof info.tcpi_bytes_acked)
+        state.ackedTotal = static_cast<std::int64_t>(info.tcpi_bytes_acked);
+    int error = 0;
+    length = sizeof error;
+    if (::getsockopt(m_fd.get(), SOL_SOCKET, SO_ERROR, &error, &length) == 0)
+        state.error = error;
+    return state;
+}
+
+std::unique_ptr<StreamConnection> streamConnection(int fd, StreamConnection::Setup setup)
+{
+    auto channel = std::make_unique<PosixChannel>(fd, setup.medium);
+    return std::make_unique<StreamConnection>(std::move(channel), std::move(setup));
+}
 
 std::unique_ptr<Connection> socketConnection(int fd, std::string address)
 {
     StreamConnection::Setup setup;
-    setup.fd = fd;
     setup.name = std::move(address);
     setup.medium = Medium::Socket;
     setup.canRead = true;
-    return std::make_unique<StreamConnection>(std::move(setup));
+    return streamConnection(fd, std::move(setup));
 }
 
 struct AddrInfoDeleter
@@ -728,6 +427,62 @@ Opened connectTcp(const std::string &host, std::uint16_t port)
     return fail(NVPOS_ERR_OPEN, NVPOS_KIND_NOT_FOUND, "No address for " + host);
 }
 
+namespace {
+
+// A device that may be read: a USB printer whose interface is one-way refuses reads (EINVAL);
+// a device with nothing behind it reports the end at once. A byte that did come is kept.
+Opened probedDevice(int fd, StreamConnection::Setup setup)
+{
+    char first = 0;
+    const ssize_t got = ::read(fd, &first, 1);
+    const int error = errno;
+    if (got == 0 || (got < 0 && error != EAGAIN && error != EWOULDBLOCK && error != EINTR)) {
+        setup.canRead = false;
+        setup.noReadReason = "The driver of " + setup.name + " passes no answers from the printer"
+                             + (got < 0 ? " (" + errorText(error) + ")" : "");
+    }
+    auto connection = streamConnection(fd, std::move(setup));
+    if (got > 0)
+        connection->keepReceived(&first, 1);
+    return std::unique_ptr<Connection>(std::move(connection));
+}
+
+// What the open descriptor fd of path is, and the connection that runs it.
+Opened describedDevice(int fd, StreamConnection::Setup setup)
+{
+    const std::string &path = setup.name;
+    struct stat info
+    {};
+    if (::fstat(fd, &info) != 0)
+        info.st_mode = 0;
+    if (S_ISREG(info.st_mode)) {
+        // A file collects what is sent to it, one connection after the other.
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_APPEND);
+        setup.medium = Medium::File;
+        setup.noReadReason = path + " is a file: no printer can answer through it";
+    } else if (S_ISFIFO(info.st_mode)) {
+        setup.medium = Medium::Fifo;
+        setup.noReadReason = path + " is a FIFO: no printer can answer through it";
+    } else if (::isatty(fd)) {
+        // A terminal line would translate line ends; the printer needs the bytes as they are.
+        setup.medium = Medium::Device;
+        termios settings;
+        if (::tcgetattr(fd, &settings) == 0) {
+            ::cfmakeraw(&settings);
+            ::tcsetattr(fd, TCSANOW, &settings);
+        }
+    } else if (setup.canRead) {
+        setup.medium = Medium::Device;
+        return probedDevice(fd, std::move(setup));
+    } else {
+        setup.medium = Medium::Device;
+        setup.noReadReason = "The driver of " + path + " does not let " + path + " be read";
+    }
+    return std::unique_ptr<Connection>(streamConnection(fd, std::move(setup)));
+}
+
+} // namespace
+
 Opened openDevice(const std::string &path)
 {
     StreamConnection::Setup setup;
@@ -751,46 +506,7 @@ Opened openDevice(const std::string &path)
                     "Cannot open " + path + ": " + errorText(error)
                             + (error == ENXIO ? " (nobody is reading it)" : ""));
     }
-    if (::fstat(fd, &info) != 0)
-        info.st_mode = 0;
-    setup.fd = fd;
-    if (S_ISREG(info.st_mode)) {
-        // A file collects what is sent to it, one connection after the other.
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_APPEND);
-        setup.medium = Medium::File;
-        setup.noReadReason = path + " is a file: no printer can answer through it";
-    } else if (S_ISFIFO(info.st_mode)) {
-        setup.medium = Medium::Fifo;
-        setup.noReadReason = path + " is a FIFO: no printer can answer through it";
-    } else if (::isatty(fd)) {
-        // A terminal line would translate line ends; the printer needs the bytes as they are.
-        setup.medium = Medium::Device;
-        termios settings;
-        if (::tcgetattr(fd, &settings) == 0) {
-            ::cfmakeraw(&settings);
-            ::tcsetattr(fd, TCSANOW, &settings);
-        }
-    } else if (setup.canRead) {
-        setup.medium = Medium::Device;
-        // A USB printer whose interface is one-way refuses reads (EINVAL); a device with
-        // nothing behind it reports the end at once. A byte that did come is kept.
-        char first = 0;
-        const ssize_t got = ::read(fd, &first, 1);
-        const int error = errno;
-        if (got == 0 || (got < 0 && error != EAGAIN && error != EWOULDBLOCK && error != EINTR)) {
-            setup.canRead = false;
-            setup.noReadReason = "The driver of " + path + " passes no answers from the printer"
-                                 + (got < 0 ? " (" + errorText(error) + ")" : "");
-        }
-        auto connection = std::make_unique<StreamConnection>(std::move(setup));
-        if (got > 0)
-            connection->keepReceived(&first, 1);
-        return std::unique_ptr<Connection>(std::move(connection));
-    } else {
-        setup.medium = Medium::Device;
-        setup.noReadReason = "The driver of " + path + " does not let " + path + " be read";
-    }
-    return std::unique_ptr<Connection>(std::make_unique<StreamConnection>(std::move(setup)));
+    return describedDevice(fd, std::move(setup));
 }
 
 namespace {
@@ -828,34 +544,9 @@ tcflag_t sizeOf(int dataBits)
     }
 }
 
-} // namespace
-
-Opened openSerialPort(const std::string &path, const SerialSettings &settings)
+// Raw bytes at the given settings on the open port fd; held by this process alone.
+Status setUpLine(int fd, const std::string &path, const SerialSettings &settings, speed_t speed)
 {
-    const speed_t speed = speedOf(settings.baudRate);
-    if (speed == B0) {
-        return fail(NVPOS_ERR_OPEN,
-                    NVPOS_KIND_UNSUPPORTED,
-                    "Cannot set up " + path + " at " + std::to_string(settings.baudRate)
-                            + " baud: not a standard line speed");
-    }
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        const int error = errno;
-        return fail(NVPOS_ERR_OPEN,
-                    kindOfError(error),
-                    "Cannot open " + path + ": " + errorText(error));
-    }
-    Descriptor port(fd);
-    // One program at a time on the line: another one's bytes would mix with ours.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const int error = errno;
-        return fail(NVPOS_ERR_OPEN,
-                    error == EWOULDBLOCK ? NVPOS_KIND_BUSY : kindOfError(error),
-                    "Cannot open " + path + ": "
-                            + (error == EWOULDBLOCK ? std::string("another program is using it")
-                                                    : errorText(error)));
-    }
     termios line{};
     if (::tcgetattr(fd, &line) != 0) {
         const int error = errno;
@@ -884,16 +575,48 @@ Opened openSerialPort(const std::string &path, const SerialSettings &settings)
                     "Cannot set up " + path + " at " + std::to_string(settings.baudRate)
                             + " baud: " + errorText(error));
     }
+    return NVPOS_OK;
+}
+
+} // namespace
+
+Opened openSerialPort(const std::string &path, const SerialSettings &settings)
+{
+    const speed_t speed = speedOf(settings.baudRate);
+    if (speed == B0) {
+        return fail(NVPOS_ERR_OPEN,
+                    NVPOS_KIND_UNSUPPORTED,
+                    "Cannot set up " + path + " at " + std::to_string(settings.baudRate)
+                            + " baud: not a standard line speed");
+    }
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        return fail(NVPOS_ERR_OPEN,
+                    kindOfError(error),
+                    "Cannot open " + path + ": " + errorText(error));
+    }
+    Descriptor port(fd);
+    // One program at a time on the line: another one's bytes would mix with ours.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        return fail(NVPOS_ERR_OPEN,
+                    error == EWOULDBLOCK ? NVPOS_KIND_BUSY : kindOfError(error),
+                    "Cannot open " + path + ": "
+                            + (error == EWOULDBLOCK ? std::string("another program is using it")
+                                                    : errorText(error)));
+    }
+    const Status lineSet = setUpLine(fd, path, settings, speed);
+    if (!lineSet.ok())
+        return lineSet;
     StreamConnection::Setup setup;
-    setup.fd = fd;
-    port.release();
     setup.name = path;
     setup.medium = Medium::Serial;
     setup.canRead = true;
     setup.baudRate = settings.baudRate;
     setup.bitsPerCharacter
             = 1 + settings.dataBits + (settings.parity != 0 ? 1 : 0) + settings.stopBits;
-    return std::unique_ptr<Connection>(std::make_unique<StreamConnection>(std::move(setup)));
+    return std::unique_ptr<Connection>(streamConnection(port.release(), std::move(setup)));
 }
 
 } // namespace Printer::NvPos::Native
