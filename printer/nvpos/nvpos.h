@@ -128,7 +128,8 @@ extern "C" {
  *                       exist) or "LPT:/path" (a device, a FIFO or an existing regular file,
  *                       which is appended to)
  *             DRIVER:   the name of a CUPS destination ("queue" or "queue/instance") on the
- *                       default print server (cupsServer(); CUPS_SERVER chooses another)
+ *                       default print server (cupsServer(); CUPS_SERVER chooses another); a
+ *                       library built without CUPS refuses every queue (NVPOS_KIND_UNSUPPORTED)
  *             Blanks around the name are ignored.
  *   baudRate  SERIAL only: the line speed in bits per second (> 0)
  *   dataBits  SERIAL only: 5 to 8

@@ -190,6 +190,13 @@ void tst_Failures::lastErrorTellsWhy_data()
             << QByteArray("Cannot open /dev/null: not a serial port") << NVPOS_KIND_NOT_FOUND;
     QTest::newRow("unknown mode") << QByteArray("127.0.0.1") << 5
                                   << QByteArray("Unknown open mode 5") << NVPOS_KIND_IO;
+#ifndef NVLOGO_WITH_CUPS
+    QTest::newRow("print queue, built without CUPS")
+            << QByteArray("nvlogo_raw") << NVPOS_MODE_DRIVER
+            << QByteArray("Print queues (DRIVER) are not available: this printer library was "
+                          "built without CUPS")
+            << NVPOS_KIND_UNSUPPORTED;
+#endif
     QTest::newRow("nothing open") << QByteArray() << 0 << QByteArray("No connection is open")
                                   << NVPOS_KIND_IO;
 }
