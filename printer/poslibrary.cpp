@@ -56,7 +56,7 @@ QString PosLibrary::defaultFileName()
 {
     const QString dir = QCoreApplication::applicationDirPath() + QLatin1Char('/')
                         + QStringLiteral(NVLOGO_LIBDIR_FROM_BINDIR);
-    return QDir::cleanPath(dir + QStringLiteral("/libnvpos.so.2"));
+    return QDir::cleanPath(dir + QLatin1Char('/') + QStringLiteral(NVPOS_LIBRARY_FILE_NAME));
 }
 
 void PosLibrary::load()
