@@ -267,7 +267,14 @@ public:
         if (m_job <= 0)
             return NVPOS_OK;
         const int job = m_job;
-        if (cupsFinishDocument(m_http.get(), m_queue.c_str()) > IPP_STATUS_OK_CONFLICTING)
+        // Only the server's answer tells that it took the document: cupsFinishDocument() would
+        // take a wait that ended without one for the success of the request before it.
+        const std::string resource = "/printers/" + m_queue;
+        const std::unique_ptr<ipp_t, IppDeleter> answer(
+                cupsGetResponse(m_http.get(), resource.c_str()));
+        if (!answer && httpGetStatus(m_http.get()) < HTTP_STATUS_MULTIPLE_CHOICES)
+            return unanswered();
+        if (!answer || cupsLastError() > IPP_STATUS_OK_CONFLICTING)
             return abandon("The print server refused the document", job);
         m_job = 0;
         return job;
@@ -318,6 +325,24 @@ private:
         if (late)
             return fail(NVPOS_ERR_TIMEOUT, reason);
         return fail(NVPOS_ERR_IO, refused ? NVPOS_KIND_REFUSED : NVPOS_KIND_IO, reason);
+    }
+
+    // The document went out but no answer came: whether the server has all of it is unknown,
+    // so the job is given up like any other that failed.
+    Status unanswered()
+    {
+        const int error = httpError(m_http.get());
+        const bool late = timedOut(m_http.get());
+        const std::string reason
+                = "The print server did not answer the document on " + m_queue + ": "
+                  + (late ? "no answer within " + std::to_string(noProgressTimeout().count())
+                                     + " ms"
+                     : error != 0 ? errorText(error)
+                                  : std::string("the connection ended"));
+        cancelJob();
+        if (late)
+            return fail(NVPOS_ERR_TIMEOUT, reason);
+        return fail(NVPOS_ERR_IO, reason);
     }
 
     Http m_http;

@@ -166,7 +166,10 @@ NVPOS_API int32_t POS_WriteFile(int32_t handle, const char *data, int32_t count)
  * raw print job: POS_StartDoc creates it (finishing a document still open first) and returns
  * its job id (> 0); POS_EndDoc finishes it and returns its job id, or NVPOS_OK when no
  * document was open. On the other kinds both do nothing and return NVPOS_OK. Either may
- * return NVPOS_ERR_NO_CONNECTION, NVPOS_ERR_TIMEOUT or NVPOS_ERR_IO.
+ * return NVPOS_ERR_NO_CONNECTION, NVPOS_ERR_TIMEOUT or NVPOS_ERR_IO. A document counts as
+ * finished only once the print server answered that it took it: a wait for that answer that
+ * ends without one is NVPOS_ERR_TIMEOUT ("The print server did not answer the document on
+ * <queue>: ..."), and the job is cancelled if it still can be.
  */
 NVPOS_API int32_t POS_StartDoc(void);
 NVPOS_API int32_t POS_EndDoc(void);

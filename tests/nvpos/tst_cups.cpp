@@ -11,6 +11,17 @@
 
 #include <cups/cups.h>
 
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <thread>
+#include <vector>
+
 using namespace NvPosTest;
 
 namespace {
@@ -38,6 +49,139 @@ std::int32_t openQueue(const char *queue = NVLOGO_CUPS_QUEUE)
     return POS_Open(queue, 0, 0, 0, 0, NVPOS_MODE_DRIVER);
 }
 
+// Points libcups at another print server and shortens the library's waits while it lives.
+class OtherServer
+{
+public:
+    explicit OtherServer(const QByteArray &address)
+        : m_server(qgetenv("CUPS_SERVER"))
+    {
+        qputenv("CUPS_SERVER", address);
+        qputenv("NVPOS_WRITE_TIMEOUT_MS", "500");
+        cupsSetServer(nullptr); // libcups reads CUPS_SERVER again
+    }
+    ~OtherServer()
+    {
+        qputenv("CUPS_SERVER", m_server);
+        qunsetenv("NVPOS_WRITE_TIMEOUT_MS");
+        cupsSetServer(nullptr);
+    }
+    OtherServer(const OtherServer &) = delete;
+    OtherServer &operator=(const OtherServer &) = delete;
+
+private:
+    QByteArray m_server;
+};
+
+// A print server on loopback in front of the private one. It passes every request on, and the
+// server's answers too until a connection carried the document, which it knows by its bytes:
+// the answer to the document never arrives.
+class AnswerDroppingProxy
+{
+public:
+    AnswerDroppingProxy(const QByteArray &serverSocket, const QByteArray &document)
+        : m_serverSocket(serverSocket)
+        , m_document(document)
+        , m_thread([this] { run(); })
+    {}
+    ~AnswerDroppingProxy()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+    AnswerDroppingProxy(const AnswerDroppingProxy &) = delete;
+    AnswerDroppingProxy &operator=(const AnswerDroppingProxy &) = delete;
+
+    QByteArray address() const { return m_listener.address(); }
+
+private:
+    struct Link
+    {
+        Fd client;
+        Fd server;
+        QByteArray sent; // what the client sent
+    };
+
+    void run()
+    {
+        std::vector<Link> links;
+        while (!m_stop) {
+            std::vector<pollfd> fds{{m_listener.fd(), POLLIN, 0}};
+            for (const Link &link : links) {
+                fds.push_back({link.client.get(), POLLIN, 0});
+                fds.push_back({link.server.get(), POLLIN, 0});
+            }
+            if (::poll(fds.data(), fds.size(), 50) <= 0)
+                continue;
+            for (std::size_t i = 0; i < links.size(); ++i) {
+                if (!pass(links[i], fds[1 + 2 * i].revents, fds[2 + 2 * i].revents))
+                    links[i].client.reset();
+            }
+            links.erase(std::remove_if(links.begin(),
+                                       links.end(),
+                                       [](const Link &link) { return link.client.get() < 0; }),
+                        links.end());
+            if (fds[0].revents & POLLIN)
+                links.push_back(accepted());
+        }
+    }
+
+    Link accepted()
+    {
+        Link link;
+        link.client.reset(::accept4(m_listener.fd(), nullptr, nullptr, SOCK_CLOEXEC));
+        link.server.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, m_serverSocket.constData(), sizeof address.sun_path - 1);
+        if (::connect(link.server.get(), reinterpret_cast<sockaddr *>(&address), sizeof address)
+            != 0) {
+            link.client.reset();
+        }
+        return link;
+    }
+
+    // Moves what came in on either side; false once either side is gone.
+    bool pass(Link &link, short fromClient, short fromServer) const
+    {
+        char buffer[16384];
+        if (fromClient) {
+            const ssize_t got = ::read(link.client.get(), buffer, sizeof buffer);
+            if (got <= 0)
+                return false;
+            link.sent.append(buffer, got);
+            if (!sendAll(link.server.get(), buffer, got))
+                return false;
+        }
+        if (fromServer) {
+            const ssize_t got = ::read(link.server.get(), buffer, sizeof buffer);
+            if (got <= 0)
+                return false;
+            if (!link.sent.contains(m_document) && !sendAll(link.client.get(), buffer, got))
+                return false;
+        }
+        return true;
+    }
+
+    static bool sendAll(int fd, const char *data, ssize_t count)
+    {
+        while (count > 0) {
+            const ssize_t sent = ::send(fd, data, static_cast<std::size_t>(count), MSG_NOSIGNAL);
+            if (sent <= 0)
+                return false;
+            data += sent;
+            count -= sent;
+        }
+        return true;
+    }
+
+    TcpListener m_listener;
+    QByteArray m_serverSocket;
+    QByteArray m_document;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread; // last, so that it starts with everything else in place
+};
+
 } // namespace
 
 class tst_Cups : public QObject
@@ -54,6 +198,8 @@ private slots:
     void stoppedQueueFails();
     void stoppedWriteCancelsTheJob();
     void silentServerFailsInTime();
+    void unansweredDocumentFails_data();
+    void unansweredDocumentFails();
 };
 
 void tst_Cups::initTestCase()
@@ -219,21 +365,39 @@ void tst_Cups::silentServerFailsInTime()
 {
     // A server that takes the connection but never answers.
     TcpListener silent;
-    const QByteArray server = qgetenv("CUPS_SERVER");
-    qputenv("CUPS_SERVER", silent.address());
-    qputenv("NVPOS_WRITE_TIMEOUT_MS", "500");
-    cupsSetServer(nullptr); // libcups reads CUPS_SERVER again
+    const OtherServer server(silent.address());
 
     QElapsedTimer timer;
     timer.start();
-    const std::int32_t handle = openQueue();
-    const qint64 elapsed = timer.elapsed();
+    QCOMPARE(openQueue(), NVPOS_ERR_OPEN);
+    QVERIFY2(timer.elapsed() < 30000,
+             QByteArray::number(timer.elapsed()).constData()); // a safety net
+}
 
-    qputenv("CUPS_SERVER", server);
-    qunsetenv("NVPOS_WRITE_TIMEOUT_MS");
-    cupsSetServer(nullptr);
-    QCOMPARE(handle, NVPOS_ERR_OPEN);
-    QVERIFY2(elapsed < 30000, QByteArray::number(elapsed).constData()); // a safety net only
+void tst_Cups::unansweredDocumentFails_data()
+{
+    QTest::addColumn<bool>("byClose");
+    QTest::newRow("EndDoc") << false;
+    QTest::newRow("Close") << true;
+}
+
+// The document went out, but the server never said it took it: that is no success.
+void tst_Cups::unansweredDocumentFails()
+{
+    QFETCH(bool, byClose);
+    const QByteArray document = "\x1b@an unanswered document\x1dVB";
+    const AnswerDroppingProxy proxy(qgetenv("CUPS_SERVER"), document);
+    const OtherServer server(proxy.address());
+
+    const std::int32_t handle = openQueue();
+    QVERIFY2(handle > 0, lastError().constData());
+    QVERIFY2(POS_StartDoc() > 0, lastError().constData());
+    QCOMPARE(POS_WriteFile(handle, document.constData(), document.size()), document.size());
+    QCOMPARE(byClose ? POS_Close() : POS_EndDoc(), NVPOS_ERR_TIMEOUT);
+    QCOMPARE(NVPOS_LastErrorKind(), NVPOS_KIND_TIMEOUT);
+    const QByteArray said = lastError();
+    QVERIFY2(said.startsWith("The print server did not answer the document on " NVLOGO_CUPS_QUEUE),
+             said.constData());
 }
 
 QTEST_GUILESS_MAIN(tst_Cups)
