@@ -38,6 +38,7 @@ struct StreamConnection::WriteRun
     std::int64_t sentBefore = 0;    // sent on the connection before this write
     std::size_t queued = 0;         // handed to the system
     std::int64_t delivered = 0;     // delivered, as the medium counts it
+    bool deliveredKnown = true;     // false: delivered is only the last count the system gave
     bool claimedWritable = false;   // the last wait said there was room for more
     bool writableAfterLast = false; // ... once everything was queued: the last transfer is done
     bool pause = false;             // the next wait must not wait for room
@@ -111,8 +112,12 @@ Status StreamConnection::close()
 Status StreamConnection::run(WriteRun &run)
 {
     for (;;) {
-        if (const int error = queueTurn(run))
-            return writeFailed(error, run.delivered, run.count);
+        if (const int error = queueTurn(run)) {
+            // What was delivered before the failure still counts: a reset takes back no
+            // acknowledgement, and this turn may have queued more.
+            lookAtDelivery(run);
+            return writeFailed(error, run);
+        }
         if (m_setup.canRead)
             hear();
         const DeliveryState state = lookAtDelivery(run);
@@ -160,6 +165,7 @@ DeliveryState StreamConnection::lookAtDelivery(WriteRun &run)
     if (m_setup.medium == Medium::Socket) {
         state = m_channel->delivery();
         now = acknowledged(state, run.queued, run.sentBefore);
+        run.deliveredKnown = state.open || (m_ackedAtConnect >= 0 && state.ackedTotal >= 0);
     } else if (m_setup.medium == Medium::Serial) {
         now = std::max<std::int64_t>(now - m_channel->delivery().pending, 0);
     }
@@ -179,17 +185,17 @@ std::optional<Status> StreamConnection::verdict(WriteRun &run, const DeliverySta
     if (run.delivered >= total && (!awaitsLastTransfer || run.writableAfterLast))
         return finishWrite(run.count);
     if (m_setup.medium == Medium::Socket && (!state.open || state.error != 0))
-        return writeFailed(state.error ? state.error : m_readError, run.delivered, run.count);
+        return writeFailed(state.error ? state.error : m_readError, run);
     if (!run.progress.update(run.delivered))
         return run.progress.stop();
     if (run.lineBound && Clock::now() >= *run.lineBound) {
         return fail(NVPOS_ERR_TIMEOUT,
                     "Writing " + std::to_string(run.count) + " bytes to " + m_setup.name + " at "
                             + std::to_string(m_setup.baudRate) + " baud took too long; "
-                            + byteCount(run.delivered, total) + " left the port");
+                            + movedText(run) + " left the port");
     }
     if (run.stall.expired())
-        return tookNoData(run.stall.patience(), run.delivered, run.count);
+        return tookNoData(run);
     return std::nullopt;
 }
 
@@ -320,11 +326,17 @@ Status StreamConnection::waitFailed(int error) const
     return fail(NVPOS_ERR_IO, "Waiting for " + m_setup.name + " failed: " + errorText(error));
 }
 
-Status
-StreamConnection::tookNoData(Milliseconds patience, std::int64_t done, std::size_t count) const
+// "<n> of <total> bytes"; "at least ..." where the system could no longer tell how many.
+std::string StreamConnection::movedText(const WriteRun &run) const
 {
-    const std::string waited = " took no data for " + std::to_string(patience.count()) + " ms; "
-                               + byteCount(done, static_cast<std::int64_t>(count));
+    return (run.deliveredKnown ? "" : "at least ")
+           + byteCount(run.delivered, static_cast<std::int64_t>(run.count));
+}
+
+Status StreamConnection::tookNoData(const WriteRun &run) const
+{
+    const std::string waited = " took no data for " + std::to_string(run.stall.patience().count())
+                               + " ms; " + movedText(run);
     switch (m_setup.medium) {
     case Medium::Socket:
         return fail(NVPOS_ERR_TIMEOUT, "The printer" + waited + " were acknowledged");
@@ -336,9 +348,9 @@ StreamConnection::tookNoData(Milliseconds patience, std::int64_t done, std::size
     }
 }
 
-Status StreamConnection::writeFailed(int error, std::int64_t done, std::size_t count) const
+Status StreamConnection::writeFailed(int error, const WriteRun &run) const
 {
-    const std::string moved = byteCount(done, static_cast<std::int64_t>(count));
+    const std::string moved = movedText(run);
     switch (m_setup.medium) {
     case Medium::Socket:
         if (error == 0 || error == ECONNRESET || error == EPIPE) {

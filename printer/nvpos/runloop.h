@@ -123,8 +123,9 @@ private:
     void afterFailedWrite(const Status &status, std::int64_t startSize);
     Status dropped() const;
     Status waitFailed(int error) const;
-    Status tookNoData(Milliseconds patience, std::int64_t done, std::size_t count) const;
-    Status writeFailed(int error, std::int64_t done, std::size_t count) const;
+    std::string movedText(const WriteRun &run) const;
+    Status tookNoData(const WriteRun &run) const;
+    Status writeFailed(int error, const WriteRun &run) const;
 
     std::unique_ptr<NativeChannel> m_channel;
     Setup m_setup;

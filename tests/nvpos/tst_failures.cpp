@@ -10,6 +10,7 @@
 #include <arpa/inet.h>
 #include <cstring>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <thread>
 
@@ -89,6 +90,7 @@ private slots:
     void stalledPeerTimesOut_data();
     void stalledPeerTimesOut();
     void vanishedReaderIsAnError();
+    void tcpReaderThatHangsUpFails_data();
     void tcpReaderThatHangsUpFails();
 };
 
@@ -387,19 +389,39 @@ void tst_Failures::vanishedReaderIsAnError()
     QCOMPARE(POS_Close(), NVPOS_OK);
 }
 
+void tst_Failures::tcpReaderThatHangsUpFails_data()
+{
+    QTest::addColumn<int>("taken");  // what the printer reads before it goes
+    QTest::addColumn<bool>("reset"); // goes with a reset instead of a close with data unread
+    QTest::newRow("reads 10 KB, closes") << 10 * 1024 << false;
+    QTest::newRow("reads 64 KB, resets") << 64 * 1024 << true;
+    QTest::newRow("reads 200 KB, resets") << 200 * 1024 << true;
+}
+
+// The count in the reason is never below what the printer demonstrably took.
 void tst_Failures::tcpReaderThatHangsUpFails()
 {
-    constexpr qsizetype Taken = 10 * 1024;
+    QFETCH(int, taken);
+    QFETCH(bool, reset);
     TcpListener listener(4, 4096); // a small window: the peer cannot take much unread
-    listener.serve([](int connection) {
+    listener.serve([taken, reset](int connection) {
         QByteArray data;
-        while (data.size() < Taken) {
-            const QByteArray more = readFrom(connection, 1, false, std::chrono::seconds(60));
-            if (more.isEmpty())
+        while (data.size() < taken) {
+            // Every byte read is acknowledged at once, not after the reset.
+            const int on = 1;
+            ::setsockopt(connection, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+            char buffer[4096];
+            const ssize_t got = ::recv(
+                    connection, buffer, qMin<qsizetype>(sizeof buffer, taken - data.size()), 0);
+            if (got <= 0)
                 break;
-            data += more;
+            data.append(buffer, got);
         }
-        return data; // then hangs up with whatever else arrived unread
+        if (reset) {
+            const linger now{1, 0};
+            ::setsockopt(connection, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+        }
+        return data;
     });
     const std::int32_t handle
             = POS_Open(listener.address().constData(), 0, 0, 0, 0, NVPOS_MODE_ETHERNET);
@@ -407,11 +429,16 @@ void tst_Failures::tcpReaderThatHangsUpFails()
 
     const QByteArray payload = pattern(1024 * 1024);
     QCOMPARE(POS_WriteFile(handle, payload.constData(), payload.size()), NVPOS_ERR_IO);
-    QVERIFY(listener.received().size() >= Taken);
+    QCOMPARE(listener.received().size(), taken);
     const QByteArray said = lastError();
-    QVERIFY2(said.startsWith(listener.address() + " closed the connection after ")
-                     && said.endsWith(" of 1048576 bytes were acknowledged"),
-             said.constData());
+    const QByteArray before = listener.address() + " closed the connection after ";
+    const QByteArray after = " of 1048576 bytes were acknowledged";
+    QVERIFY2(said.startsWith(before) && said.endsWith(after), said.constData());
+    bool isNumber = false;
+    const qlonglong acknowledged
+            = said.mid(before.size(), said.size() - before.size() - after.size())
+                      .toLongLong(&isNumber);
+    QVERIFY2(isNumber && acknowledged >= taken && acknowledged < payload.size(), said.constData());
     QCOMPARE(POS_Close(), NVPOS_OK);
 }
 
