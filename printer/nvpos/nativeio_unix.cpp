@@ -481,6 +481,26 @@ Opened describedDevice(int fd, StreamConnection::Setup setup)
     return std::unique_ptr<Connection>(streamConnection(fd, std::move(setup)));
 }
 
+// Why path did not open. "No such device or address" is all the system says both for a FIFO
+// without a reader and for a device with nothing behind it, and also for a socket, which is no
+// file at all: what the path is tells them apart.
+Status openFailed(const std::string &path, int error)
+{
+    struct stat info
+    {};
+    const bool found = ::stat(path.c_str(), &info) == 0;
+    if (found && S_ISSOCK(info.st_mode)) {
+        return fail(NVPOS_ERR_OPEN,
+                    NVPOS_KIND_NOT_FOUND,
+                    "Cannot open " + path + ": it is a socket, which cannot be opened as a file");
+    }
+    const bool noReader = error == ENXIO && found && S_ISFIFO(info.st_mode);
+    return fail(NVPOS_ERR_OPEN,
+                kindOfError(error),
+                "Cannot open " + path + ": " + errorText(error)
+                        + (noReader ? " (nobody is reading it)" : ""));
+}
+
 } // namespace
 
 Opened openDevice(const std::string &path)
@@ -499,13 +519,8 @@ Opened openDevice(const std::string &path)
         setup.canRead = true;
     else
         fd = ::open(path.c_str(), O_WRONLY | flags);
-    if (fd < 0) {
-        const int error = errno;
-        return fail(NVPOS_ERR_OPEN,
-                    kindOfError(error),
-                    "Cannot open " + path + ": " + errorText(error)
-                            + (error == ENXIO ? " (nobody is reading it)" : ""));
-    }
+    if (fd < 0)
+        return openFailed(path, errno);
     return describedDevice(fd, std::move(setup));
 }
 

@@ -8,10 +8,16 @@
 #include <QTest>
 
 #include <arpa/inet.h>
-#include <cstring>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
 #include <thread>
 
 using namespace NvPosTest;
@@ -57,6 +63,31 @@ private:
     quint16 m_port = 0;
 };
 
+// The reason POS_Open gives for name, asked in a child process that has no controlling
+// terminal; "(opened)" when it opened.
+QByteArray openWithoutTerminal(const QByteArray &name)
+{
+    int pipe[2];
+    if (::pipe2(pipe, O_CLOEXEC) != 0)
+        return "(no pipe)";
+    Fd reading(pipe[0]);
+    Fd writing(pipe[1]);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::setsid();
+        const bool failed
+                = POS_Open(name.constData(), 0, 0, 0, 0, NVPOS_MODE_PARALLEL) == NVPOS_ERR_OPEN;
+        const QByteArray said = failed ? lastError() : QByteArray("(opened)");
+        const bool written = ::write(writing.get(), said.constData(), said.size()) == said.size();
+        ::_exit(written ? 0 : 1);
+    }
+    writing.reset();
+    const QByteArray said = readFrom(reading.get(), 1, true, std::chrono::seconds(30));
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return said;
+}
+
 std::int32_t openFile(const QByteArray &path)
 {
     QFile file(QFile::decodeName(path));
@@ -78,7 +109,8 @@ private slots:
     void openFails();
     void connectThatNeverCompletesTimesOut();
     void refusedPortFails();
-    void fifoWithoutReaderFailsAtOnce();
+    void openSaysWhatThePathIs_data();
+    void openSaysWhatThePathIs();
     void lastErrorTellsWhy_data();
     void lastErrorTellsWhy();
 
@@ -153,15 +185,54 @@ void tst_Failures::refusedPortFails()
              NVPOS_ERR_OPEN);
 }
 
-void tst_Failures::fifoWithoutReaderFailsAtOnce()
+enum class PathKind { Fifo, ListeningSocket, Socket, TerminalOfNobody };
+Q_DECLARE_METATYPE(PathKind)
+
+void tst_Failures::openSaysWhatThePathIs_data()
 {
-    QTemporaryDir folder;
-    QVERIFY(folder.isValid());
-    Fifo fifo(folder.filePath(QStringLiteral("lp.fifo")));
+    QTest::addColumn<PathKind>("what");
+    QTest::addColumn<QByteArray>("reason"); // %1: the path
+    const QByteArray noDevice = "Cannot open %1: No such device or address";
+    const QByteArray socket = "Cannot open %1: it is a socket, which cannot be opened as a file";
     // Without O_NONBLOCK this open would wait for a reader for ever; the test would then end
     // only by ctest's timeout.
-    QCOMPARE(POS_Open(fifo.portName().constData(), 0, 0, 0, 0, NVPOS_MODE_PARALLEL),
-             NVPOS_ERR_OPEN);
+    QTest::newRow("FIFO without a reader")
+            << PathKind::Fifo << noDevice + " (nobody is reading it)";
+    QTest::newRow("Unix socket with a listener") << PathKind::ListeningSocket << socket;
+    QTest::newRow("Unix socket, nobody listening") << PathKind::Socket << socket;
+    // /dev/tty with no controlling terminal: a device node with nothing behind it.
+    QTest::newRow("device with nothing behind it") << PathKind::TerminalOfNobody << noDevice;
+}
+
+void tst_Failures::openSaysWhatThePathIs()
+{
+    QFETCH(PathKind, what);
+    QFETCH(QByteArray, reason);
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QByteArray path
+            = what == PathKind::TerminalOfNobody ? QByteArray("/dev/tty") : pathIn(folder, "lp");
+    Fd socket;
+    if (what == PathKind::Fifo) {
+        QCOMPARE(::mkfifo(path.constData(), 0600), 0);
+    } else if (what != PathKind::TerminalOfNobody) {
+        socket.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        qstrncpy(address.sun_path, path.constData(), sizeof address.sun_path);
+        QCOMPARE(::bind(socket.get(), reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+        if (what == PathKind::ListeningSocket)
+            QCOMPARE(::listen(socket.get(), 1), 0);
+    }
+
+    const QByteArray said
+            = what == PathKind::TerminalOfNobody
+                      ? openWithoutTerminal("LPT:" + path)
+                      : (POS_Open(("LPT:" + path).constData(), 0, 0, 0, 0, NVPOS_MODE_PARALLEL)
+                                         == NVPOS_ERR_OPEN
+                                 ? lastError()
+                                 : QByteArray("(opened)"));
+    QCOMPARE(said, reason.replace("%1", path));
 }
 
 void tst_Failures::lastErrorTellsWhy_data()
