@@ -13,6 +13,8 @@
 #include <type_traits>
 #include <utility>
 
+// "nvlogo.nvpos": warnings for what no result reports (a setting ignored, a job that could not
+// be cancelled), on by default; every failure's reason at info level, off by default.
 Q_DECLARE_LOGGING_CATEGORY(lcNvPos)
 
 namespace Printer::NvPos {

@@ -422,7 +422,7 @@ Opened connectTcp(const std::string &host, std::uint16_t port)
         Opened opened = connectOne(candidates[i], Clock::now() + share);
         if (opened.ok() || i + 1 == candidates.size())
             return opened;
-        qCWarning(lcNvPos, "%s", opened.status().reason().c_str());
+        qCInfo(lcNvPos, "%s", opened.status().reason().c_str());
     }
     return fail(NVPOS_ERR_OPEN, NVPOS_KIND_NOT_FOUND, "No address for " + host);
 }

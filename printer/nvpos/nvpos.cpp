@@ -121,13 +121,14 @@ Registry &registry()
 thread_local std::string t_lastError;
 thread_local std::int32_t t_lastKind = NVPOS_KIND_NONE;
 
-// Where a failure ends: its reason and kind are kept and logged, its code returned.
+// Where a failure ends: its reason and kind are kept, its code returned. The caller has the
+// reason and says it where it belongs, so the log repeats it only when asked to (info).
 Result settle(const Status &status)
 {
     if (!status.ok()) {
         t_lastError = status.reason();
         t_lastKind = status.kind();
-        qCWarning(lcNvPos, "%s", status.reason().c_str());
+        qCInfo(lcNvPos, "%s", status.reason().c_str());
     }
     return status.result();
 }

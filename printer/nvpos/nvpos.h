@@ -49,9 +49,16 @@
  * Diagnostics. Every failing call keeps a plain English sentence saying why, for example
  * "Cannot connect to 127.0.0.1:9101: Connection refused", which NVPOS_LastError returns on the
  * same thread until that thread's next POS_ call, and NVPOS_LastErrorKind sorts into kinds
- * (NVPOS_KIND_). The reason is also written to the Qt logging category "nvlogo.nvpos" (warnings,
- * on by default). Below, "POS_ call" means every call but NVPOS_LastError,
- * NVPOS_LastErrorKind, NVPOS_SetProgressCallback and NVPOS_Version.
+ * (NVPOS_KIND_). The library writes to the program's Qt logging, category "nvlogo.nvpos":
+ *   - warnings (on by default) only for what no result reports: an environment setting that
+ *     is ignored, a print job that could not be cancelled, a file that could not be cut back;
+ *   - every failure's reason, and each address of a host that refused before the last one, at
+ *     info level, off by default, so that a program that shows the reason itself shows it once.
+ *     QT_LOGGING_RULES="nvlogo.nvpos.info=true" turns them on, for example to see what a
+ *     window program met; QT_LOGGING_RULES="nvlogo.nvpos.warning=false" (or the same rule in
+ *     QLoggingCategory::setFilterRules) silences the library altogether.
+ * Below, "POS_ call" means every call but NVPOS_LastError, NVPOS_LastErrorKind,
+ * NVPOS_SetProgressCallback and NVPOS_Version.
  */
 #ifndef NVPOS_H
 #define NVPOS_H

@@ -4,6 +4,7 @@
 #include <printer/nvpos/nvpos.h>
 
 #include <QElapsedTimer>
+#include <QLoggingCategory>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -113,6 +114,8 @@ private slots:
     void openSaysWhatThePathIs();
     void lastErrorTellsWhy_data();
     void lastErrorTellsWhy();
+    void reasonIsLoggedOnlyOnRequest_data();
+    void reasonIsLoggedOnlyOnRequest();
 
     void badWrites_data();
     void badWrites();
@@ -311,6 +314,53 @@ void tst_Failures::lastErrorTellsWhy()
     QVERIFY(openFile(pathIn(folder, "lp.out")) > 0);
     QCOMPARE(NVPOS_LastError(nullptr, 0), 0); // a call that succeeds starts without one
     QCOMPARE(NVPOS_LastErrorKind(), NVPOS_KIND_NONE);
+}
+
+void tst_Failures::reasonIsLoggedOnlyOnRequest_data()
+{
+    QTest::addColumn<QString>("rules");
+    QTest::addColumn<QByteArray>("timeout"); // NVPOS_WRITE_TIMEOUT_MS; empty: unset
+    QTest::addColumn<QStringList>("logged"); // what the category "nvlogo.nvpos" said
+    const QString reason = QStringLiteral("info: Cannot open /nonexistent/lp0: No such file or "
+                                          "directory");
+    const QString ignored = QStringLiteral("warning: Ignoring NVPOS_WRITE_TIMEOUT_MS=soon: not a "
+                                           "number of milliseconds");
+    QTest::newRow("by default") << QString() << QByteArray() << QStringList();
+    QTest::newRow("info on") << QStringLiteral("nvlogo.nvpos.info=true") << QByteArray()
+                             << QStringList{reason};
+    QTest::newRow("bad setting") << QString() << QByteArray("soon") << QStringList{ignored};
+    QTest::newRow("bad setting, warnings off")
+            << QStringLiteral("nvlogo.nvpos.warning=false") << QByteArray("soon") << QStringList();
+}
+
+// The caller shows a failure's reason, so the library's log repeats it only when asked to; it
+// warns about what no result reports.
+void tst_Failures::reasonIsLoggedOnlyOnRequest()
+{
+    QFETCH(QString, rules);
+    QFETCH(QByteArray, timeout);
+    QFETCH(QStringList, logged);
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    if (!timeout.isEmpty())
+        qputenv("NVPOS_WRITE_TIMEOUT_MS", timeout);
+    static QStringList s_logged;
+    s_logged.clear();
+    QLoggingCategory::setFilterRules(rules);
+    const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType type, const QMessageLogContext &context, const QString &text) {
+                if (qstrcmp(context.category, "nvlogo.nvpos") == 0)
+                    s_logged << QLatin1String(type == QtInfoMsg ? "info: " : "warning: ") + text;
+            });
+    const std::int32_t handle = openFile(pathIn(folder, "lp.out"));
+    const std::int32_t written = POS_WriteFile(handle, "\x1b@", 2); // reads the setting
+    const std::int32_t missing = POS_Open("LPT:/nonexistent/lp0", 0, 0, 0, 0, NVPOS_MODE_PARALLEL);
+    qInstallMessageHandler(previous);
+    QLoggingCategory::setFilterRules(QString());
+
+    QCOMPARE(written, 2);
+    QCOMPARE(missing, NVPOS_ERR_OPEN);
+    QCOMPARE(s_logged, logged);
 }
 
 void tst_Failures::badWrites_data()
