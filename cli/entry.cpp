@@ -4,7 +4,6 @@
 #include "terminal.h"
 
 #include <QCoreApplication>
-#include <QLoggingCategory>
 
 extern "C" __attribute__((visibility("default"))) int nvlogo_cli_main(int argc, char *argv[])
 {
@@ -13,9 +12,6 @@ extern "C" __attribute__((visibility("default"))) int nvlogo_cli_main(int argc, 
     QCoreApplication::setApplicationName(QStringLiteral("nvlogo-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(NVLOGO_VERSION));
     Cli::stopOnTerminationSignals();
-    // Every failure of the printer library is printed once, with the command's own words;
-    // QT_LOGGING_RULES still turns the library's log on.
-    QLoggingCategory::setFilterRules(QStringLiteral("nvlogo.nvpos.warning=false"));
     // Arguments keep the bytes of a file name that is not valid text.
     QList<QByteArray> arguments;
     for (int i = 1; i < argc; ++i)
