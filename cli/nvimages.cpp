@@ -7,6 +7,7 @@
 #include "rows.h"
 #include "streamoutput.h"
 #include "targets.h"
+#include "terminal.h"
 
 #include <commands/downloadcommand.h>
 #include <commands/printoutcommand.h>
@@ -320,6 +321,10 @@ int preview(const QStringList &arguments, const Context &c)
     qint64 definition = 0;
     qint64 onDisk = 0;
     for (qsizetype i = 0; i < parsed.pictures.size(); ++i) {
+        if (terminationRequested()) {
+            print(c.err, QStringLiteral("nvlogo-cli: stopped.\n"));
+            return ExitFailure;
+        }
         const QString &picture = parsed.pictures.at(i);
         onDisk += QFileInfo(picture).size();
         const QString name = QStringLiteral("%1.png").arg(i + 1);

@@ -1,5 +1,7 @@
 #include "streamoutput.h"
 
+#include "terminal.h"
+
 #include <cerrno>
 #include <cstring>
 
@@ -13,6 +15,8 @@ namespace Cli {
 namespace {
 
 constexpr int NoProgressMs = 10000;
+// A wait for room looks this often whether a termination signal asked to stop.
+constexpr int StopCheckMs = 100;
 
 QString errnoText(int error)
 {
@@ -33,11 +37,15 @@ QString writeAll(int fd, const QByteArray &bytes)
             continue;
         if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
             return errnoText(errno);
-        pollfd pfd{fd, POLLOUT, 0};
-        int ready;
-        do {
-            ready = ::poll(&pfd, 1, NoProgressMs);
-        } while (ready < 0 && errno == EINTR);
+        int ready = 0;
+        for (int waited = 0; ready == 0 && waited < NoProgressMs; waited += StopCheckMs) {
+            if (terminationRequested())
+                return QStringLiteral("stopped after %1 of %2 bytes").arg(done).arg(bytes.size());
+            pollfd pfd{fd, POLLOUT, 0};
+            ready = ::poll(&pfd, 1, StopCheckMs);
+            if (ready < 0 && errno == EINTR)
+                ready = 0;
+        }
         if (ready < 0)
             return errnoText(errno);
         if (ready == 0)
@@ -61,13 +69,43 @@ QString writeDevice(const QByteArray &native, const QByteArray &bytes)
     return error;
 }
 
+// A new file beside the target. Without a name until it is whole where the file system allows
+// it, so that a program ended at once leaves nothing behind; else under a temporary name.
+int newFileBeside(const QByteArray &folder, QByteArray &temporary, bool &unnamed)
+{
+    const int fd = ::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    unnamed = fd >= 0;
+    if (unnamed)
+        return fd;
+    return ::mkstemp(temporary.data());
+}
+
+// Gives a nameless file its temporary name, just before it replaces the target.
+bool nameFile(int fd, QByteArray &temporary)
+{
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        QByteArray name = temporary;
+        name.replace("XXXXXX", QByteArray::number(::getpid()) + '-' + QByteArray::number(attempt));
+        if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, name.constData(), AT_SYMLINK_FOLLOW)
+            == 0) {
+            temporary = name;
+            return true;
+        }
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
+}
+
 QString writeFileAtomically(const QByteArray &native, const QByteArray &bytes)
 {
     // Beside the target, by bytes: a name that is not valid text keeps them.
     const qsizetype slash = native.lastIndexOf('/');
     const QByteArray folder = slash < 0 ? QByteArray("./") : native.left(slash + 1);
     QByteArray temporary = folder + "." + native.mid(slash + 1) + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
+    bool unnamed = false;
+    const int fd = newFileBeside(folder, temporary, unnamed);
     if (fd < 0)
         return errnoText(errno);
     QString error = writeAll(fd, bytes);
@@ -86,11 +124,17 @@ QString writeFileAtomically(const QByteArray &native, const QByteArray &bytes)
     // A full disk may only show when the data is flushed.
     if (error.isEmpty() && ::fsync(fd) != 0)
         error = errnoText(errno);
+    bool named = !unnamed;
+    if (error.isEmpty() && unnamed) {
+        named = nameFile(fd, temporary);
+        if (!named)
+            error = errnoText(errno);
+    }
     if (::close(fd) != 0 && error.isEmpty() && errno != EINTR)
         error = errnoText(errno);
     if (error.isEmpty() && ::rename(temporary.constData(), native.constData()) != 0)
         error = errnoText(errno);
-    if (!error.isEmpty())
+    if (!error.isEmpty() && named)
         ::unlink(temporary.constData());
     return error;
 }
