@@ -20,9 +20,6 @@ using std::chrono::milliseconds;
 constexpr milliseconds IdentityWait{1000};
 // How often a printer in its reset is asked whether it is back.
 constexpr milliseconds ReadyPollInterval{500};
-// A printer that sent nothing for this long has nothing more to say: what it sent before a
-// question (a status it sends on connect, an answer to an earlier question) is no answer to it.
-constexpr milliseconds QuietBeforeAsking{50};
 
 Printer::Failure failure(Printer::FailureKind kind, const QString &reason)
 {
@@ -93,7 +90,7 @@ askStatus(PrinterLink &link, milliseconds timeout, const Progress *stop)
     if (!link.canRead())
         return link.cannotRead();
     const Clock::time_point deadline = Clock::now() + timeout;
-    if (const Printer::Result<void> quiet = link.drain(QuietBeforeAsking, deadline); !quiet.ok())
+    if (const Printer::Result<void> quiet = link.dropStaleBytes(deadline); !quiet.ok())
         return quiet.failure();
     PrinterReport report;
     const qint64 skippedBefore = link.reader().skipped();
@@ -151,7 +148,7 @@ askOnline(PrinterLink &link, Clock::time_point until, const Progress *stop, bool
         return link.cannotRead();
     // Only an answer to a question asked now counts, not a status sent on connect or before.
     if (!drained) {
-        const Printer::Result<void> quiet = link.drain(QuietBeforeAsking, until);
+        const Printer::Result<void> quiet = link.dropStaleBytes(until);
         if (!quiet.ok())
             return quiet.failure();
         drained = true;

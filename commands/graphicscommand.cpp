@@ -17,9 +17,6 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// What the printer sent before a question is no answer to it.
-constexpr milliseconds QuietBeforeAsking{50};
-
 Printer::Failure failure(Printer::FailureKind kind, const QString &reason)
 {
     return Printer::Failure{kind, reason};
@@ -282,7 +279,7 @@ Printer::Result<DefinedGraphic> defineGraphic(PrinterLink &link,
         return DefinedGraphic{
                 DefineResult::Unconfirmed, define.needed, -1, link.cannotRead().reason};
     }
-    const Printer::Result<void> drained = link.drain(QuietBeforeAsking, Clock::now() + timeout);
+    const Printer::Result<void> drained = link.dropStaleBytes(Clock::now() + timeout);
     if (!drained.ok())
         return drained.failure();
     const Printer::Result<GraphicsMemory> before = askGraphicsMemory(link, timeout, progress);

@@ -17,6 +17,9 @@ namespace {
 constexpr std::chrono::milliseconds ReadSlice{100};
 // What the window waits after every open.
 constexpr unsigned long SettleMs = 100;
+// A printer that sent nothing for this long has nothing more to say before a question; bytes
+// it sends on connect arrive well within it, on a network as on a serial line.
+constexpr std::chrono::milliseconds QuietBeforeAsking{20};
 
 struct Watch
 {
@@ -177,6 +180,11 @@ Printer::Result<void> PrinterLink::drain(std::chrono::milliseconds quiet,
     }
     m_reader.clear();
     return {};
+}
+
+Printer::Result<void> PrinterLink::dropStaleBytes(Clock::time_point deadline)
+{
+    return drain(QuietBeforeAsking, deadline);
 }
 
 Printer::Result<void> PrinterLink::close()

@@ -72,6 +72,9 @@ public:
     // Drops whatever the printer sent before now: waits until it has been quiet for quiet,
     // but no longer than until deadline.
     Printer::Result<void> drain(std::chrono::milliseconds quiet, Clock::time_point deadline);
+    // Before a question: what the printer sent before it (a status it sends on connect, an
+    // answer to an earlier question) is no answer to it. A drain until 20 ms of quiet.
+    Printer::Result<void> dropStaleBytes(Clock::time_point deadline);
 
     EscPos::ReplyReader &reader() { return m_reader; }
 
