@@ -338,15 +338,15 @@ DotImage byBrightness(const QImage &canvas, int threshold, const QSize &padded)
 }
 
 // The blue rule and dither go through the surface and rasteriser of the unprepared path.
-DotImage converted(QImage canvas, const Preparation &preparation, const QSize &padded)
+// Dither takes the pixels over, so that it converts them in place instead of a copy.
+DotImage converted(QImage &pixels, const Preparation &preparation, const QSize &padded)
 {
     if (preparation.threshold)
-        return byBrightness(canvas, *preparation.threshold, padded);
+        return byBrightness(pixels, *preparation.threshold, padded);
     PictureSurface surface;
-    surface.drawPicture(canvas);
-    // The surface holds the only reference now, unless the caller's picture shares it: dither
-    // then works in place.
-    canvas = QImage();
+    surface.drawPicture(pixels);
+    if (preparation.conversion == Conversion::Dither)
+        pixels = QImage();
     applyConversion(surface, preparation.conversion);
     return rasterise(surface, padded.width(), padded.height());
 }
@@ -476,8 +476,8 @@ PreparedPicture preparePicture(const QImage &picture,
     const QSize padded = format.padToMultipleOf8 ? QSize((prepared.size.width() + 7) / 8 * 8,
                                                          (prepared.size.height() + 7) / 8 * 8)
                                                  : prepared.size;
-    prepared.dots
-            = converted(composed(std::move(image), prepared, preparation), preparation, padded);
+    prepared.pixels = composed(std::move(image), prepared, preparation);
+    prepared.dots = converted(prepared.pixels, preparation, padded);
     if (preparation.invert)
         invertDots(prepared.dots, prepared.size);
     return prepared;

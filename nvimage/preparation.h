@@ -84,6 +84,10 @@ struct PreparedPicture
     QSize fittedSize;  // kept after fitting (kept's size without fit)
     QSize size;        // the dots' own size, before padding
     int left = 0;      // the white columns that centring put before the picture
+    // What the conversion read, for judging colours: the picture rotated, trimmed, fitted and
+    // centred, opaque, in QImage::Format_RGB32, of the size before padding. Null after
+    // dither, which converts them in place.
+    QImage pixels;
 };
 
 // The size of the prepared dots before padding, from the picture's size alone. With trim it

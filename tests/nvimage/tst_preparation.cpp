@@ -92,11 +92,18 @@ Preparation options(const QString &words)
 const DotFormat Unpadded{MaxWidthDots, MaxHeightDots, false};
 
 // What the download did before preparation existed: the picture drawn on the window's
-// surface, converted, and rasterised at its size or padded to multiples of 8.
-DotImage todaysDots(const QImage &image, Conversion conversion, const QColor &background, bool pad)
+// surface, converted, and rasterised at its size or padded to multiples of 8. drawn gets the
+// pixels that the blue rule read.
+DotImage todaysDots(const QImage &image,
+                    Conversion conversion,
+                    const QColor &background,
+                    bool pad,
+                    QImage *drawn = nullptr)
 {
     PictureSurface surface(background);
     surface.drawPicture(image);
+    if (drawn)
+        *drawn = surface.image();
     applyConversion(surface, conversion);
     const auto size = [pad](int n) {
         return pad ? (n + 7) / 8 * 8 : n;
@@ -340,8 +347,14 @@ void tst_Preparation::identityKeepsTodaysDots()
     QVERIFY(preparationError(preparation).isEmpty());
     // The window draws transparent parts on its own background.
     for (const QColor &background : {QColor(Qt::white), QColor(230, 240, 120)}) {
-        const DotImage padded = preparePicture(image, preparation, DotFormat(), background).dots;
-        QCOMPARE(padded, todaysDots(image, preparation.conversion, background, true));
+        const PreparedPicture padded = preparePicture(image, preparation, DotFormat(), background);
+        QImage drawn;
+        QCOMPARE(padded.dots, todaysDots(image, preparation.conversion, background, true, &drawn));
+        // The preview judges the colours by the pixels the blue rule read.
+        if (preparation.conversion == Conversion::BlueRule)
+            QCOMPARE(padded.pixels, drawn);
+        else
+            QVERIFY(padded.pixels.isNull());
         const DotImage own = preparePicture(image, preparation, Unpadded, background).dots;
         QCOMPARE(own, todaysDots(image, preparation.conversion, background, false));
     }
