@@ -104,38 +104,47 @@ private:
         Style style;
     };
 
+    // receiptprinter.cpp: the state machine around the parser.
     void log(const QString &line);
     void resetModes();
+    void handleSetting(const Command &command);
+    QString notPrintingReason() const;
+    void startReset();
+    qint64 now() const;
+
+    // printing.cpp: text, paper and cuts.
     void addGlyph(uchar byte);
     void printLine(bool wrapped = false, int minimumFeed = 0);
-    void printNvImage(int number, int mode);
     void cut(const Command &command);
     void feed(int dots);
     void printBand(const QImage &band);
     bool writeUncutStrip();
     QString writeStrip();
     QString lineText() const;
-    void handleSetting(const Command &command);
     QString movePaper(const Command &command);
     QString setTextMode(const Command &command);
     QString setPrintModes(int n);
+
+    // nvimages.cpp: FS p (FS q comes through defineNvImages).
+    void printNvImage(int number, int mode);
+
+    // replies.cpp: what goes back to the host.
+    // Sends bytes to the host; false when the printer has no back channel.
+    bool reply(const QByteArray &bytes);
+    QString replied(const QByteArray &bytes);
     QString answerStatusRequest(int request);
     QString answerIdRequest(int request);
     void answerResponseRequest(const Command &command);
+
+    // graphics.cpp: NV graphics and the key-list handshake.
     void handleGraphics(const Command &command);
     void defineGraphic(const QByteArray &p);
     void printGraphic(const QByteArray &key, int scaleX, int scaleY);
     void startKeyList();
     void sendKeyListBlock();
     void saveNv(const QString &what);
-    QString notPrintingReason() const;
-    // Sends bytes to the host; false when the printer has no back channel.
-    bool reply(const QByteArray &bytes);
-    QString replied(const QByteArray &bytes);
-    void startReset();
     void acceptHandshake(uchar byte);
     void endHandshakeWait(const QString &why);
-    qint64 now() const;
 
     PrinterSettings m_settings;
     Parser m_parser;

@@ -1,0 +1,71 @@
+#pragma once
+
+// What the parts of the receipt printer (printing, NV images, replies, NV graphics) share; not
+// for use outside vprinter/.
+
+#include "receiptprinter.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+
+namespace VirtualPrinter::PrinterDetail {
+
+// Line spacing after ESC @ and ESC 2, in dots (about 1/6 inch).
+constexpr int DefaultLineSpacing = 30;
+constexpr int TabWidth = 8; // characters between tab stops
+
+inline QString hexBytes(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.toHex(' '));
+}
+
+inline QString errorName(PrinterError error)
+{
+    switch (error) {
+    case PrinterError::None:
+        return QString();
+    case PrinterError::Mechanical:
+        return QStringLiteral("mechanical error");
+    case PrinterError::Autocutter:
+        return QStringLiteral("autocutter error");
+    case PrinterError::Unrecoverable:
+        return QStringLiteral("unrecoverable error");
+    case PrinterError::AutoRecoverable:
+        return QStringLiteral("auto-recoverable error");
+    }
+    return QString();
+}
+
+inline void setDot(QImage &image, int x, int y)
+{
+    if (x < 0 || y < 0 || x >= image.width() || y >= image.height())
+        return;
+    image.scanLine(y)[x >> 3] |= uchar(0x80 >> (x & 7));
+}
+
+inline bool dotAt(const QImage &image, int x, int y)
+{
+    return image.constScanLine(y)[x >> 3] & (0x80 >> (x & 7));
+}
+
+inline QString quoted(const QString &text)
+{
+    QString escaped = text;
+    escaped.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    escaped.replace(QLatin1Char('"'), QStringLiteral("\\\""));
+    return QLatin1Char('"') + escaped + QLatin1Char('"');
+}
+
+// Many commands take a small number n and the digit '0' + n alike: n, or -1 when the byte
+// is neither for an n from 0 to highest.
+inline int numberOrDigit(int byte, int highest)
+{
+    if (byte >= 0 && byte <= highest)
+        return byte;
+    if (byte >= '0' && byte <= '0' + highest)
+        return byte - '0';
+    return -1;
+}
+
+} // namespace VirtualPrinter::PrinterDetail
