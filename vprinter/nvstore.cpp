@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QTemporaryFile>
@@ -43,6 +44,61 @@ private:
     int m_definitions = 0;
     bool m_unexpected = false;
 };
+
+QString damaged(const QString &path, const QString &problem)
+{
+    return QStringLiteral("%1 is damaged (%2); move it away or choose another state folder")
+            .arg(path, problem);
+}
+
+enum class StateFile { Missing, Read, Refused };
+
+// Reads a state file, whatever lies at its path: only a regular file is opened (a FIFO would
+// block start-up, a device never ends), and only up to the largest size a state can have.
+StateFile readStateFile(const QString &path, QByteArray *bytes, QString *error)
+{
+    const QFileInfo info(path);
+    const auto refuse = [&path, error](const QString &why) {
+        *error = QStringLiteral("%1 %2; move it away or choose another state folder")
+                         .arg(path, why);
+        return StateFile::Refused;
+    };
+    if (!info.exists()) {
+        if (!info.isSymLink())
+            return StateFile::Missing;
+        return refuse(
+                QStringLiteral("is a link to %1, which does not exist").arg(info.symLinkTarget()));
+    }
+    if (!info.isFile()) {
+        const QString kind = info.isDir() ? QStringLiteral("a folder")
+                                          : QStringLiteral("a device, FIFO or socket");
+        return refuse(info.isSymLink() ? QStringLiteral("is a link to %1, %2, not a regular file")
+                                                 .arg(info.symLinkTarget(), kind)
+                                       : QStringLiteral("is %1, not a regular file").arg(kind));
+    }
+    if (info.size() > MaxStateFileSize) {
+        return refuse(QStringLiteral("holds %1 bytes, more than any NV memory of this printer "
+                                     "(at most %2 bytes)")
+                              .arg(info.size())
+                              .arg(MaxStateFileSize));
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return StateFile::Refused;
+    }
+    *bytes = file.read(MaxStateFileSize + 1);
+    if (file.error() != QFileDevice::NoError) {
+        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return StateFile::Refused;
+    }
+    if (bytes->size() > MaxStateFileSize) {
+        bytes->clear();
+        return refuse(
+                QStringLiteral("grew beyond %1 bytes while it was read").arg(MaxStateFileSize));
+    }
+    return StateFile::Read;
+}
 
 } // namespace
 
@@ -183,41 +239,28 @@ bool NvStore::deserializeGraphics(const QByteArray &bytes,
 
 bool NvStore::load(const QString &folder, QString *error)
 {
-    QFile graphicsFile(QDir(folder).filePath(graphicsFileName()));
-    m_graphics.clear();
-    if (graphicsFile.exists()) {
-        QString problem;
-        if (!graphicsFile.open(QIODevice::ReadOnly)
-            || !deserializeGraphics(graphicsFile.readAll(), &m_graphics, &problem)) {
-            if (error) {
-                *error = QStringLiteral("%1 is damaged (%2); move it away or choose another "
-                                        "state folder")
-                                 .arg(graphicsFile.fileName(),
-                                      problem.isEmpty() ? graphicsFile.errorString() : problem);
-            }
-            return false;
-        }
-    }
-    QFile file(QDir(folder).filePath(stateFileName()));
-    if (!file.exists()) {
-        m_images.clear();
-        return true;
-    }
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error)
-            *error = QStringLiteral("cannot read %1: %2").arg(file.fileName(), file.errorString());
-        return false;
-    }
-    QVector<NvBitImage> images;
     QString problem;
-    if (!deserialize(file.readAll(), &images, &problem)) {
-        if (error) {
-            *error = QStringLiteral("%1 is damaged (%2); move it away or choose another state "
-                                    "folder")
-                             .arg(file.fileName(), problem);
-        }
+    QByteArray bytes;
+    const QString graphicsPath = QDir(folder).filePath(graphicsFileName());
+    const StateFile graphicsFile = readStateFile(graphicsPath, &bytes, &problem);
+    QMap<QByteArray, NvGraphic> graphics;
+    if (graphicsFile == StateFile::Refused
+        || (graphicsFile == StateFile::Read && !deserializeGraphics(bytes, &graphics, &problem))) {
+        if (error)
+            *error = graphicsFile == StateFile::Refused ? problem : damaged(graphicsPath, problem);
         return false;
     }
+    const QString path = QDir(folder).filePath(stateFileName());
+    bytes.clear();
+    const StateFile imagesFile = readStateFile(path, &bytes, &problem);
+    QVector<NvBitImage> images;
+    if (imagesFile == StateFile::Refused
+        || (imagesFile == StateFile::Read && !deserialize(bytes, &images, &problem))) {
+        if (error)
+            *error = imagesFile == StateFile::Refused ? problem : damaged(path, problem);
+        return false;
+    }
+    m_graphics = graphics;
     m_images = images;
     return true;
 }

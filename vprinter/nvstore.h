@@ -10,6 +10,13 @@
 
 namespace VirtualPrinter {
 
+// The largest NV memory the printer may be given, for FS q images and NV graphics alike.
+constexpr qint64 MaxNvMemory = 64 * 1024 * 1024;
+// The largest state file there can be: FS q n and its records fill at most the largest memory
+// plus 3 bytes, and a graphic's record (6 bytes and its data) is smaller than what it takes of
+// the memory, so the graphics file stays below the memory plus its own header.
+constexpr qint64 MaxStateFileSize = MaxNvMemory + 64;
+
 // The printer's NV memory for FS q images. It can be kept in a state folder, so that the
 // images survive a restart as they survive power-off on a printer. The state file holds the
 // FS q command that defined the images, byte for byte.
@@ -46,7 +53,8 @@ public:
     static QByteArray serialize(const QVector<NvBitImage> &images);
     static bool deserialize(const QByteArray &bytes, QVector<NvBitImage> *images, QString *error);
 
-    // Reads the state folder; a folder without a state file holds no images.
+    // Reads the state folder; a folder without a state file holds no images. A state file that
+    // is not a regular file, or is larger than any NV memory, is refused before it is read.
     bool load(const QString &folder, QString *error);
     // Writes the state file atomically: either the old or the new file is there, never half.
     bool save(const QString &folder, QString *error) const;

@@ -8,6 +8,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 using namespace VirtualPrinter;
 
 namespace {
@@ -106,6 +110,8 @@ private slots:
     void chunkingGivesSameOutput();
     void statePersistsAcrossInstances();
     void damagedStateFileIsKept();
+    void stateFileKinds_data();
+    void stateFileKinds();
     void exportWritesEachImage();
     void stripNumbersContinue();
     void unwritableFolder();
@@ -460,6 +466,81 @@ void tst_VPrinterPrinter::damagedStateFileIsKept()
     QVERIFY2(error.contains(QLatin1String("is damaged")), qPrintable(error));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), damaged);
+}
+
+void tst_VPrinterPrinter::stateFileKinds_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("message");
+
+    const QString graphics = NvStore::graphicsFileName();
+    const QString images = NvStore::stateFileName();
+    QTest::newRow("graphics: link to /dev/zero")
+            << graphics << "link:/dev/zero"
+            << "is a link to /dev/zero, a device, FIFO or socket, not a regular file";
+    QTest::newRow("graphics: FIFO") << graphics << "fifo"
+                                    << "is a device, FIFO or socket, not a regular file";
+    QTest::newRow("images: FIFO") << images << "fifo"
+                                  << "is a device, FIFO or socket, not a regular file";
+    QTest::newRow("graphics: 512 MB, valid header")
+            << graphics << "large"
+            << QStringLiteral("holds 536870912 bytes, more than any NV memory of this printer "
+                              "(at most %1 bytes)")
+                       .arg(MaxStateFileSize);
+    QTest::newRow("images: 512 MB, valid header") << images << "large"
+                                                  << "holds 536870912 bytes";
+    QTest::newRow("images: folder") << images << "folder"
+                                    << "is a folder, not a regular file";
+    QTest::newRow("graphics: dangling link") << graphics << "link:/nonexistent/nv"
+                                             << "is a link to /nonexistent/nv, which does not";
+}
+
+// Whatever lies at a state file's path is looked at before it is read: start-up neither blocks,
+// nor reads without bound, and the thing is left as it was.
+void tst_VPrinterPrinter::stateFileKinds()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("FIFOs and device links are a Unix matter");
+#else
+    QFETCH(QString, file);
+    QFETCH(QString, kind);
+    QFETCH(QString, message);
+
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QString path = folder.filePath(file);
+    if (kind.startsWith(QLatin1String("link:"))) {
+        QVERIFY(QFile::link(kind.mid(5), path));
+    } else if (kind == QLatin1String("fifo")) {
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    } else if (kind == QLatin1String("folder")) {
+        QVERIFY(QDir().mkpath(path));
+    } else {
+        // A header that reads as valid, then a hole: the size is all that is wrong.
+        QFile large(path);
+        QVERIFY(large.open(QIODevice::WriteOnly));
+        large.write(file == NvStore::stateFileName()
+                            ? HandMade::defineImages({HandMade::record(1, 1, HandMade::pattern)})
+                            : NvStore::serializeGraphics({}));
+        QVERIFY(large.resize(512 * 1024 * 1024));
+    }
+    const QFileInfo before(path);
+
+    PrinterSettings settings;
+    settings.stateFolder = folder.path();
+    ReceiptPrinter printer(settings);
+    QString error;
+    QVERIFY(!printer.start(&error));
+    QVERIFY2(error.startsWith(path + QLatin1Char(' ')) && error.contains(message)
+                     && error.endsWith(QLatin1String("move it away or choose another state "
+                                                     "folder")),
+             qPrintable(error));
+    const QFileInfo after(path);
+    QCOMPARE(after.isSymLink(), before.isSymLink());
+    QCOMPARE(after.isFile(), before.isFile());
+    QCOMPARE(after.size(), before.size());
+#endif
 }
 
 void tst_VPrinterPrinter::exportWritesEachImage()

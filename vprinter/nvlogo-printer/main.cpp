@@ -2,6 +2,7 @@
 #include "printerservice.h"
 #include "terminationsignals.h"
 
+#include <vprinter/nvstore.h>
 #include <vprinter/receiptprinter.h>
 
 #include <QCommandLineParser>
@@ -19,7 +20,6 @@ namespace {
 
 constexpr int ExitFailure = 1;
 constexpr int ExitUsage = 2;
-constexpr qint64 MaxNvCapacity = 64 * 1024 * 1024;
 
 void writeLine(std::FILE *stream, const QString &line)
 {
@@ -361,9 +361,9 @@ bool readPrinterSettings(const QCommandLineParser &parser,
                            .arg(MaxPaperWidth);
         return false;
     }
-    if (!parseNumber(parser.value(QStringLiteral("nv-capacity")), 1024, MaxNvCapacity, &capacity)) {
+    if (!parseNumber(parser.value(QStringLiteral("nv-capacity")), 1024, MaxNvMemory, &capacity)) {
         *problem = QStringLiteral("--nv-capacity wants a number of bytes from 1024 to %1")
-                           .arg(MaxNvCapacity);
+                           .arg(MaxNvMemory);
         return false;
     }
     if (!parseNumber(parser.value(QStringLiteral("idle-timeout")), 0, 24 * 3600, &idle)) {
@@ -376,10 +376,10 @@ bool readPrinterSettings(const QCommandLineParser &parser,
     settings.nvCapacity = capacity;
     if (!parseNumber(parser.value(QStringLiteral("graphics-capacity")),
                      1024,
-                     MaxNvCapacity,
+                     MaxNvMemory,
                      &settings.graphicsCapacity)) {
         *problem = QStringLiteral("--graphics-capacity wants a number of bytes from 1024 to %1")
-                           .arg(MaxNvCapacity);
+                           .arg(MaxNvMemory);
         return false;
     }
     if (!readPrinterState(parser, &settings, problem))
