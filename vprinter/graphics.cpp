@@ -48,14 +48,25 @@ void ReceiptPrinter::handleGraphics(const Command &command)
     } else if (function == 64 && p == "0@KC") {
         startKeyList();
     } else if (function == 65 && p == "0ACLR") {
+        const NvStore before = m_store;
         m_store.removeAllGraphics();
-        saveNv(QStringLiteral("NV graphics: all deleted"));
+        saveNv(before, QStringLiteral("NV graphics: all deleted"), [](const QString &why) {
+            return QStringLiteral("NV graphics: delete all not done, %1; every graphic kept")
+                    .arg(why);
+        });
     } else if (function == 66 && p.size() == 4) {
         const QByteArray key = p.mid(2);
-        if (!m_store.removeGraphic(key))
+        const NvStore before = m_store;
+        if (!m_store.removeGraphic(key)) {
             log(QStringLiteral("NV graphics: delete %1: not stored").arg(keyText(key)));
-        else
-            saveNv(QStringLiteral("NV graphics: deleted %1").arg(keyText(key)));
+        } else {
+            saveNv(before,
+                   QStringLiteral("NV graphics: deleted %1").arg(keyText(key)),
+                   [&key](const QString &why) {
+                       return QStringLiteral("NV graphics: delete %1 not done, %2; still stored")
+                               .arg(keyText(key), why);
+                   });
+        }
     } else if (function == 67) {
         defineGraphic(p);
     } else if (function == 69 && p.size() == 6) {
@@ -116,16 +127,23 @@ void ReceiptPrinter::defineGraphic(const QByteArray &p)
             return;
         }
         graphic.data = p.mid(11);
+        const NvStore before = m_store;
         m_store.setGraphic(key, graphic);
         // As the manuals describe: NV graphics and FS q images do not live side by side.
         const bool erased = m_store.count() > 0;
         m_store.replaceAll({});
-        saveNv(QStringLiteral("NV graphics: defined %1 %2x%3, %4 bytes%5")
+        saveNv(before,
+               QStringLiteral("NV graphics: defined %1 %2x%3, %4 bytes%5")
                        .arg(keyText(key))
                        .arg(graphic.width)
                        .arg(graphic.height)
                        .arg(graphic.dataSize())
-                       .arg(erased ? QStringLiteral("; FS q images erased") : QString()));
+                       .arg(erased ? QStringLiteral("; FS q images erased") : QString()),
+               [&key](const QString &why) {
+                   return QStringLiteral("NV graphics: define refused, %1 cannot be kept (%2); "
+                                         "nothing stored")
+                           .arg(keyText(key), why);
+               });
     }
 }
 
@@ -171,12 +189,19 @@ void ReceiptPrinter::printGraphic(const QByteArray &key, int scaleX, int scaleY)
     printBand(band);
 }
 
-void ReceiptPrinter::saveNv(const QString &what)
+// A change of the NV graphics takes effect only once it is in the state file: a printer that
+// lists a key must still have it after a restart. Otherwise the change is undone and `refusal`
+// with the reason is logged.
+void ReceiptPrinter::saveNv(const NvStore &before,
+                            const QString &what,
+                            const std::function<QString(const QString &why)> &refusal)
 {
-    log(what);
     QString error;
-    if (!m_settings.stateFolder.isEmpty() && !m_store.save(m_settings.stateFolder, &error))
-        log(QStringLiteral("state: kept in memory only: %1").arg(error));
+    if (!makeDurable(before, &error)) {
+        log(refusal(error));
+        return;
+    }
+    log(what);
     QStringList written;
     if (!m_settings.exportFolder.isEmpty()
         && !m_store.exportPngs(m_settings.exportFolder, &written, &error))

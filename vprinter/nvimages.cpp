@@ -86,6 +86,7 @@ void ReceiptPrinter::defineNvImages(const QVector<NvBitImage> &images,
                                     const QString &problem)
 {
     Q_UNUSED(declaredCount)
+    const NvStore before = m_store;
     m_store.replaceAll(images);
     QStringList sizes;
     for (const NvBitImage &image : images)
@@ -97,11 +98,15 @@ void ReceiptPrinter::defineNvImages(const QVector<NvBitImage> &images,
                       .arg(sizes.join(QStringLiteral(", ")));
     if (!problem.isEmpty())
         line += QStringLiteral("; %1").arg(problem);
+    QString error;
+    if (!makeDurable(before, &error)) {
+        // As with a refused first record, the images stored before stay.
+        log(line + QStringLiteral("; not stored, %1; stored images kept").arg(error));
+        startReset();
+        return;
+    }
     log(line);
 
-    QString error;
-    if (!m_settings.stateFolder.isEmpty() && !m_store.save(m_settings.stateFolder, &error))
-        log(QStringLiteral("state: images kept in memory only: %1").arg(error));
     QStringList written;
     if (!m_settings.exportFolder.isEmpty()) {
         if (m_store.exportPngs(m_settings.exportFolder, &written, &error))

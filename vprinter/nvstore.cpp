@@ -2,6 +2,7 @@
 
 #include "parser.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -49,6 +50,37 @@ QString damaged(const QString &path, const QString &problem)
 {
     return QStringLiteral("%1 is damaged (%2); move it away or choose another state folder")
             .arg(path, problem);
+}
+
+// Writes a file atomically (temporary file, then rename). QSaveFile's commit() misses a
+// failure of its last flush, as on a full disk, and would put a truncated file in place: the
+// flush is checked first.
+bool writeAtomically(const QString &path, const QByteArray &bytes, QString *error)
+{
+    QSaveFile file(path);
+    bool written = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    if (written && !file.flush()) {
+        file.flush(); // a write cut short carries no reason; the next attempt gets the system's
+        written = false;
+    }
+    if (written && file.commit())
+        return true;
+    if (error)
+        *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+    return false;
+}
+
+// Puts the bytes in the file, or removes the file for no bytes.
+bool replaceFile(const QString &path, const QByteArray &bytes, QString *error)
+{
+    if (!bytes.isEmpty())
+        return writeAtomically(path, bytes, error);
+    if (QFile::exists(path) && !QFile::remove(path)) {
+        if (error)
+            *error = QStringLiteral("cannot remove %1").arg(path);
+        return false;
+    }
+    return true;
 }
 
 enum class StateFile { Missing, Read, Refused };
@@ -269,46 +301,13 @@ bool NvStore::save(const QString &folder, QString *error) const
 {
     // The graphics first: a graphic defined erases the images, and a failure in between then
     // leaves images that should have gone, never a graphic lost.
-    const QString graphicsPath = QDir(folder).filePath(graphicsFileName());
-    if (m_graphics.isEmpty()) {
-        if (QFile::exists(graphicsPath) && !QFile::remove(graphicsPath)) {
-            if (error)
-                *error = QStringLiteral("cannot remove %1").arg(graphicsPath);
-            return false;
-        }
-    } else {
-        QSaveFile file(graphicsPath);
-        const QByteArray bytes = serializeGraphics(m_graphics);
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()
-            || !file.commit()) {
-            if (error)
-                *error = QStringLiteral("cannot write %1: %2")
-                                 .arg(graphicsPath, file.errorString());
-            return false;
-        }
-    }
-    const QString path = QDir(folder).filePath(stateFileName());
-    if (m_images.isEmpty()) {
-        if (QFile::exists(path) && !QFile::remove(path)) {
-            if (error)
-                *error = QStringLiteral("cannot remove %1").arg(path);
-            return false;
-        }
-        return true;
-    }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        if (error)
-            *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
-        return false;
-    }
-    const QByteArray bytes = serialize(m_images);
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
-        if (error)
-            *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
-        return false;
-    }
-    return true;
+    const QDir dir(folder);
+    return replaceFile(dir.filePath(graphicsFileName()),
+                       m_graphics.isEmpty() ? QByteArray() : serializeGraphics(m_graphics),
+                       error)
+           && replaceFile(dir.filePath(stateFileName()),
+                          m_images.isEmpty() ? QByteArray() : serialize(m_images),
+                          error);
 }
 
 bool NvStore::exportPngs(const QString &folder, QStringList *written, QString *error) const
@@ -366,13 +365,16 @@ bool prepareWritableFolder(const QString &folder, QString *error)
 
 bool savePng(const QImage &image, const QString &path, QString *error)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.commit()) {
+    // The picture is encoded in memory first: Qt's PNG writer leaks its buffers when the device
+    // fails under it (a full disk), and a printer left running there would grow without bound.
+    QByteArray png;
+    QBuffer buffer(&png);
+    if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG")) {
         if (error)
-            *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+            *error = QStringLiteral("cannot encode %1 as PNG").arg(path);
         return false;
     }
-    return true;
+    return writeAtomically(path, png, error);
 }
 
 } // namespace VirtualPrinter

@@ -157,6 +157,18 @@ bool ReceiptPrinter::start(QString *error)
     return true;
 }
 
+bool ReceiptPrinter::makeDurable(const NvStore &before, QString *error)
+{
+    if (m_settings.stateFolder.isEmpty() || m_store.save(m_settings.stateFolder, error))
+        return true;
+    m_store = before;
+    // A failure after the first of the two files leaves the new one: put the old one back.
+    QString again;
+    if (!m_store.save(m_settings.stateFolder, &again))
+        log(QStringLiteral("state: cannot put back the state as it was: %1").arg(again));
+    return false;
+}
+
 void ReceiptPrinter::log(const QString &line)
 {
     if (onLog)

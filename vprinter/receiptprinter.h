@@ -111,6 +111,8 @@ private:
     QString notPrintingReason() const;
     void startReset();
     qint64 now() const;
+    // Writes the NV memory to the state folder; when it cannot, puts `before` back and says why.
+    bool makeDurable(const NvStore &before, QString *error);
 
     // printing.cpp: text, paper and cuts.
     void addGlyph(uchar byte);
@@ -142,7 +144,9 @@ private:
     void printGraphic(const QByteArray &key, int scaleX, int scaleY);
     void startKeyList();
     void sendKeyListBlock();
-    void saveNv(const QString &what);
+    void saveNv(const NvStore &before,
+                const QString &what,
+                const std::function<QString(const QString &why)> &refusal);
     void acceptHandshake(uchar byte);
     void endHandshakeWait(const QString &why);
 

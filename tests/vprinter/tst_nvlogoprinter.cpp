@@ -60,6 +60,7 @@ private slots:
     void resetDropsTheConnection();
     void pathsKeepTheirBytes();
     void graphicsKeyListOverTcp();
+    void fullDisk();
     void badOptions_data();
     void badOptions();
 };
@@ -380,6 +381,74 @@ void tst_NvlogoPrinter::graphicsKeyListOverTcp()
     QCOMPARE(readBlock(1), QByteArray("\x12"));
     socket.abort();
     QVERIFY2(printer.stop(), qPrintable(printer.transcript()));
+}
+
+// A file system that takes no more than a few kilobytes per file (RLIMIT_FSIZE, set by the
+// shell for the printer alone): a graphic whose state file cannot be written is refused and
+// not listed, a strip that cannot be written is said to be lost, and the printer goes on.
+void tst_NvlogoPrinter::fullDisk()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("file size limits are set here with the POSIX shell");
+#else
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    PrinterProcess printer(QStringLiteral("/bin/sh"), folder.path());
+    // Ignored, the signal leaves the write to fail with EFBIG, as a full disk makes it fail.
+    // The limit is 8 blocks: 4 KB, or 8 KB where a block is 1 KB.
+    printer.start({QStringLiteral("-c"),
+                   QStringLiteral("trap '' XFSZ; ulimit -f 8; exec \"$0\" \"$@\""),
+                   QStringLiteral(NVLOGO_PRINTER_PATH),
+                   QStringLiteral("--listen"),
+                   QStringLiteral("127.0.0.1:0")});
+    const auto listening = printer.waitFor(
+            QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)$"), 1, StartTimeoutMs);
+    QVERIFY2(listening.hasMatch(), qPrintable(printer.transcript()));
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, quint16(listening.captured(1).toUInt()));
+    QVERIFY(socket.waitForConnected(WaitTimeoutMs));
+
+    // Text that does not compress to less than the limit.
+    QByteArray lines;
+    for (int i = 0; i < 300; ++i) {
+        for (int c = 0; c < 40; ++c)
+            lines += char(0x21 + (i * 7 + c * c) % 94);
+        lines += '\n';
+    }
+    const auto all = [](int, int) {
+        return true;
+    };
+    socket.write(HandMade::defineGraphic("A1", 8, 1, all)
+                 + HandMade::defineGraphic("B2", 576, 160, HandMade::pattern)
+                 + HandMade::graphics(0x40, "KC") + lines + HandMade::bytes({0x1D, 'V', 0})
+                 + HandMade::bytes({0x10, 0x04, 1}));
+    QByteArray replies;
+    while (replies.size() < 7 && socket.waitForReadyRead(WaitTimeoutMs))
+        replies += socket.readAll();
+    QCOMPARE(replies,
+             QByteArray("\x37\x72\x40"
+                        "A1\0\x12",
+                        7));
+    QVERIFY2(printer.waitFor(QStringLiteral("^NV graphics: define refused, B2 cannot be kept "
+                                            "\\(cannot write .*\\); nothing stored$"))
+                     .hasMatch(),
+             qPrintable(printer.transcript()));
+    QVERIFY2(printer.waitFor(QStringLiteral("^GS V: full cut -> strip-0001\\.png NOT written: "
+                                            "cannot write "))
+                     .hasMatch(),
+             qPrintable(printer.transcript()));
+    socket.abort();
+    // Under LeakSanitizer a leak makes the exit status non-zero.
+    QVERIFY2(printer.stop(), qPrintable(printer.transcript()));
+
+    // What a restart finds is what was listed.
+    PrinterProcess exporter(QStringLiteral(NVLOGO_PRINTER_PATH), folder.path());
+    const QString exportFolder = folder.filePath(QStringLiteral("export"));
+    exporter.start({QStringLiteral("--export"), exportFolder});
+    QVERIFY2(exporter.waitFor(QStringLiteral("exported 1 NV images")).hasMatch(),
+             qPrintable(exporter.transcript()));
+    QCOMPARE(QDir(exportFolder).entryList(QDir::Files), QStringList{"graphic-A1.png"});
+#endif
 }
 
 void tst_NvlogoPrinter::badOptions_data()
