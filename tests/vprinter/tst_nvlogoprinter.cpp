@@ -14,9 +14,13 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <memory>
+#include <vector>
+
 #ifdef Q_OS_UNIX
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -60,6 +64,8 @@ private slots:
     void resetDropsTheConnection();
     void pathsKeepTheirBytes();
     void graphicsKeyListOverTcp();
+    void halfClosedClients_data();
+    void halfClosedClients();
     void fullDisk();
     void badOptions_data();
     void badOptions();
@@ -381,6 +387,72 @@ void tst_NvlogoPrinter::graphicsKeyListOverTcp()
     QCOMPARE(readBlock(1), QByteArray("\x12"));
     socket.abort();
     QVERIFY2(printer.stop(), qPrintable(printer.transcript()));
+}
+
+void tst_NvlogoPrinter::halfClosedClients_data()
+{
+    QTest::addColumn<QByteArray>("question");
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<int>("clients");
+
+    const QByteArray status = HandMade::bytes({0x10, 0x04, 1});
+    QTest::newRow("DLE EOT 1") << status << QByteArray("\x12") << 1;
+    QTest::newRow("GS I 67") << HandMade::bytes({0x1D, 'I', 67})
+                             << QByteArray("\x5fnvlogo-printer\0", 16) << 1;
+    QTest::newRow("key list") << HandMade::graphics(0x40, "KC") << QByteArray("\x37\x72\x40\0", 4)
+                              << 1;
+    QTest::newRow("50 queued, DLE EOT 1 and 4")
+            << status + HandMade::bytes({0x10, 0x04, 4}) << QByteArray("\x12\x12") << 50;
+}
+
+// Clients that send their questions and half-close their side at once (as `nc -N` does), all
+// waiting their turn: each gets its answers, and the log names each by its own address.
+void tst_NvlogoPrinter::halfClosedClients()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("half-closing a socket is done here with the POSIX call");
+#else
+    QFETCH(QByteArray, question);
+    QFETCH(QByteArray, answer);
+    QFETCH(int, clients);
+
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    PrinterProcess printer(QStringLiteral(NVLOGO_PRINTER_PATH), folder.path());
+    printer.start({QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")});
+    const auto listening = printer.waitFor(
+            QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)$"), 1, StartTimeoutMs);
+    QVERIFY2(listening.hasMatch(), qPrintable(printer.transcript()));
+    const auto port = quint16(listening.captured(1).toUInt());
+
+    std::vector<std::unique_ptr<QTcpSocket>> sockets;
+    for (int i = 0; i < clients; ++i) {
+        sockets.push_back(std::make_unique<QTcpSocket>());
+        QTcpSocket &socket = *sockets.back();
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(socket.waitForConnected(WaitTimeoutMs));
+        socket.write(question);
+        QVERIFY(socket.waitForBytesWritten(WaitTimeoutMs));
+        QCOMPARE(::shutdown(int(socket.socketDescriptor()), SHUT_WR), 0);
+    }
+    for (int i = 0; i < clients; ++i) {
+        QTcpSocket &socket = *sockets.at(std::size_t(i));
+        QByteArray received = socket.readAll();
+        while (received.size() < answer.size() && socket.waitForReadyRead(WaitTimeoutMs))
+            received += socket.readAll();
+        QVERIFY2(received == answer,
+                 qPrintable(QStringLiteral("client %1 of %2 got %3\n%4")
+                                    .arg(i + 1)
+                                    .arg(clients)
+                                    .arg(QString::fromLatin1(received.toHex(' ')),
+                                         printer.transcript())));
+        const auto served = printer.waitFor(
+                QStringLiteral("^nvlogo-printer: connection from 127\\.0\\.0\\.1:%1$")
+                        .arg(socket.localPort()));
+        QVERIFY2(served.hasMatch(), qPrintable(printer.transcript()));
+    }
+    QVERIFY2(printer.stop(), qPrintable(printer.transcript()));
+#endif
 }
 
 // A file system that takes no more than a few kilobytes per file (RLIMIT_FSIZE, set by the

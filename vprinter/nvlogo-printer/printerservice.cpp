@@ -3,6 +3,7 @@
 #include <vprinter/pseudoterminal.h>
 
 #include <QFile>
+#include <QQueue>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -14,6 +15,56 @@ namespace {
 constexpr qint64 FileChunk = 65536;
 // What the socket reads ahead from the network; beyond it the sender waits for the printer.
 constexpr qint64 SocketReadAhead = 64 * 1024;
+} // namespace
+
+// A listening socket whose connections wait as bare descriptors until their turn. A socket
+// object made at once would read a waiting client's bytes and its end of sending, and close
+// before the printer got to it: a client that sends its questions and half-closes its side
+// would never hear the answers.
+class WaitingConnections : public QTcpServer
+{
+public:
+    using QTcpServer::QTcpServer;
+    ~WaitingConnections() override
+    {
+        while (!m_waiting.isEmpty())
+            QTcpSocket().setSocketDescriptor(m_waiting.dequeue()); // closed with the socket
+    }
+
+    bool hasWaiting() const { return !m_waiting.isEmpty(); }
+    qintptr takeNext()
+    {
+        const qintptr descriptor = m_waiting.dequeue();
+        resumeAccepting();
+        return descriptor;
+    }
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        m_waiting.enqueue(descriptor);
+        if (m_waiting.size() >= PrinterService::MaxWaitingConnections)
+            pauseAccepting();
+    }
+
+private:
+    QQueue<qintptr> m_waiting;
+};
+
+namespace {
+
+// The peer as host:port, taken when the connection is served.
+QString peerName(const QTcpSocket &socket)
+{
+    const QHostAddress address = socket.peerAddress();
+    if (address.isNull())
+        return QStringLiteral("a peer that has gone");
+    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
+                                 ? QStringLiteral("[%1]").arg(address.toString())
+                                 : address.toString();
+    return QStringLiteral("%1:%2").arg(host).arg(socket.peerPort());
+}
+
 } // namespace
 
 PrinterService::PrinterService(ReceiptPrinter *printer, QObject *parent)
@@ -40,7 +91,7 @@ PrinterService::PrinterService(ReceiptPrinter *printer, QObject *parent)
 
 bool PrinterService::listen(const QHostAddress &address, quint16 port, QString *error)
 {
-    m_server = new QTcpServer(this);
+    m_server = new WaitingConnections(this);
     if (!m_server->listen(address, port)) {
         *error = QStringLiteral("cannot listen on %1:%2: %3")
                          .arg(address.toString())
@@ -64,26 +115,28 @@ bool PrinterService::listen(const QHostAddress &address, quint16 port, QString *
 // One connection at a time, as a printer takes them; others wait their turn.
 void PrinterService::serveNextConnection()
 {
-    if (m_socket || !m_server->hasPendingConnections())
+    if (m_socket || !m_server->hasWaiting())
         return;
-    m_server->pauseAccepting();
-    m_socket = m_server->nextPendingConnection();
+    auto *socket = new QTcpSocket(this);
+    if (!socket->setSocketDescriptor(m_server->takeNext())) {
+        emit message(
+                QStringLiteral("connection lost before its turn: %1").arg(socket->errorString()));
+        delete socket;
+        QTimer::singleShot(0, this, &PrinterService::serveNextConnection);
+        return;
+    }
+    m_socket = socket;
     m_socket->setReadBufferSize(SocketReadAhead);
     m_connectionBytes = 0;
     m_paused = false;
-    emit message(QStringLiteral("connection from %1:%2")
-                         .arg(m_socket->peerAddress().toString())
-                         .arg(m_socket->peerPort()));
+    emit message(QStringLiteral("connection from %1").arg(peerName(*m_socket)));
     connect(m_socket, &QTcpSocket::readyRead, this, &PrinterService::readSocket);
     connect(m_socket, &QTcpSocket::bytesWritten, this, &PrinterService::repliesWritten);
     connect(m_socket, &QTcpSocket::disconnected, this, [this] {
         endConnection(QStringLiteral("closed by the sender"));
     });
     readSocket();
-    if (m_socket && m_socket->state() != QAbstractSocket::ConnectedState)
-        endConnection(QStringLiteral("closed by the sender"));
-    else
-        restartIdleTimer();
+    restartIdleTimer();
 }
 
 // A sender that sends status requests and never reads the answers would make the replies pile
@@ -107,8 +160,13 @@ void PrinterService::readSocket()
         m_printer->receive(bytes);
         received = true;
     }
-    if (received)
-        restartIdleTimer();
+    if (!received)
+        return;
+    restartIdleTimer();
+    // The replies go out now, before the socket sees a sender that half-closed its side: once it
+    // has, it closes and drops what it still holds.
+    if (m_socket)
+        m_socket->flush();
 }
 
 void PrinterService::repliesWritten()
@@ -141,7 +199,6 @@ void PrinterService::endConnection(const QString &why)
     socket->deleteLater();
     m_printer->endOfStream();
     emit message(QStringLiteral("connection %1 (%2 bytes)").arg(why).arg(m_connectionBytes));
-    m_server->resumeAccepting();
     // Connections that arrived meanwhile may already wait in the server's queue.
     QTimer::singleShot(0, this, &PrinterService::serveNextConnection);
 }

@@ -7,7 +7,6 @@
 #include <QPointer>
 #include <QTimer>
 
-class QTcpServer;
 class QTcpSocket;
 
 namespace VirtualPrinter {
@@ -15,6 +14,8 @@ class PseudoTerminal;
 }
 
 namespace VirtualPrinter::NvlogoPrinter {
+
+class WaitingConnections;
 
 // Feeds the virtual printer from one source: a TCP port, a pseudo-terminal or a file.
 class PrinterService : public QObject
@@ -41,6 +42,9 @@ public:
     static constexpr qint64 MaxPendingReplies = 64 * 1024;
     // Input is taken in pieces of this size, so that one piece adds at most this many replies.
     static constexpr qint64 ReadChunk = 4096;
+    // Connections accepted and waiting for their turn; beyond these the system's queue holds
+    // them.
+    static constexpr int MaxWaitingConnections = 64;
 
 signals:
     void message(const QString &line);
@@ -54,7 +58,7 @@ private:
     void onIdle();
 
     ReceiptPrinter *m_printer;
-    QTcpServer *m_server = nullptr;
+    WaitingConnections *m_server = nullptr;
     QPointer<QTcpSocket> m_socket;
     PseudoTerminal *m_terminal = nullptr;
     QTimer m_idleTimer;
