@@ -541,6 +541,8 @@ void tst_NvlogoPrinter::badOptions_data()
     QTest::newRow("narrow paper") << QStringList{QStringLiteral("--paper-width"),
                                                  QStringLiteral("10")}
                                   << 2 << "--paper-width wants a number of dots from 48 to 4096";
+    QTest::newRow("unknown option")
+            << QStringList{QStringLiteral("--bogus")} << 2 << "Unknown option 'bogus'.";
     QTest::newRow("paper state") << QStringList{QStringLiteral("--paper"), QStringLiteral("low")}
                                  << 2 << "--paper wants ok, near-end or end";
     QTest::newRow("missing input")
@@ -580,12 +582,17 @@ void tst_NvlogoPrinter::badOptions()
     arguments << QStringLiteral("--state") << folder.filePath(QStringLiteral("state"));
 
     QProcess process;
+    // Outside a desktop session: Qt's own warning about it must not reach the user.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    process.setProcessEnvironment(environment);
     process.start(QStringLiteral(NVLOGO_PRINTER_PATH), arguments);
     QVERIFY(process.waitForFinished(StartTimeoutMs));
     const QString errors = QString::fromUtf8(process.readAllStandardError());
     QCOMPARE(process.exitCode(), exitCode);
     QVERIFY2(errors.contains(QStringLiteral("nvlogo-printer: error: ") + message),
              qPrintable(errors));
+    QVERIFY2(!errors.contains(QLatin1String("XDG_RUNTIME_DIR")), qPrintable(errors));
 }
 
 QTEST_GUILESS_MAIN(tst_NvlogoPrinter)

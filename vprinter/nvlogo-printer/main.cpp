@@ -426,7 +426,12 @@ bool parseOptions(const QCoreApplication &app,
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOptions(sourceOptions() + printerOptions());
-    parser.process(app);
+    // process() ends the program with status 1 on an unknown option; a bad command line is 2.
+    if (!parser.parse(QCoreApplication::arguments())) {
+        *problem = parser.errorText();
+        return false;
+    }
+    parser.process(app); // --help, --help-all and --version end the program here
     return readSource(parser, arguments, options, problem)
            && readPrinterSettings(parser, arguments, options, problem);
 }
@@ -504,10 +509,28 @@ int run(const Options &options)
 
 } // namespace VirtualPrinter::NvlogoPrinter
 
+namespace {
+
+QtMessageHandler qtHandler = nullptr;
+
+// Outside a desktop session Qt warns, while it starts, that XDG_RUNTIME_DIR is not set. The
+// printer keeps nothing in that folder: the warning would only alarm.
+void quietMessages(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtWarningMsg
+        && message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set"))) {
+        return;
+    }
+    qtHandler(type, context, message);
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
     using namespace VirtualPrinter::NvlogoPrinter;
 
+    qtHandler = qInstallMessageHandler(quietMessages);
     // The printer never shows a window; the offscreen platform gives it fonts without a display.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     // Qt's own copy of the arguments loses the bytes of names the locale cannot decode.
