@@ -18,6 +18,8 @@ constexpr int MaxPaperWidth = 4096;
 // About 12 m of paper at 203 dpi: a strip this long is written out even without a cut, so
 // that a stream that never cuts cannot fill the memory.
 constexpr int DefaultMaxStripLength = 100000;
+// The longest model or firmware text GS I answers with.
+constexpr int MaxIdentityText = 80;
 // How long the printer waits for the host's ACK, NAK or CAN after a block of the key list.
 constexpr int KeyListHandshakeMs = 5000;
 
@@ -41,6 +43,9 @@ struct PrinterSettings
     int resetMs = 0;     // after an FS q: this long without answers or printing
     bool replies = true; // false: a printer without a back channel, it never sends a byte
     qint64 graphicsCapacity = DefaultGraphicsCapacity; // NV graphics, overhead included
+    // GS I 67 and 65: printable ASCII, at most MaxIdentityText bytes each.
+    QByteArray model = "nvlogo-printer";
+    QByteArray firmware = "1.0";
 };
 
 // The virtual printer: it takes ESC/POS bytes, keeps NV images, prints text and NV images on

@@ -95,7 +95,8 @@ QString ReceiptPrinter::answerStatusRequest(int request)
 // GS I n: 1 to 3 (or '1' to '3') one byte each; 65 to 69 a text framed by 5F and NUL.
 QString ReceiptPrinter::answerIdRequest(int request)
 {
-    static const char *const texts[] = {"1.0", "nvlogo", "nvlogo-printer", "NVP-000001", "ANK"};
+    const QByteArray texts[]
+            = {m_settings.firmware, "nvlogo", m_settings.model, "NVP-000001", "ANK"};
     static const char *const names[] = {"firmware", "maker", "model", "serial number", "fonts"};
     const int number = numberOrDigit(request, 3);
     if (number >= 1) {
@@ -105,7 +106,7 @@ QString ReceiptPrinter::answerIdRequest(int request)
                                             replied(QByteArray(1, char(ids[number - 1]))));
     }
     if (request >= 65 && request <= 69) {
-        const QByteArray text(texts[request - 65]);
+        const QByteArray &text = texts[request - 65];
         return QStringLiteral("%1 \"%2\", %3")
                 .arg(QLatin1String(names[request - 65]),
                      QString::fromLatin1(text),

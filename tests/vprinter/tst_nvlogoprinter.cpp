@@ -391,18 +391,31 @@ void tst_NvlogoPrinter::graphicsKeyListOverTcp()
 
 void tst_NvlogoPrinter::halfClosedClients_data()
 {
+    QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QByteArray>("question");
     QTest::addColumn<QByteArray>("answer");
     QTest::addColumn<int>("clients");
 
     const QByteArray status = HandMade::bytes({0x10, 0x04, 1});
-    QTest::newRow("DLE EOT 1") << status << QByteArray("\x12") << 1;
-    QTest::newRow("GS I 67") << HandMade::bytes({0x1D, 'I', 67})
-                             << QByteArray("\x5fnvlogo-printer\0", 16) << 1;
-    QTest::newRow("key list") << HandMade::graphics(0x40, "KC") << QByteArray("\x37\x72\x40\0", 4)
-                              << 1;
+    const QByteArray model = HandMade::bytes({0x1D, 'I', 67});
+    QTest::newRow("DLE EOT 1") << QStringList() << status << QByteArray("\x12") << 1;
+    QTest::newRow("GS I 67") << QStringList() << model << QByteArray("\x5fnvlogo-printer\0", 16)
+                             << 1;
+    QTest::newRow("GS I 67 and 65, --model and --firmware")
+            << QStringList{QStringLiteral("--model"),
+                           QStringLiteral("TM Test/2"),
+                           QStringLiteral("--firmware"),
+                           QStringLiteral("0.9b")}
+            << model + HandMade::bytes({0x1D, 'I', 65})
+            << QByteArray("\x5fTM Test/2\0\x5f"
+                          "0.9b\0",
+                          17)
+            << 1;
+    QTest::newRow("key list") << QStringList() << HandMade::graphics(0x40, "KC")
+                              << QByteArray("\x37\x72\x40\0", 4) << 1;
     QTest::newRow("50 queued, DLE EOT 1 and 4")
-            << status + HandMade::bytes({0x10, 0x04, 4}) << QByteArray("\x12\x12") << 50;
+            << QStringList() << status + HandMade::bytes({0x10, 0x04, 4}) << QByteArray("\x12\x12")
+            << 50;
 }
 
 // Clients that send their questions and half-close their side at once (as `nc -N` does), all
@@ -412,6 +425,7 @@ void tst_NvlogoPrinter::halfClosedClients()
 #ifndef Q_OS_UNIX
     QSKIP("half-closing a socket is done here with the POSIX call");
 #else
+    QFETCH(QStringList, arguments);
     QFETCH(QByteArray, question);
     QFETCH(QByteArray, answer);
     QFETCH(int, clients);
@@ -419,7 +433,8 @@ void tst_NvlogoPrinter::halfClosedClients()
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
     PrinterProcess printer(QStringLiteral(NVLOGO_PRINTER_PATH), folder.path());
-    printer.start({QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")});
+    printer.start(QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")}
+                  + arguments);
     const auto listening = printer.waitFor(
             QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)$"), 1, StartTimeoutMs);
     QVERIFY2(listening.hasMatch(), qPrintable(printer.transcript()));
@@ -543,6 +558,9 @@ void tst_NvlogoPrinter::badOptions_data()
                                   << 2 << "--paper-width wants a number of dots from 48 to 4096";
     QTest::newRow("unknown option")
             << QStringList{QStringLiteral("--bogus")} << 2 << "Unknown option 'bogus'.";
+    QTest::newRow("model with a tab")
+            << QStringList{QStringLiteral("--model"), QStringLiteral("TM\t1")} << 2
+            << "--model wants 1 to 80 printable ASCII characters";
     QTest::newRow("paper state") << QStringList{QStringLiteral("--paper"), QStringLiteral("low")}
                                  << 2 << "--paper wants ok, near-end or end";
     QTest::newRow("missing input")

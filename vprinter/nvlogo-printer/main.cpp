@@ -12,6 +12,7 @@
 #include <QHostAddress>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace VirtualPrinter::NvlogoPrinter {
@@ -201,8 +202,13 @@ QList<QCommandLineOption> printerOptions()
                                         "give up a command left unfinished this long (0: never; "
                                         "default %1)."),
                          QStringLiteral("seconds"),
-                         60),
-            QCommandLineOption(QStringLiteral("paper"),
+                         60)};
+}
+
+// What the printer is like and what state it is in.
+QList<QCommandLineOption> stateOptions()
+{
+    return {QCommandLineOption(QStringLiteral("paper"),
                                QStringLiteral("The paper roll: ok, near-end or end (default ok). "
                                               "At its end the printer prints nothing."),
                                QStringLiteral("state"),
@@ -230,6 +236,17 @@ QList<QCommandLineOption> printerOptions()
                                  .arg(GraphicOverhead),
                          QStringLiteral("bytes"),
                          DefaultGraphicsCapacity),
+            QCommandLineOption(QStringLiteral("model"),
+                               QStringLiteral("The model name GS I 67 answers with (default "
+                                              "nvlogo-printer), so that printers can be told "
+                                              "apart."),
+                               QStringLiteral("text"),
+                               QStringLiteral("nvlogo-printer")),
+            QCommandLineOption(QStringLiteral("firmware"),
+                               QStringLiteral("The firmware version GS I 65 answers with "
+                                              "(default 1.0)."),
+                               QStringLiteral("text"),
+                               QStringLiteral("1.0")),
             QCommandLineOption(QStringLiteral("drop-on-reset"),
                                QStringLiteral("Close the TCP connection when the printer "
                                               "resets.")),
@@ -241,7 +258,7 @@ QList<QCommandLineOption> printerOptions()
 QStringList valueOptions()
 {
     QStringList names;
-    for (const QCommandLineOption &option : sourceOptions() + printerOptions()) {
+    for (const QCommandLineOption &option : sourceOptions() + printerOptions() + stateOptions()) {
         if (!option.valueName().isEmpty())
             names << option.names();
     }
@@ -287,6 +304,19 @@ bool readPrinterState(const QCommandLineParser &parser, PrinterSettings *setting
     settings->paper = PaperState(paper);
     settings->coverOpen = cover == 1;
     settings->error = PrinterError(error);
+    for (const QString &name : {QStringLiteral("model"), QStringLiteral("firmware")}) {
+        const QString text = parser.value(name);
+        const bool printable = std::all_of(text.cbegin(), text.cend(), [](QChar c) {
+            return c.unicode() >= 0x20 && c.unicode() <= 0x7E;
+        });
+        if (text.isEmpty() || text.size() > MaxIdentityText || !printable) {
+            *problem = QStringLiteral("--%1 wants 1 to %2 printable ASCII characters")
+                               .arg(name)
+                               .arg(MaxIdentityText);
+            return false;
+        }
+        (name == QLatin1String("model") ? settings->model : settings->firmware) = text.toLatin1();
+    }
     settings->resetMs = int(resetMs);
     settings->replies = !parser.isSet(QStringLiteral("no-replies"));
     return true;
@@ -425,7 +455,7 @@ bool parseOptions(const QCoreApplication &app,
             "file (--input)."));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addOptions(sourceOptions() + printerOptions());
+    parser.addOptions(sourceOptions() + printerOptions() + stateOptions());
     // process() ends the program with status 1 on an unknown option; a bad command line is 2.
     if (!parser.parse(QCoreApplication::arguments())) {
         *problem = parser.errorText();
