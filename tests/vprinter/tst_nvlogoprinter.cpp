@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -67,6 +68,8 @@ private slots:
     void halfClosedClients_data();
     void halfClosedClients();
     void fullDisk();
+    void announceWithoutDaemon();
+    void announceInNamespace();
     void badOptions_data();
     void badOptions();
 };
@@ -535,6 +538,93 @@ void tst_NvlogoPrinter::fullDisk()
     QVERIFY2(exporter.waitFor(QStringLiteral("exported 1 NV images")).hasMatch(),
              qPrintable(exporter.transcript()));
     QCOMPARE(QDir(exportFolder).entryList(QDir::Files), QStringList{"graphic-A1.png"});
+#endif
+}
+
+// No avahi daemon to be reached (a bus address that leads nowhere): one line says so, and the
+// printer answers as ever.
+void tst_NvlogoPrinter::announceWithoutDaemon()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    PrinterProcess printer(QStringLiteral(NVLOGO_PRINTER_PATH), folder.path());
+    // The child takes the environment as it is at its start.
+    const QByteArray bus = qgetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS",
+            "unix:path=" + QFile::encodeName(folder.filePath(QStringLiteral("no-bus"))));
+    printer.start({QStringLiteral("--listen"),
+                   QStringLiteral("127.0.0.1:0"),
+                   QStringLiteral("--announce"),
+                   QStringLiteral("Nobody Hears")});
+    if (bus.isNull())
+        qunsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    else
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", bus);
+    const auto listening = printer.waitFor(
+            QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)$"), 1, StartTimeoutMs);
+    QVERIFY2(listening.hasMatch(), qPrintable(printer.transcript()));
+    QVERIFY2(printer.waitFor(QStringLiteral("^nvlogo-printer: --announce: .*; not announced"))
+                     .hasMatch(),
+             qPrintable(printer.transcript()));
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, quint16(listening.captured(1).toUInt()));
+    QVERIFY(socket.waitForConnected(WaitTimeoutMs));
+    socket.write(HandMade::bytes({0x10, 0x04, 1}));
+    QVERIFY(socket.waitForReadyRead(WaitTimeoutMs));
+    QCOMPARE(socket.readAll(), QByteArray("\x12"));
+    socket.abort();
+    QVERIFY2(printer.stop(), qPrintable(printer.transcript()));
+    QCOMPARE(printer.transcript().count(QLatin1String("--announce")), 1);
+}
+
+// A private network namespace with its own bus and avahi daemon: a browse there finds the
+// printer under its name, on the port it listens on. Nothing leaves the namespace.
+void tst_NvlogoPrinter::announceInNamespace()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("network namespaces are a Linux matter");
+#else
+    if (::geteuid() != 0)
+        QSKIP("needs root, for a private network namespace");
+    for (const char *tool : {"unshare", "ip", "dbus-daemon", "avahi-daemon", "avahi-browse"}) {
+        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+            QSKIP(qPrintable(QStringLiteral("%1 is not installed (scripts/install-deps --test)")
+                                     .arg(QLatin1String(tool))));
+    }
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    QProcess run;
+    run.setProcessChannelMode(QProcess::MergedChannels);
+    run.start(QStringLiteral("unshare"),
+              {QStringLiteral("--net"),
+               QStringLiteral("--mount"),
+               QStringLiteral(NVLOGO_ANNOUNCE_SCRIPT),
+               folder.path(),
+               QStringLiteral(NVLOGO_PRINTER_PATH),
+               QStringLiteral("--listen"),
+               QStringLiteral("127.0.0.1:0"),
+               QStringLiteral("--announce"),
+               QStringLiteral("Shop Printer 2"),
+               QStringLiteral("--out"),
+               folder.filePath(QStringLiteral("out")),
+               QStringLiteral("--state"),
+               folder.filePath(QStringLiteral("state"))});
+    QVERIFY(run.waitForFinished(60000));
+    const QString output = QString::fromUtf8(run.readAll());
+    if (run.exitCode() == 77 || (run.exitCode() != 0 && output.contains(QLatin1String("unshare"))))
+        QSKIP(qPrintable(output.trimmed().section(QLatin1Char('\n'), 0, 0)));
+    QVERIFY2(run.exitStatus() == QProcess::NormalExit && run.exitCode() == 0, qPrintable(output));
+    const auto port = QRegularExpression(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)\n"))
+                              .match(output);
+    QVERIFY2(port.hasMatch(), qPrintable(output));
+    // avahi-browse --parsable: "=;interface;protocol;name;type;domain;host;address;port;txt".
+    const QString resolved
+            = QStringLiteral("\n=;nvlogo0;IPv4;%1;[^;]+;[^;]+;%2;")
+                      .arg(QRegularExpression::escape(QStringLiteral(
+                                   "Shop\\032Printer\\0322;_pdl-datastream._tcp;local")),
+                           port.captured(1));
+    QVERIFY2(QRegularExpression(resolved).match(output).hasMatch(), qPrintable(output));
+    QVERIFY2(output.contains(QLatin1String("printer exit: 0")), qPrintable(output));
 #endif
 }
 

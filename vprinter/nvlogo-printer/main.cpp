@@ -1,4 +1,5 @@
 #include "argumentpaths.h"
+#include "dnssd.h"
 #include "printerservice.h"
 #include "terminationsignals.h"
 
@@ -85,6 +86,7 @@ struct Options
     QString exportFolder;
     int idleTimeoutSeconds = 0;
     bool dropOnReset = false;
+    QString announceName; // --announce: the DNS-SD service name, empty for none
     PrinterSettings settings;
     // The folders as the user named them, for messages.
     QString stateShown;
@@ -162,7 +164,14 @@ QList<QCommandLineOption> sourceOptions()
             QCommandLineOption(QStringLiteral("input"),
                                QStringLiteral("Process the bytes in FILE (- for standard input), "
                                               "then exit."),
-                               QStringLiteral("file"))};
+                               QStringLiteral("file")),
+            QCommandLineOption(QStringLiteral("announce"),
+                               QStringLiteral("Publish the TCP port over DNS-SD as %1 under "
+                                              "NAME, as network printers do (needs a running "
+                                              "avahi daemon; without one the printer says so "
+                                              "and works on).")
+                                       .arg(QLatin1String(DnsSdAnnouncer::ServiceType)),
+                               QStringLiteral("name"))};
 }
 
 QList<QCommandLineOption> printerOptions()
@@ -322,6 +331,27 @@ bool readPrinterState(const QCommandLineParser &parser, PrinterSettings *setting
     return true;
 }
 
+// DNS-SD names are at most 63 bytes of UTF-8.
+constexpr int MaxServiceName = 63;
+
+bool readAnnounce(const QCommandLineParser &parser, Options *options, QString *problem)
+{
+    if (!parser.isSet(QStringLiteral("announce")))
+        return true;
+    options->announceName = parser.value(QStringLiteral("announce"));
+    if (options->source != Source::Tcp) {
+        *problem = QStringLiteral("--announce goes with --listen (a TCP port), not with --serial, "
+                                  "--input or --export alone");
+        return false;
+    }
+    const qsizetype size = options->announceName.toUtf8().size();
+    if (size < 1 || size > MaxServiceName) {
+        *problem = QStringLiteral("--announce wants a name of 1 to %1 bytes").arg(MaxServiceName);
+        return false;
+    }
+    return true;
+}
+
 // Reads where the bytes come from; false, with the problem, for arguments that do not fit.
 bool readSource(const QCommandLineParser &parser,
                 const QList<QByteArray> &arguments,
@@ -370,7 +400,7 @@ bool readSource(const QCommandLineParser &parser,
         options->source = Source::ExportOnly;
     else
         options->source = Source::Tcp;
-    return true;
+    return readAnnounce(parser, options, problem);
 }
 
 // Reads the printer's settings; the source decides which of the folders it writes to.
@@ -486,6 +516,12 @@ int serve(PrinterService &service, const Options &options)
                                 : service.listen(options.address, options.port, &error);
     if (!opened)
         return fail(ExitFailure, error);
+    DnsSdAnnouncer announcer;
+    QObject::connect(&announcer, &DnsSdAnnouncer::message, &say);
+    if (!options.announceName.isEmpty()
+        && !announcer.announce(options.announceName, service.port(), &error)) {
+        say(error);
+    }
 
     TerminationSignals termination;
     QObject::connect(&termination,

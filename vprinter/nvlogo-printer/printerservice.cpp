@@ -112,6 +112,11 @@ bool PrinterService::listen(const QHostAddress &address, quint16 port, QString *
     return true;
 }
 
+quint16 PrinterService::port() const
+{
+    return m_server ? m_server->serverPort() : 0;
+}
+
 // One connection at a time, as a printer takes them; others wait their turn.
 void PrinterService::serveNextConnection()
 {

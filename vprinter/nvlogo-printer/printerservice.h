@@ -32,6 +32,8 @@ public:
     void setDropOnReset(bool drop) { m_dropOnReset = drop; }
 
     bool listen(const QHostAddress &address, quint16 port, QString *error);
+    // The TCP port listened on; 0 before listen().
+    quint16 port() const;
     bool openSerial(QString *error);
     bool processFile(const QString &path, QString *error);
 
