@@ -70,7 +70,6 @@ constexpr FixedCommand fixedCommands[] = {
         {ESC, 'e', 3, "print and reverse feed"},
         {ESC, 'p', 5, "drawer kick-out pulse"},
         {ESC, 'r', 3, "print colour"},
-        {ESC, 't', 3, "character code table"},
         {ESC, 'u', 3, "peripheral device status"},
         {ESC, 'v', 2, "paper sensor status"},
         {ESC, '{', 3, "upside-down printing"},
@@ -86,13 +85,9 @@ constexpr FixedCommand fixedCommands[] = {
         {GS, 'W', 4, "print area width"},
         {GS, '\\', 4, "relative vertical position in page mode"},
         {GS, '^', 5, "execute macro"},
-        {GS, 'a', 3, "automatic status back"},
         {GS, 'b', 3, "smoothing"},
         {GS, 'c', 2, "print counter"},
         {GS, 'f', 3, "HRI font"},
-        {GS, 'h', 3, "bar code height"},
-        {GS, 'r', 3, "transmit status"},
-        {GS, 'w', 3, "bar code width"},
         {FS, '!', 3, "Kanji print modes"},
         {FS, '&', 2, "Kanji character mode"},
         {FS, '-', 3, "Kanji underline"},
@@ -127,8 +122,13 @@ constexpr HandedOnCommand handedOnCommands[] = {
         {ESC, 'd', 3, Command::Kind::FeedLines, 0},
         {ESC, 'i', 2, Command::Kind::Cut, 1},
         {ESC, 'm', 2, Command::Kind::Cut, 1},
+        {ESC, 't', 3, Command::Kind::CodeTable, 0},
         {GS, '!', 3, Command::Kind::CharacterSize, 0},
         {GS, 'I', 3, Command::Kind::TransmitId, 0},
+        {GS, 'a', 3, Command::Kind::AutoStatusBack, 0},
+        {GS, 'h', 3, Command::Kind::BarCodeHeight, 0},
+        {GS, 'r', 3, Command::Kind::TransmitStatus, 0},
+        {GS, 'w', 3, Command::Kind::BarCodeWidth, 0},
         {FS, 'p', 4, Command::Kind::PrintNvImage, 0},
 };
 
@@ -212,13 +212,7 @@ qsizetype Parser::feed(const char *data, qsizetype size)
             m_remaining -= n;
             if (m_remaining == 0) {
                 m_state = State::Ground;
-                QByteArray payload;
-                payload.swap(m_payload);
-                Command command;
-                command.kind = m_payloadKind;
-                command.text = m_what;
-                command.payload = payload;
-                m_handler->command(command);
+                emitPayload();
             }
             break;
         }
@@ -305,7 +299,7 @@ bool Parser::acceptHeadByte(uchar byte)
         // starts one.
         if (isPrefix(byte)) {
             m_state = State::Ground;
-            skipped(QStringLiteral("lone %1").arg(prefixName(m_head[0])));
+            stray(QStringLiteral("lone %1").arg(prefixName(m_head[0])));
             return false;
         }
     }
@@ -314,7 +308,7 @@ bool Parser::acceptHeadByte(uchar byte)
     if (m_state == State::Head && m_headSize >= int(m_head.size())) {
         // Cannot happen with the commands in the tables; a guard against an endless header.
         m_state = State::Ground;
-        skipped(QStringLiteral("overlong %1 command").arg(prefixName(m_head[0])));
+        stray(QStringLiteral("overlong %1 command").arg(prefixName(m_head[0])));
     }
     return !reread;
 }
@@ -362,9 +356,9 @@ bool Parser::decodeHead()
                                                   QLatin1String(fixed->name)));
         return false;
     }
-    skipped(QStringLiteral("unknown %1 0x%2")
-                    .arg(prefixName(prefix))
-                    .arg(code, 2, 16, QLatin1Char('0')));
+    stray(QStringLiteral("unknown %1 0x%2")
+                  .arg(prefixName(prefix))
+                  .arg(code, 2, 16, QLatin1Char('0')));
     return false;
 }
 
@@ -389,18 +383,21 @@ void Parser::emitCommand(Command::Kind kind,
 // read again, as new data.
 bool Parser::unknownFunction()
 {
-    skipped(QStringLiteral("unknown %1").arg(headText(2)));
+    stray(QStringLiteral("unknown %1").arg(headText(2)));
     return true;
 }
 
 // ESC ( fn pL pH, GS ( fn pL pH, FS ( fn pL pH: pL + 256 pH parameter bytes follow. The
-// printer acts on GS ( H (response requests) and GS ( L (graphics); the others are passed over.
+// printer acts on GS ( H (response requests), GS ( L (graphics) and GS ( k (2D symbols); the
+// others are passed over.
 bool Parser::decodeCountedBlock()
 {
-    if (m_head[0] == GS && (headByte(2) == 'H' || headByte(2) == 'L')) {
-        startPayload(headWord(3),
-                     headByte(2) == 'H' ? Command::Kind::ResponseRequest : Command::Kind::Graphics,
-                     QStringLiteral("GS ( %1").arg(codeName(headByte(2))));
+    const int function = headByte(2);
+    if (m_head[0] == GS && (function == 'H' || function == 'L' || function == 'k')) {
+        const Command::Kind kind = function == 'H'   ? Command::Kind::ResponseRequest
+                                   : function == 'L' ? Command::Kind::Graphics
+                                                     : Command::Kind::Symbol;
+        startPayload(headWord(3), kind, QStringLiteral("GS ( %1").arg(codeName(function)));
         return false;
     }
     startSkip(headWord(3),
@@ -415,16 +412,15 @@ bool Parser::decodeBitImage()
 {
     const int mode = headByte(2);
     if (mode != 0 && mode != 1 && mode != 32 && mode != 33) {
-        skipped(QStringLiteral("ESC * %1 (bit image in an undefined mode)").arg(mode));
+        stray(QStringLiteral("ESC * %1 (bit image in an undefined mode)").arg(mode));
         return false;
     }
     const int columns = headWord(3);
     const int bytesPerColumn = mode < 32 ? 1 : 3;
-    startSkip(qint64(columns) * bytesPerColumn,
-              QStringLiteral("ESC * %1 (bit image, %2 columns of %3 dots)")
-                      .arg(mode)
-                      .arg(columns)
-                      .arg(bytesPerColumn * 8));
+    startPayload(qint64(columns) * bytesPerColumn,
+                 Command::Kind::BitImage,
+                 QStringLiteral("ESC *"),
+                 QByteArray(reinterpret_cast<const char *>(m_head.data()) + 2, 3));
     return false;
 }
 
@@ -474,7 +470,7 @@ bool Parser::decodeCut()
             emitCommand(Command::Kind::Cut, QStringLiteral("GS V"), function, headByte(3));
         return false;
     default:
-        skipped(QStringLiteral("GS V %1 (undefined cut function)").arg(function));
+        stray(QStringLiteral("GS V %1 (undefined cut function)").arg(function));
         return false;
     }
 }
@@ -518,10 +514,19 @@ bool Parser::decodeRasterImage()
         return false;
     const int widthBytes = headWord(4);
     const int height = headWord(6);
-    startSkip(qint64(widthBytes) * height,
-              QStringLiteral("GS v 0 (raster bit image %1x%2 dots)")
-                      .arg(qint64(widthBytes) * 8)
-                      .arg(height));
+    const qint64 size = qint64(widthBytes) * height;
+    if (size > MaxPayloadSize) {
+        startSkip(size,
+                  QStringLiteral("GS v 0 (raster bit image %1x%2 dots, larger than the printer "
+                                 "keeps)")
+                          .arg(qint64(widthBytes) * 8)
+                          .arg(height));
+        return false;
+    }
+    startPayload(size,
+                 Command::Kind::RasterImage,
+                 QStringLiteral("GS v 0"),
+                 QByteArray(reinterpret_cast<const char *>(m_head.data()) + 3, 5));
     return false;
 }
 
@@ -529,13 +534,17 @@ bool Parser::decodeRasterImage()
 bool Parser::decodeBarCode()
 {
     const int system = headByte(2);
+    const QByteArray head(1, char(system));
     if (system <= 6) {
-        startUntilNul(MaxBarCodeData, QStringLiteral("GS k %1 (bar code)").arg(system));
+        startUntilNul(MaxBarCodeData,
+                      QStringLiteral("GS k %1 (bar code)").arg(system),
+                      Command::Kind::BarCode,
+                      head);
     } else if (system >= 65 && system <= 79) {
         if (m_headSize >= 4)
-            startSkip(headByte(3), QStringLiteral("GS k %1 (bar code)").arg(system));
+            startPayload(headByte(3), Command::Kind::BarCode, QStringLiteral("GS k"), head);
     } else {
-        skipped(QStringLiteral("GS k %1 (undefined bar code system)").arg(system));
+        stray(QStringLiteral("GS k %1 (undefined bar code system)").arg(system));
     }
     return false;
 }
@@ -638,19 +647,32 @@ void Parser::startSkip(qint64 count, const QString &what)
     m_state = State::Skip;
 }
 
-void Parser::startPayload(qint64 count, Command::Kind kind, const QString &name)
+void Parser::startPayload(qint64 count,
+                          Command::Kind kind,
+                          const QString &name,
+                          const QByteArray &head)
 {
     m_what = name;
     m_payloadKind = kind;
-    m_payload.clear();
+    m_payload = head;
     if (count <= 0) {
-        emitCommand(kind, name);
+        m_state = State::Ground;
+        emitPayload();
         return;
     }
     m_payload.reserve(qsizetype(std::min<qint64>(count, 65536)));
     m_total = count;
     m_remaining = count;
     m_state = State::Payload;
+}
+
+void Parser::emitPayload()
+{
+    Command command;
+    command.kind = m_payloadKind;
+    command.text = m_what;
+    command.payload.swap(m_payload);
+    m_handler->command(command);
 }
 
 void Parser::endSkip()
@@ -664,11 +686,17 @@ void Parser::endSkip()
     skipped(m_what);
 }
 
-void Parser::startUntilNul(int limit, const QString &what)
+void Parser::startUntilNul(int limit,
+                           const QString &what,
+                           Command::Kind collect,
+                           const QByteArray &head)
 {
     m_what = what;
     m_limit = limit;
     m_total = 0;
+    m_collectUntilNul = collect != Command::Kind::Skipped;
+    m_payloadKind = collect;
+    m_payload = head;
     m_state = State::UntilNul;
 }
 
@@ -676,16 +704,22 @@ bool Parser::acceptUntilNulByte(uchar byte)
 {
     if (byte == NUL) {
         m_state = State::Ground;
-        skipped(m_what);
+        if (m_collectUntilNul)
+            emitPayload();
+        else
+            skipped(m_what);
         return true;
     }
     if (m_total >= m_limit) {
         // The printer gives up on the command here and reads this byte as new data.
         m_state = State::Ground;
-        skipped(QStringLiteral("%1: no closing NUL within %2 bytes").arg(m_what).arg(m_limit));
+        m_payload.clear();
+        stray(QStringLiteral("%1: no closing NUL within %2 bytes").arg(m_what).arg(m_limit));
         return false;
     }
     ++m_total;
+    if (m_collectUntilNul)
+        m_payload.append(char(byte));
     return true;
 }
 
@@ -802,7 +836,7 @@ void Parser::flushPending()
         if (controls.size() > MaxListedControls)
             listed << QStringLiteral("...");
         Command command;
-        command.kind = Command::Kind::Skipped;
+        command.kind = Command::Kind::Stray;
         command.text = controls.size() == 1 ? QStringLiteral("control byte %1").arg(listed.first())
                                             : QStringLiteral("%1 control bytes %2")
                                                       .arg(controls.size())

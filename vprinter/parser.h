@@ -33,7 +33,17 @@ struct Command
         TransmitId,         // GS I n: n
         ResponseRequest,    // GS ( H: payload holds fn m and the rest
         Graphics,           // GS ( L and GS 8 L: payload holds m fn and the rest
-        Skipped,            // passed over; text says what it was
+        AutoStatusBack,     // GS a n: n
+        TransmitStatus,     // GS r n: n
+        CodeTable,          // ESC t n: n
+        BarCodeHeight,      // GS h n: n
+        BarCodeWidth,       // GS w n: n
+        RasterImage,        // GS v 0: payload holds m xL xH yL yH and the rows
+        BitImage,           // ESC *: payload holds m nL nH and the columns
+        BarCode,            // GS k: payload holds m and the data (without a closing NUL)
+        Symbol,             // GS ( k: payload holds cn fn and the rest
+        Skipped,            // a command the printer knows and passes over; text says what it was
+        Stray,              // bytes the printer cannot read as a command; text says what they were
         Truncated,          // cut short by the end of the stream; text says what it was
         DefinitionRejected, // an FS q refused as a whole; text says why
     };
@@ -148,11 +158,21 @@ private:
                      int parameter = 0,
                      int secondParameter = -1);
     void skipped(const QString &what) { emitCommand(Command::Kind::Skipped, what); }
+    void stray(const QString &what) { emitCommand(Command::Kind::Stray, what); }
     void flushPending();
     void startSkip(qint64 count, const QString &what);
-    void startPayload(qint64 count, Command::Kind kind, const QString &name);
+    // `head` starts the payload; `count` bytes more follow in the stream.
+    void startPayload(qint64 count,
+                      Command::Kind kind,
+                      const QString &name,
+                      const QByteArray &head = QByteArray());
+    void emitPayload();
     void endSkip();
-    void startUntilNul(int limit, const QString &what);
+    // Bytes up to a NUL; with `collect`, they come as a payload of that kind after `head`.
+    void startUntilNul(int limit,
+                       const QString &what,
+                       Command::Kind collect = Command::Kind::Skipped,
+                       const QByteArray &head = QByteArray());
     void reset();
 
     QString headText(int count) const;
@@ -177,7 +197,8 @@ private:
     bool m_resumeUserChars = false;
     bool m_interrupted = false;
 
-    // Payload: the counted block being collected.
+    // Payload and UntilNul: the block being collected, and for UntilNul whether it is.
+    bool m_collectUntilNul = false;
     Command::Kind m_payloadKind = Command::Kind::Skipped;
     QByteArray m_payload;
 

@@ -240,7 +240,7 @@ void tst_VPrinterParser::truncated_data()
     QTest::newRow("last data byte missing")
             << twoImages.chopped(1) << "image 2 of 2 (8x16 dots), 15 of 16";
     QTest::newRow("raster image") << HandMade::bytes({0x1D, 'v', '0', 0, 2, 0, 3, 0, 1, 2})
-                                  << "GS v 0 (raster bit image 16x3 dots), 2 of 6";
+                                  << "GS v 0, 2 of 6 parameter bytes";
     QTest::newRow("lone ESC") << HandMade::bytes({0x1B}) << "ESC at the end";
     QTest::newRow("bar code") << HandMade::bytes({0x1D, 'k', 4, '1', '2'}) << "no closing NUL";
     QTest::newRow("graphics block")
@@ -296,7 +296,9 @@ void tst_VPrinterParser::knownLengths_data()
     row("GS ! n", HandMade::bytes({0x1D, '!', 0x11}), Kind::CharacterSize, "GS !");
     row("DLE EOT n", HandMade::bytes({0x10, 0x04, 1}), Kind::StatusRequest, "DLE EOT");
     row("DLE EOT 7 a", HandMade::bytes({0x10, 0x04, 7, 1}), Kind::Skipped, "DLE EOT 7 1");
-    row("ESC t n", HandMade::bytes({0x1B, 't', 0x1B}), Kind::Skipped, "ESC t 27");
+    row("ESC t n", HandMade::bytes({0x1B, 't', 0x1B}), Kind::CodeTable, "ESC t");
+    row("GS a n", HandMade::bytes({0x1D, 'a', 0x1B}), Kind::AutoStatusBack, "GS a");
+    row("GS r n", HandMade::bytes({0x1D, 'r', 0x1B}), Kind::TransmitStatus, "GS r");
     row("ESC p m t1 t2", HandMade::bytes({0x1B, 'p', 0, 0x1B, '@'}), Kind::Skipped, "ESC p");
     row("ESC W",
         HandMade::bytes({0x1B, 'W', 0, 0, 0, 0, 0x1B, '@', 0x1B, '@'}),
@@ -304,9 +306,14 @@ void tst_VPrinterParser::knownLengths_data()
         "ESC W");
     row("GS v 0",
         HandMade::bytes({0x1D, 'v', '0', 0, 2, 0, 2, 0}) + trap,
+        Kind::RasterImage,
+        "GS v 0",
+        HandMade::bytes({0, 2, 0, 2, 0}) + trap);
+    row("GS v 0 beyond any image",
+        HandMade::bytes({0x1D, 'v', '0', 0, 0xFF, 0xFF, 0xFF, 0}) + QByteArray(0xFFFF * 0xFF, 0x1B),
         Kind::Skipped,
-        "GS v 0 (raster bit image 16x2 dots)");
-    row("GS ( k", HandMade::bytes({0x1D, '(', 'k', 4, 0}) + trap, Kind::Skipped, "GS ( k");
+        "GS v 0 (raster bit image 524280x255 dots, larger than");
+    row("GS ( k", HandMade::bytes({0x1D, '(', 'k', 4, 0}) + trap, Kind::Symbol, "GS ( k", trap);
     row("GS ( L",
         HandMade::bytes({0x1D, '(', 'L', 6, 0}) + trap + trap.left(2),
         Kind::Graphics,
@@ -336,9 +343,14 @@ void tst_VPrinterParser::knownLengths_data()
         "FS g 1");
     row("ESC * 33",
         HandMade::bytes({0x1B, '*', 33, 2, 0}) + trap + trap.left(2),
-        Kind::Skipped,
-        "ESC * 33");
-    row("ESC * 0", HandMade::bytes({0x1B, '*', 0, 4, 0}) + trap, Kind::Skipped, "ESC * 0");
+        Kind::BitImage,
+        "ESC *",
+        HandMade::bytes({33, 2, 0}) + trap + trap.left(2));
+    row("ESC * 0",
+        HandMade::bytes({0x1B, '*', 0, 4, 0}) + trap,
+        Kind::BitImage,
+        "ESC *",
+        HandMade::bytes({0, 4, 0}) + trap);
     row("ESC ( A", HandMade::bytes({0x1B, '(', 'A', 4, 0}) + trap, Kind::Skipped, "ESC ( A");
     row("ESC & two characters",
         HandMade::bytes({0x1B, '&', 3, 'A', 'B', 1, 0x1B, '@', 0x1B, 2}) + trap + trap.left(2),
@@ -347,20 +359,22 @@ void tst_VPrinterParser::knownLengths_data()
     row("ESC D tab positions", HandMade::bytes({0x1B, 'D', 8, 16, 24, 0}), Kind::Skipped, "ESC D");
     row("GS k 4 (NUL-ended)",
         HandMade::bytes({0x1D, 'k', 4, '1', '2', '3', 0}),
-        Kind::Skipped,
-        "GS k 4");
+        Kind::BarCode,
+        "GS k 4",
+        HandMade::bytes({4, '1', '2', '3'}));
     row("GS k 73 (counted)",
         HandMade::bytes({0x1D, 'k', 73, 2}) + trap.left(2),
-        Kind::Skipped,
-        "GS k 73");
-    row("unknown ESC", HandMade::bytes({0x1B, 'z'}), Kind::Skipped, "unknown ESC 0x7a");
-    row("unknown GS", HandMade::bytes({0x1D, 0x01}), Kind::Skipped, "unknown GS 0x01");
-    row("unknown FS", HandMade::bytes({0x1C, 'z'}), Kind::Skipped, "unknown FS 0x7a");
+        Kind::BarCode,
+        "GS k",
+        HandMade::bytes({73}) + trap.left(2));
+    row("unknown ESC", HandMade::bytes({0x1B, 'z'}), Kind::Stray, "unknown ESC 0x7a");
+    row("unknown GS", HandMade::bytes({0x1D, 0x01}), Kind::Stray, "unknown GS 0x01");
+    row("unknown FS", HandMade::bytes({0x1C, 'z'}), Kind::Stray, "unknown FS 0x7a");
     row("control bytes",
         HandMade::bytes({0x00, 0x07, 0x7F}),
-        Kind::Skipped,
+        Kind::Stray,
         "3 control bytes 0x00 0x07 0x7f");
-    row("stray DLE", HandMade::bytes({0x10, 0x01}), Kind::Skipped, "2 control bytes 0x10 0x01");
+    row("stray DLE", HandMade::bytes({0x10, 0x01}), Kind::Stray, "2 control bytes 0x10 0x01");
 }
 
 void tst_VPrinterParser::knownLengths()
@@ -410,7 +424,7 @@ void tst_VPrinterParser::cutFunctions()
     QCOMPARE(recorder.commands.size(), 2);
     const Command cut = recorder.commands.first();
     if (function < 0) {
-        QCOMPARE(cut.kind, Kind::Skipped);
+        QCOMPARE(cut.kind, Kind::Stray);
         QVERIFY(cut.text.contains(QLatin1String("undefined cut function")));
     } else {
         QCOMPARE(cut.kind, Kind::Cut);
@@ -428,7 +442,7 @@ void tst_VPrinterParser::textAndControls()
             QStringLiteral("command %1 0 -1 CR").arg(int(Kind::CarriageReturn)),
             QStringLiteral("command %1 0 -1 LF").arg(int(Kind::LineFeed)),
             QStringLiteral("text \"W\""),
-            QStringLiteral("command %1 0 -1 control byte 0x07").arg(int(Kind::Skipped)),
+            QStringLiteral("command %1 0 -1 control byte 0x07").arg(int(Kind::Stray)),
             QStringLiteral("text \"orld\""),
             QStringLiteral("command %1 0 -1 HT").arg(int(Kind::HorizontalTab)),
             QStringLiteral("text \"%1!\"").arg(QChar(0xc7)),
