@@ -22,18 +22,73 @@ bool isKey(const QByteArray &key)
            && uchar(key.at(1)) >= 32 && uchar(key.at(1)) <= 126;
 }
 
-int word(const QByteArray &p, int at)
+struct GraphicsFunction
 {
-    return uchar(p.at(at)) + 256 * uchar(p.at(at + 1));
+    int function;
+    const char *name;
+};
+// GS ( L / GS 8 L with m = 48, by fn.
+const GraphicsFunction graphicsFunctions[] = {
+        {48, "NV graphics capacity"},
+        {49, "reference dot density"},
+        {50, "print the print buffer's graphics"},
+        {51, "NV graphics memory left"},
+        {52, "download graphics memory left"},
+        {64, "NV graphics key list"},
+        {65, "delete all NV graphics"},
+        {66, "delete an NV graphic"},
+        {67, "define an NV graphic, raster"},
+        {68, "define an NV graphic, columns"},
+        {69, "print an NV graphic"},
+        {80, "download graphics key list"},
+        {81, "delete all download graphics"},
+        {82, "delete a download graphic"},
+        {83, "define a download graphic, raster"},
+        {84, "define a download graphic, columns"},
+        {85, "print a download graphic"},
+        {112, "store raster graphics in the print buffer"},
+        {113, "store column graphics in the print buffer"},
+};
+
+// The function a GS ( L block asks for, as the log names it.
+QString graphicsFunctionName(const QByteArray &p)
+{
+    if (p.size() < 2)
+        return QStringLiteral("no function");
+    const int m = uchar(p.at(0));
+    const int function = uchar(p.at(1));
+    if (m != '0')
+        return QStringLiteral("m = %1 fn %2, undefined").arg(m).arg(function);
+    for (const GraphicsFunction &entry : graphicsFunctions) {
+        if (entry.function == function)
+            return QStringLiteral("fn %1, %2").arg(function).arg(QLatin1String(entry.name));
+    }
+    return QStringLiteral("fn %1, undefined").arg(function);
 }
 
 } // namespace
 
-// GS ( L and GS 8 L with m = 48: the NV graphics functions. The others are passed over.
+// GS ( L and GS 8 L with m = 48: the NV graphics functions and the print buffer's graphics.
+// The others are passed over, by name.
 void ReceiptPrinter::handleGraphics(const Command &command)
 {
     const QByteArray &p = command.payload;
     const int function = p.size() >= 2 && p.at(0) == '0' ? uchar(p.at(1)) : -1;
+    if ((function == 112 || function == 113) && p.size() >= 10)
+        return storeBufferGraphic(p);
+    if (function == 50 && p.size() == 2)
+        return printBufferGraphic();
+    if (!handleNvGraphics(function, p)) {
+        m_log.line(QStringLiteral("%1 (%2; %3 parameter bytes)")
+                           .arg(command.text, graphicsFunctionName(p))
+                           .arg(p.size()),
+                   ReadableLog::Weight::PassedOver);
+    }
+}
+
+// False when the block is none of the NV graphics functions kept here.
+bool ReceiptPrinter::handleNvGraphics(int function, const QByteArray &p)
+{
     const qint64 remaining
             = std::max<qint64>(0, m_settings.graphicsCapacity - m_store.graphicsUsed());
     if (function == 48 && p.size() == 2) {
@@ -72,11 +127,71 @@ void ReceiptPrinter::handleGraphics(const Command &command)
     } else if (function == 69 && p.size() == 6) {
         printGraphic(p.mid(2, 2), uchar(p.at(4)), uchar(p.at(5)));
     } else {
-        log(QStringLiteral("skipped: %1 %2 (%3 parameter bytes; not an NV graphics function "
-                           "this printer keeps)")
-                    .arg(command.text, p.isEmpty() ? QString() : codeName(uchar(p.at(0))))
-                    .arg(p.size()));
+        return false;
     }
+    return true;
+}
+
+// fn 112: 30 70 a bx by c xL xH yL yH d...: rows, ceil(x / 8) bytes each; fn 113 the same with
+// columns, ceil(y / 8) bytes each. Only one colour (a = 48, c = 49) is kept; a new store
+// replaces what the print buffer held.
+void ReceiptPrinter::storeBufferGraphic(const QByteArray &p)
+{
+    const bool columns = uchar(p.at(1)) == 113;
+    const QString what = QStringLiteral("GS ( L fn %1").arg(columns ? 113 : 112);
+    const int scaleX = uchar(p.at(3));
+    const int scaleY = uchar(p.at(4));
+    const int width = word(p, 6);
+    const int height = word(p, 8);
+    const qint64 size
+            = columns ? qint64(width) * ((height + 7) / 8) : qint64((width + 7) / 8) * height;
+    QString problem;
+    if (p.at(2) != '0' || p.at(5) != '1')
+        problem = QStringLiteral("only one colour (a = 48, c = 49) is kept");
+    else if ((scaleX != 1 && scaleX != 2) || (scaleY != 1 && scaleY != 2))
+        problem = QStringLiteral("scale %1x%2 is undefined").arg(scaleX).arg(scaleY);
+    else if (width < 1 || height < 1)
+        problem = QStringLiteral("%1x%2 dots is no picture").arg(width).arg(height);
+    else if (p.size() - 10 != size)
+        problem = QStringLiteral("%1 data bytes where %2x%3 dots take %4")
+                          .arg(p.size() - 10)
+                          .arg(width)
+                          .arg(height)
+                          .arg(size);
+    if (!problem.isEmpty()) {
+        log(QStringLiteral("%1: refused, %2; the print buffer keeps what it held")
+                    .arg(what, problem));
+        return;
+    }
+    m_bufferGraphic = columns ? columnsToImage(p.constData() + 10, width, height)
+                              : rowsToImage(p.constData() + 10, (width + 7) / 8, width, height);
+    m_bufferScaleX = scaleX;
+    m_bufferScaleY = scaleY;
+    log(QStringLiteral("%1: %2x%3 dots, scale %4x%5, stored in the print buffer")
+                .arg(what)
+                .arg(width)
+                .arg(height)
+                .arg(scaleX)
+                .arg(scaleY));
+}
+
+// fn 50: prints the graphics in the print buffer, placed by ESC a, and empties it.
+void ReceiptPrinter::printBufferGraphic()
+{
+    if (m_bufferGraphic.isNull()) {
+        log(QStringLiteral("GS ( L fn 50: the print buffer holds no graphics, nothing printed"));
+        return;
+    }
+    const QImage picture = m_bufferGraphic;
+    m_bufferGraphic = QImage();
+    QString what = QStringLiteral("GS ( L fn 50: print buffer graphics %1x%2, scale %3x%4")
+                           .arg(picture.width())
+                           .arg(picture.height())
+                           .arg(m_bufferScaleX)
+                           .arg(m_bufferScaleY);
+    if (picture.width() * m_bufferScaleX > m_settings.paperWidth)
+        what += QStringLiteral(" (clipped to the paper)");
+    printPicture(scaledDots(picture, m_bufferScaleX, m_bufferScaleY, m_settings.paperWidth), what);
 }
 
 // fn 67: 30 43 30 kc1 kc2 b xL xH yL yH c d1...dk

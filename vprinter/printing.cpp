@@ -40,32 +40,58 @@ void ReceiptPrinter::addGlyph(uchar byte)
     // A full line is printed before the character that does not fit, as a printer wraps.
     if (!m_line.isEmpty() && m_lineWidth + width > m_settings.paperWidth)
         printLine(true);
-    m_line.append({byte, m_style});
+    m_line.append({TextRenderer::unicodeOf(byte, m_codeTable), m_style, QImage()});
     m_lineWidth += width;
 }
 
 QString ReceiptPrinter::lineText() const
 {
-    QByteArray bytes;
-    for (const Glyph &glyph : m_line)
-        bytes.append(char(glyph.byte));
-    return TextRenderer::decode(bytes);
+    QString text;
+    for (const Glyph &glyph : m_line) {
+        if (glyph.image.isNull())
+            text += glyph.character;
+    }
+    return text;
 }
 
 void ReceiptPrinter::printLine(bool wrapped, int minimumFeed)
 {
+    int images = 0;
+    int lineHeight = 0;
+    for (const Glyph &glyph : std::as_const(m_line)) {
+        images += glyph.image.isNull() ? 0 : 1;
+        lineHeight
+                = std::max(lineHeight,
+                           glyph.image.isNull() ? TextRenderer::CellHeight * glyph.style.heightScale
+                                                : glyph.image.height());
+    }
+    const QString text = lineText();
+    QString what = QStringLiteral("text: %1").arg(quoted(text));
+    if (images > 0) {
+        const QString pictures = images == 1 ? QStringLiteral("a bit image")
+                                             : QStringLiteral("%1 bit images").arg(images);
+        what = text.isEmpty() ? QStringLiteral("line: %1").arg(pictures)
+                              : QStringLiteral("%1 and %2").arg(what, pictures);
+    }
     if (const QString why = notPrintingReason(); !why.isEmpty()) {
-        log(QStringLiteral("text: %1: nothing printed, %2").arg(quoted(lineText()), why));
+        log(QStringLiteral("%1: nothing printed, %2").arg(what, why));
         m_line.clear();
         m_lineWidth = 0;
         return;
     }
-    int lineHeight = 0;
-    for (const Glyph &glyph : std::as_const(m_line))
-        lineHeight = std::max(lineHeight, TextRenderer::CellHeight * glyph.style.heightScale);
     const int feed = minimumFeed > 0 ? minimumFeed : m_lineSpacing;
     QImage band = makePaperImage(m_settings.paperWidth, std::max(lineHeight, feed));
+    drawLine(&band, lineHeight);
+    log(what + (wrapped ? QStringLiteral(" (wrapped)") : QString()));
+    m_line.clear();
+    m_lineWidth = 0;
+    printBand(band);
+}
 
+// Draws the line buffer into the band, each character and bit image standing on the line's
+// bottom, at the line's justification.
+void ReceiptPrinter::drawLine(QImage *band, int lineHeight) const
+{
     int x = 0;
     if (m_justification == 1)
         x = std::max(0, (m_settings.paperWidth - m_lineWidth) / 2);
@@ -73,7 +99,12 @@ void ReceiptPrinter::printLine(bool wrapped, int minimumFeed)
         x = std::max(0, m_settings.paperWidth - m_lineWidth);
     for (const Glyph &glyph : std::as_const(m_line)) {
         const Style &style = glyph.style;
-        const QImage cell = m_renderer.glyph(glyph.byte, style.bold);
+        if (!glyph.image.isNull()) {
+            copyDots(glyph.image, band, x, lineHeight - glyph.image.height());
+            x += glyph.image.width();
+            continue;
+        }
+        const QImage cell = m_renderer.glyph(glyph.character, style.bold);
         const int top = lineHeight - TextRenderer::CellHeight * style.heightScale;
         for (int cy = 0; cy < TextRenderer::CellHeight; ++cy) {
             const bool underline
@@ -87,7 +118,7 @@ void ReceiptPrinter::printLine(bool wrapped, int minimumFeed)
                     continue;
                 for (int dy = 0; dy < style.heightScale; ++dy) {
                     for (int dx = 0; dx < style.widthScale; ++dx)
-                        setDot(band,
+                        setDot(*band,
                                x + cx * style.widthScale + dx,
                                top + cy * style.heightScale + dy);
                 }
@@ -95,15 +126,18 @@ void ReceiptPrinter::printLine(bool wrapped, int minimumFeed)
         }
         x += TextRenderer::CellWidth * style.widthScale;
     }
-    log(QStringLiteral("text: %1%2")
-                .arg(quoted(lineText()), wrapped ? QStringLiteral(" (wrapped)") : QString()));
-    m_line.clear();
-    m_lineWidth = 0;
-    printBand(band);
 }
 
 void ReceiptPrinter::printBand(const QImage &band)
 {
+    // A band taller than a strip may be (a long raster image) goes on the paper in pieces, so
+    // that every strip keeps to the limit.
+    if (band.height() > m_settings.maxStripLength) {
+        for (int y = 0; y < band.height(); y += m_settings.maxStripLength)
+            printBand(band.copy(
+                    0, y, band.width(), std::min(m_settings.maxStripLength, band.height() - y)));
+        return;
+    }
     if (m_paper.length() + band.height() > m_settings.maxStripLength && !writeUncutStrip()) {
         // Only blank paper so far: keep as much of it as still fits with the band.
         const int blank = std::min(m_paper.length(),
@@ -143,6 +177,7 @@ bool ReceiptPrinter::writeUncutStrip()
 
 QString ReceiptPrinter::writeStrip()
 {
+    m_outside = true;
     const QImage strip = m_paper.take();
     const QString name = stripFileName(m_nextStrip++);
     if (!m_settings.outFolder.isEmpty()) {
@@ -248,6 +283,18 @@ QString ReceiptPrinter::setTextMode(const Command &command)
         return m_style.underline ? QStringLiteral("underline %1 dots").arg(m_style.underline)
                                  : QStringLiteral("underline off");
     }
+}
+
+// ESC t n: the character code table for the bytes 80 to FF that come after it.
+QString ReceiptPrinter::selectCodeTable(int n)
+{
+    if (!TextRenderer::knowsTable(n)) {
+        return QStringLiteral("code table %1 is not drawn here; %2 stays")
+                .arg(n)
+                .arg(TextRenderer::tableName(m_codeTable));
+    }
+    m_codeTable = n;
+    return QStringLiteral("code table %1").arg(TextRenderer::tableName(n));
 }
 
 // ESC ! n: the bits set font B, emphasis, double height, double width and underline at once.

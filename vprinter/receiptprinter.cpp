@@ -18,6 +18,10 @@ ReceiptPrinter::ReceiptPrinter(const PrinterSettings &settings)
     , m_paper(settings.paperWidth)
 {
     m_parser.setNvCapacity(settings.nvCapacity);
+    m_log.out = [this](const QString &line) {
+        if (onLog)
+            onLog(line);
+    };
     resetModes();
     clock = [] {
         return qint64(std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -57,6 +61,7 @@ void ReceiptPrinter::endOfStream()
     if (m_waitingForHandshake)
         endHandshakeWait(QStringLiteral("the connection ended"));
     m_parser.finish();
+    m_log.finish();
 }
 
 bool ReceiptPrinter::isResetting() const
@@ -161,6 +166,7 @@ bool ReceiptPrinter::makeDurable(const NvStore &before, QString *error)
 {
     if (m_settings.stateFolder.isEmpty() || m_store.save(m_settings.stateFolder, error))
         return true;
+    m_outside = true;
     m_store = before;
     // A failure after the first of the two files leaves the new one: put the old one back.
     QString again;
@@ -171,8 +177,8 @@ bool ReceiptPrinter::makeDurable(const NvStore &before, QString *error)
 
 void ReceiptPrinter::log(const QString &line)
 {
-    if (onLog)
-        onLog(line);
+    m_log.line(line, m_outside ? ReadableLog::Weight::Outside : ReadableLog::Weight::Command);
+    m_outside = false;
 }
 
 void ReceiptPrinter::resetModes()
@@ -180,65 +186,82 @@ void ReceiptPrinter::resetModes()
     m_style = Style();
     m_lineSpacing = DefaultLineSpacing;
     m_justification = 0;
+    m_codeTable = 0;
+    m_barCodeHeight = DefaultBarCodeHeight;
+    m_barCodeModule = DefaultBarCodeModule;
+    m_bufferGraphic = QImage();
+    for (QByteArray &data : m_symbolData)
+        data.clear();
+    m_qrModule = DefaultQrModule;
+    m_qrLevel = 0;
+}
+
+// ESC @: the modes return to their defaults and unprinted data goes; the NV memory stays.
+void ReceiptPrinter::initialize(const Command &command)
+{
+    QString line = command.text;
+    if (!m_line.isEmpty())
+        line += QStringLiteral(" (unprinted text dropped: %1)").arg(quoted(lineText()));
+    if (m_asbOn)
+        line += QStringLiteral(" (automatic status back off)");
+    m_line.clear();
+    m_lineWidth = 0;
+    m_asbOn = false;
+    m_asbItems = 0;
+    resetModes();
+    log(line);
+}
+
+void ReceiptPrinter::lineFeed()
+{
+    if (!m_line.isEmpty()) {
+        printLine();
+        return;
+    }
+    log(QStringLiteral("LF: blank line"));
+    feed(m_lineSpacing);
 }
 
 void ReceiptPrinter::command(const Command &command)
 {
     using Kind = Command::Kind;
     switch (command.kind) {
-    case Kind::Initialize: {
-        const QString dropped
-                = m_line.isEmpty()
-                          ? QString()
-                          : QStringLiteral(" (unprinted text dropped: %1)").arg(quoted(lineText()));
-        m_line.clear();
-        m_lineWidth = 0;
-        resetModes();
-        log(command.text + dropped);
-        break;
-    }
+    case Kind::Initialize:
+        return initialize(command);
     case Kind::LineFeed:
-        if (m_line.isEmpty()) {
-            log(QStringLiteral("LF: blank line"));
-            feed(m_lineSpacing);
-        } else {
-            printLine();
-        }
-        break;
+        return lineFeed();
     case Kind::CarriageReturn:
-        log(QStringLiteral("CR: ignored"));
-        break;
-    case Kind::HorizontalTab: {
-        const int column = m_line.size();
-        const int spaces = TabWidth - column % TabWidth;
-        for (int i = 0; i < spaces; ++i)
+        return log(QStringLiteral("CR: ignored"));
+    case Kind::HorizontalTab:
+        for (int i = m_line.size() % TabWidth; i < TabWidth; ++i)
             addGlyph(' ');
-        break;
-    }
+        return;
     case Kind::PrintNvImage:
-        printNvImage(command.parameter, command.secondParameter);
-        break;
+        return printNvImage(command.parameter, command.secondParameter);
     case Kind::Cut:
-        cut(command);
-        break;
+        return cut(command);
     case Kind::Skipped:
-        log(QStringLiteral("skipped: %1").arg(command.text));
-        break;
+        return m_log.line(command.text, ReadableLog::Weight::PassedOver);
+    case Kind::Stray:
+        return m_log.stray(command.text);
     case Kind::Truncated:
-        log(QStringLiteral("truncated: %1").arg(command.text));
-        break;
+        return log(QStringLiteral("truncated: %1").arg(command.text));
     case Kind::DefinitionRejected:
-        log(QStringLiteral("FS q: rejected, %1").arg(command.text));
-        break;
+        return log(QStringLiteral("FS q: rejected, %1").arg(command.text));
     case Kind::ResponseRequest:
-        answerResponseRequest(command);
-        break;
+        return answerResponseRequest(command);
     case Kind::Graphics:
-        handleGraphics(command);
-        break;
+        return handleGraphics(command);
+    case Kind::RasterImage:
+        return printRaster(command);
+    case Kind::BitImage:
+        return addBitImage(command);
+    case Kind::BarCode:
+        return printBarCode(command);
+    case Kind::Symbol:
+        return handleSymbol(command);
     default:
-        handleSetting(command);
-        break;
+        return handleSetting(command);
     }
 }
 
@@ -282,6 +305,19 @@ void ReceiptPrinter::handleSetting(const Command &command)
         break;
     case Kind::TransmitId:
         effect = answerIdRequest(command.parameter);
+        break;
+    case Kind::AutoStatusBack:
+        effect = setAutoStatusBack(command.parameter);
+        break;
+    case Kind::TransmitStatus:
+        effect = answerTransmitStatus(command.parameter);
+        break;
+    case Kind::CodeTable:
+        effect = selectCodeTable(command.parameter);
+        break;
+    case Kind::BarCodeHeight:
+    case Kind::BarCodeWidth:
+        effect = setBarCodeSize(command);
         break;
     default:
         effect = QStringLiteral("ignored");

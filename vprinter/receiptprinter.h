@@ -3,6 +3,7 @@
 #include "nvstore.h"
 #include "paper.h"
 #include "parser.h"
+#include "readablelog.h"
 #include "textrenderer.h"
 
 #include <QImage>
@@ -46,6 +47,8 @@ struct PrinterSettings
     // GS I 67 and 65: printable ASCII, at most MaxIdentityText bytes each.
     QByteArray model = "nvlogo-printer";
     QByteArray firmware = "1.0";
+    // Some printers send a status block as soon as a connection opens, before any GS a.
+    bool asbOnConnect = false;
 };
 
 // The virtual printer: it takes ESC/POS bytes, keeps NV images, prints text and NV images on
@@ -74,6 +77,17 @@ public:
     // Prints a pending text line and writes an uncut strip, as when the paper is torn off at
     // the end; returns the file name, or an empty string when nothing was printed.
     QString tearOff();
+    // Writes a run of log lines held back to be grouped; the service calls it when the data
+    // that came has been taken.
+    void flushLog() { m_log.flush(); }
+
+    // The paper, cover and error change, as the sensors see them: with automatic status back
+    // on for what changed, the printer sends a status block.
+    void setCondition(PaperState paper, bool coverOpen, PrinterError error);
+    // A connection opened: with asbOnConnect, the printer sends a status block at once.
+    void connectionOpened();
+    // The 4-byte block of automatic status back for the printer's state now.
+    QByteArray statusBlock() const;
 
     const NvStore &store() const { return m_store; }
     const PrinterSettings &settings() const { return m_settings; }
@@ -103,14 +117,18 @@ private:
         bool bold = false;
         int underline = 0;
     };
+    // A character of the line buffer, or a bit image (ESC *) when image is not null.
     struct Glyph
     {
-        uchar byte;
+        QChar character;
         Style style;
+        QImage image;
     };
 
     // receiptprinter.cpp: the state machine around the parser.
     void log(const QString &line);
+    void initialize(const Command &command);
+    void lineFeed();
     void resetModes();
     void handleSetting(const Command &command);
     QString notPrintingReason() const;
@@ -131,6 +149,22 @@ private:
     QString movePaper(const Command &command);
     QString setTextMode(const Command &command);
     QString setPrintModes(int n);
+    QString selectCodeTable(int n);
+    void drawLine(QImage *band, int lineHeight) const;
+
+    // images.cpp: raster and bit images, the print buffer's graphics.
+    void printPicture(const QImage &picture, const QString &what);
+    void printRaster(const Command &command);
+    void addBitImage(const Command &command);
+    void storeBufferGraphic(const QByteArray &p);
+    void printBufferGraphic();
+
+    // symbols.cpp: bar codes and 2D symbols.
+    QString setBarCodeSize(const Command &command);
+    void printBarCode(const Command &command);
+    void handleSymbol(const Command &command);
+    void printSymbol(int kind);
+    QImage labelledBox(int width, int height, const QString &label) const;
 
     // nvimages.cpp: FS p (FS q comes through defineNvImages).
     void printNvImage(int number, int mode);
@@ -142,9 +176,12 @@ private:
     QString answerStatusRequest(int request);
     QString answerIdRequest(int request);
     void answerResponseRequest(const Command &command);
+    QString setAutoStatusBack(int n);
+    QString answerTransmitStatus(int n);
 
     // graphics.cpp: NV graphics and the key-list handshake.
     void handleGraphics(const Command &command);
+    bool handleNvGraphics(int function, const QByteArray &p);
     void defineGraphic(const QByteArray &p);
     void printGraphic(const QByteArray &key, int scaleX, int scaleY);
     void startKeyList();
@@ -170,6 +207,25 @@ private:
 
     qint64 m_resetUntil = -1; // -1: no reset going on or to report
     qint64 m_droppedDuringReset = 0;
+
+    ReadableLog m_log;
+    // The command in hand did something the outside sees (a strip, a reply, the NV memory):
+    // its line is always logged.
+    bool m_outside = false;
+
+    bool m_asbOn = false; // GS a n with n != 0
+    int m_asbItems = 0;   // the items of GS a n whose changes send a block
+    int m_codeTable = 0;  // ESC t n, one of TextRenderer's tables
+    int m_barCodeHeight = 0;
+    int m_barCodeModule = 0;
+    // GS ( L fn 112/113: the graphics in the print buffer, not yet scaled.
+    QImage m_bufferGraphic;
+    int m_bufferScaleX = 1;
+    int m_bufferScaleY = 1;
+    // GS ( k: the data stored for each symbol (cn - 48), the QR code's module and level.
+    QByteArray m_symbolData[7];
+    int m_qrModule = 0;
+    int m_qrLevel = 0;
 
     bool m_waitingForHandshake = false;
     qint64 m_handshakeDeadline = 0;

@@ -15,15 +15,18 @@ public:
     static constexpr int CellWidth = 12;
     static constexpr int CellHeight = 24;
 
-    // The cell for one byte of the printer's code page (PC437), black dots set.
-    // Glyphs are drawn once per process and shared by every renderer.
-    QImage glyph(uchar byte, bool bold) const;
+    // The cell for one character, black dots set. Glyphs are drawn once per process and shared
+    // by every renderer.
+    QImage glyph(QChar character, bool bold) const;
 
-    static QChar unicodeOf(uchar byte);
-    static QString decode(const QByteArray &bytes);
+    // ESC t n: the character code tables drawn here. Others are kept out (false).
+    static bool knowsTable(int table);
+    static QString tableName(int table);
+    static QChar unicodeOf(uchar byte, int table = 0);
+    static QString decode(const QByteArray &bytes, int table = 0);
 
 private:
-    static QImage render(uchar byte, bool bold);
+    static QImage render(QChar character, bool bold);
 };
 
 } // namespace VirtualPrinter

@@ -256,6 +256,9 @@ QList<QCommandLineOption> stateOptions()
                                               "(default 1.0)."),
                                QStringLiteral("text"),
                                QStringLiteral("1.0")),
+            QCommandLineOption(QStringLiteral("asb-on-connect"),
+                               QStringLiteral("Send an automatic status back block as soon as a "
+                                              "TCP connection opens, as some printers do.")),
             QCommandLineOption(QStringLiteral("drop-on-reset"),
                                QStringLiteral("Close the TCP connection when the printer "
                                               "resets.")),
@@ -328,6 +331,7 @@ bool readPrinterState(const QCommandLineParser &parser, PrinterSettings *setting
     }
     settings->resetMs = int(resetMs);
     settings->replies = !parser.isSet(QStringLiteral("no-replies"));
+    settings->asbOnConnect = parser.isSet(QStringLiteral("asb-on-connect"));
     return true;
 }
 

@@ -135,6 +135,7 @@ void PrinterService::serveNextConnection()
     m_connectionBytes = 0;
     m_paused = false;
     emit message(QStringLiteral("connection from %1").arg(peerName(*m_socket)));
+    m_printer->connectionOpened();
     connect(m_socket, &QTcpSocket::readyRead, this, &PrinterService::readSocket);
     connect(m_socket, &QTcpSocket::bytesWritten, this, &PrinterService::repliesWritten);
     connect(m_socket, &QTcpSocket::disconnected, this, [this] {
@@ -167,6 +168,7 @@ void PrinterService::readSocket()
     }
     if (!received)
         return;
+    m_printer->flushLog();
     restartIdleTimer();
     // The replies go out now, before the socket sees a sender that half-closed its side: once it
     // has, it closes and drops what it still holds.
@@ -218,6 +220,7 @@ bool PrinterService::openSerial(QString *error)
     };
     connect(m_terminal, &PseudoTerminal::received, this, [this](const QByteArray &bytes) {
         m_printer->receive(bytes);
+        m_printer->flushLog();
         restartIdleTimer();
     });
     connect(m_terminal, &PseudoTerminal::hungUp, this, [this] {
