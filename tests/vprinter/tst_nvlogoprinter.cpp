@@ -414,6 +414,8 @@ void tst_NvlogoPrinter::halfClosedClients_data()
                           "0.9b\0",
                           17)
             << 1;
+    QTest::newRow("DLE EOT 1, --asb-on-connect") << QStringList{QStringLiteral("--asb-on-connect")}
+                                                 << status << QByteArray("\x10\0\0\0\x12", 5) << 1;
     QTest::newRow("key list") << QStringList() << HandMade::graphics(0x40, "KC")
                               << QByteArray("\x37\x72\x40\0", 4) << 1;
     QTest::newRow("50 queued, DLE EOT 1 and 4")

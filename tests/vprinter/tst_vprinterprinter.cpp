@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -127,6 +128,16 @@ private slots:
     void keyListHandshake();
     void graphicsSurviveRestart();
     void longPaperIsWrittenWithoutCut();
+    void imageCommands_data();
+    void imageCommands();
+    void statusBack_data();
+    void statusBack();
+    void statusBackOnChange_data();
+    void statusBackOnChange();
+    void barCodeAndQrCode();
+    void readableLog_data();
+    void readableLog();
+    void noiseIsSummarised();
 };
 
 void tst_VPrinterPrinter::printModes_data()
@@ -252,6 +263,12 @@ void tst_VPrinterPrinter::textLines_data()
             << QStringLiteral("text: \"%1\" (wrapped)").arg(QString(48, QLatin1Char('M')));
     QTest::newRow("quotes escaped")
             << QByteArray("M\"hi\"M\n") << 30 << 0 << 71 << R"(text: "M\"hi\"M")";
+    // D5 is the euro sign in PC858 and a box-drawing character in PC437.
+    QTest::newRow("ESC t 19, PC858")
+            << HandMade::bytes({0x1B, 't', 19, 0xD5, '\n'}) << 30 << 0 << 11 << "text: \"\u20ac\"";
+    // Box drawing: the glyph starts mid-cell.
+    QTest::newRow("ESC t 0, PC437") << HandMade::bytes({0x1B, 't', 19, 0x1B, 't', 0, 0xD5, '\n'})
+                                    << 30 << 4 << 11 << "text: \"\u2552\"";
 }
 
 void tst_VPrinterPrinter::textLines()
@@ -981,6 +998,287 @@ void tst_VPrinterPrinter::longPaperIsWrittenWithoutCut()
     run.send(HandMade::bytes({0x1B, 'd', 231}) + "x\n" + HandMade::bytes({0x1D, 'V', 0}));
     QCOMPARE(run.strips.size(), 3);
     QCOMPARE(run.strips[2].height(), 100);
+}
+
+namespace {
+
+// The picture every image command prints below: irregular, so that a mirrored, shifted or
+// transposed image shows.
+bool picture(int x, int y)
+{
+    return HandMade::pattern(x, y) != (x == 3 && y == 1);
+}
+
+// GS ( L pL pH (or GS 8 L p1 p2 p3 p4) m fn and the rest.
+QByteArray graphicsBlock(const QByteArray &body, bool longForm = false)
+{
+    const int size = int(body.size());
+    if (longForm)
+        return HandMade::bytes({0x1D, '8', 'L', size % 256, size / 256, 0, 0}) + body;
+    return HandMade::bytes({0x1D, '(', 'L', size % 256, size / 256}) + body;
+}
+
+// fn 112 (rows) or 113 (columns) of a 16-dot-wide picture, then fn 50.
+QByteArray printBuffer(int function, int height, int scaleX, int scaleY, bool longForm = false)
+{
+    const QByteArray data = function == 112 ? HandMade::rows(16, height, picture)
+                                            : HandMade::columns(2, (height + 7) / 8, picture);
+    return graphicsBlock(
+                   HandMade::bytes({'0', function, '0', scaleX, scaleY, '1', 16, 0, height, 0})
+                           + data,
+                   longForm)
+           + graphicsBlock("02");
+}
+
+} // namespace
+
+void tst_VPrinterPrinter::imageCommands_data()
+{
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<int>("height"); // of the picture, in its own dots
+    QTest::addColumn<int>("scaleX");
+    QTest::addColumn<int>("scaleY");
+    QTest::addColumn<QString>("logLine");
+
+    const auto raster = [](int mode) {
+        return HandMade::bytes({0x1D, 'v', '0', mode, 2, 0, 8, 0}) + HandMade::rows(16, 8, picture);
+    };
+    // ESC * with the line spacing at 0: the line is as high as the image.
+    const auto bitImage = [](int mode) {
+        const int bytes = mode < 32 ? 1 : 3;
+        return HandMade::bytes({0x1B, '3', 0, 0x1B, '*', mode, 16, 0})
+               + HandMade::columns(2, bytes, picture) + "\n";
+    };
+    QTest::newRow("GS v 0, normal")
+            << raster(0) << 8 << 1 << 1 << "GS v 0: raster image 16x8 dots, normal";
+    QTest::newRow("GS v 0, double width") << raster(1) << 8 << 2 << 1 << "double width";
+    QTest::newRow("GS v 0, double height") << raster('2') << 8 << 1 << 2 << "double height";
+    QTest::newRow("GS v 0, quadruple") << raster(51) << 8 << 2 << 2 << "quadruple";
+    QTest::newRow("ESC * 0, 8-dot single") << bitImage(0) << 8 << 2 << 3 << "line: a bit image";
+    QTest::newRow("ESC * 1, 8-dot double") << bitImage(1) << 8 << 1 << 3 << "line: a bit image";
+    QTest::newRow("ESC * 32, 24-dot single") << bitImage(32) << 24 << 2 << 1 << "line: a bit image";
+    QTest::newRow("ESC * 33, 24-dot double") << bitImage(33) << 24 << 1 << 1 << "line: a bit image";
+    QTest::newRow("GS ( L fn 112, fn 50") << printBuffer(112, 5, 1, 1) << 5 << 1 << 1
+                                          << "GS ( L fn 50: print buffer graphics 16x5, scale 1x1";
+    QTest::newRow("GS 8 L fn 112 scaled, fn 50")
+            << printBuffer(112, 5, 2, 2, true) << 5 << 2 << 2 << "scale 2x2";
+    QTest::newRow("GS ( L fn 113, fn 50") << printBuffer(113, 16, 2, 1) << 16 << 2 << 1
+                                          << "GS ( L fn 50: print buffer graphics 16x16";
+}
+
+// Each image command prints the picture dot for dot at its scale, at the left of the paper,
+// and nothing else.
+void tst_VPrinterPrinter::imageCommands()
+{
+    QFETCH(QByteArray, stream);
+    QFETCH(int, height);
+    QFETCH(int, scaleX);
+    QFETCH(int, scaleY);
+    QFETCH(QString, logLine);
+
+    Run run;
+    run.send(stream + HandMade::bytes({0x1D, 'V', 0}));
+    QVERIFY2(run.logged(logLine), qPrintable(run.log.join(QLatin1Char('\n'))));
+    QCOMPARE(run.strips.size(), 1);
+    const QImage strip = run.strips.first();
+    QCOMPARE(strip.height(), height * scaleY);
+    for (int y = 0; y < strip.height(); ++y) {
+        for (int x = 0; x < strip.width(); ++x) {
+            const bool expected = x < 16 * scaleX && picture(x / scaleX, y / scaleY);
+            if (black(strip, x, y) != expected)
+                QFAIL(qPrintable(QStringLiteral("dot %1,%2 is wrong").arg(x).arg(y)));
+        }
+    }
+}
+
+void tst_VPrinterPrinter::statusBack_data()
+{
+    QTest::addColumn<int>("paper");
+    QTest::addColumn<bool>("coverOpen");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<QByteArray>("replies"); // the block for GS a 255, then GS r 1 and GS r 2
+
+    auto row = [](const char *name,
+                  PaperState paper,
+                  bool cover,
+                  PrinterError error,
+                  std::initializer_list<int> replies) {
+        QTest::newRow(name) << int(paper) << cover << int(error) << HandMade::bytes(replies);
+    };
+    using E = PrinterError;
+    row("ready", PaperState::Ok, false, E::None, {0x10, 0, 0, 0, 0x00, 0x00});
+    row("paper near end", PaperState::NearEnd, false, E::None, {0x10, 0, 0x03, 0, 0x03, 0x00});
+    row("paper end", PaperState::End, false, E::None, {0x18, 0, 0x0F, 0, 0x0F, 0x00});
+    row("cover open", PaperState::Ok, true, E::None, {0x38, 0, 0, 0, 0x00, 0x00});
+    row("mechanical", PaperState::Ok, false, E::Mechanical, {0x18, 0x04, 0, 0, 0x00, 0x00});
+    row("autocutter", PaperState::Ok, false, E::Autocutter, {0x18, 0x08, 0, 0, 0x00, 0x00});
+    row("unrecoverable", PaperState::Ok, false, E::Unrecoverable, {0x18, 0x20, 0, 0, 0x00, 0x00});
+    row("auto-recoverable",
+        PaperState::NearEnd,
+        false,
+        E::AutoRecoverable,
+        {0x18, 0x40, 0x03, 0, 0x03, 0x00});
+}
+
+// GS a sends the block at once; GS r answers in every state, the paper end included.
+void tst_VPrinterPrinter::statusBack()
+{
+    QFETCH(int, paper);
+    QFETCH(bool, coverOpen);
+    QFETCH(int, error);
+    QFETCH(QByteArray, replies);
+
+    PrinterSettings settings;
+    settings.paper = PaperState(paper);
+    settings.coverOpen = coverOpen;
+    settings.error = PrinterError(error);
+    Run run(settings);
+    run.send(HandMade::bytes({0x1D, 'a', 0xFF, 0x1D, 'r', 1, 0x1D, 'r', '2', 0x1D, 'r', 3}));
+    QCOMPARE(run.replies.toHex(' '), replies.toHex(' '));
+    // The layouts every reader checks: 0xx1xx00 first, then bits 4 and 7 clear.
+    QCOMPARE(uchar(run.replies.at(0)) & 0x93, 0x10);
+    for (int i = 1; i < run.replies.size(); ++i)
+        QCOMPARE(uchar(run.replies.at(i)) & 0x90, 0);
+    QVERIFY(run.logged(QStringLiteral("GS r 3: undefined status, no reply")));
+}
+
+void tst_VPrinterPrinter::statusBackOnChange_data()
+{
+    QTest::addColumn<QByteArray>("setup");
+    QTest::addColumn<int>("paper");
+    QTest::addColumn<bool>("coverOpen");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<QByteArray>("block"); // sent on the change; empty for none
+
+    const auto asb = [](int n) {
+        return HandMade::bytes({0x1D, 'a', n});
+    };
+    using E = PrinterError;
+    const int ok = int(PaperState::Ok);
+    QTest::newRow("online: cover opens")
+            << asb(2) << ok << true << int(E::None) << HandMade::bytes({0x38, 0, 0, 0});
+    QTest::newRow("online: paper end takes it offline")
+            << asb(2) << int(PaperState::End) << false << int(E::None)
+            << HandMade::bytes({0x18, 0, 0x0F, 0});
+    QTest::newRow("online: near end is no change")
+            << asb(2) << int(PaperState::NearEnd) << false << int(E::None) << QByteArray();
+    QTest::newRow("paper: near end") << asb(8) << int(PaperState::NearEnd) << false << int(E::None)
+                                     << HandMade::bytes({0x10, 0, 0x03, 0});
+    QTest::newRow("error: autocutter")
+            << asb(4) << ok << false << int(E::Autocutter) << HandMade::bytes({0x18, 0x08, 0, 0});
+    QTest::newRow("error: cover is not covered")
+            << asb(4) << ok << true << int(E::None) << QByteArray();
+    QTest::newRow("drawer only") << asb(1) << int(PaperState::End) << true << int(E::None)
+                                 << QByteArray();
+    QTest::newRow("GS a 0") << asb(0) << ok << true << int(E::None) << QByteArray();
+    QTest::newRow("ESC @ switches it off")
+            << asb(0xFF) + HandMade::initialize() << ok << true << int(E::None) << QByteArray();
+}
+
+void tst_VPrinterPrinter::statusBackOnChange()
+{
+    QFETCH(QByteArray, setup);
+    QFETCH(int, paper);
+    QFETCH(bool, coverOpen);
+    QFETCH(int, error);
+    QFETCH(QByteArray, block);
+
+    Run run;
+    run.printer.receive(setup);
+    run.replies.clear();
+    run.printer.setCondition(PaperState(paper), coverOpen, PrinterError(error));
+    QCOMPARE(run.replies.toHex(' '), block.toHex(' '));
+    // And back: the same items change again.
+    run.replies.clear();
+    run.printer.setCondition(PaperState::Ok, false, PrinterError::None);
+    QCOMPARE(run.replies.isEmpty(), block.isEmpty());
+}
+
+void tst_VPrinterPrinter::barCodeAndQrCode()
+{
+    Run run;
+    run.send(HandMade::bytes({0x1D, 'h', 40, 0x1D, 'w', 2, 0x1D, 'k', 73, 3, '{', 'B', 'x'})
+             + HandMade::bytes({0x1D, '(', 'k', 3, 0, '1', 'C', 2})
+             + HandMade::bytes({0x1D, '(', 'k', 8, 0, '1', 'P', '0'}) + "hello"
+             + HandMade::bytes({0x1D, '(', 'k', 3, 0, '1', 'Q', '0', 0x1D, 'V', 0}));
+    QVERIFY2(run.logged(QStringLiteral("GS k 73: bar code CODE128 \"{Bx\", drawn as a box 154x40")),
+             qPrintable(run.log.join(QLatin1Char('\n'))));
+    QCOMPARE(run.strips.size(), 1);
+    const QImage strip = run.strips.first();
+    // The box's border, and white inside it.
+    QVERIFY(black(strip, 0, 0) && black(strip, 153, 39) && !black(strip, 154, 0));
+    QVERIFY(!black(strip, 100, 30));
+#ifdef NVLOGO_HAVE_QRENCODE
+    QVERIFY(run.logged(
+            QStringLiteral("GS ( k: QR code \"hello\", version 1, level L, 42x42 dots")));
+    QCOMPARE(strip.height(), 40 + 42);
+    // The finder pattern at the top left: a ring of 7 modules, a white ring, a 3-module core,
+    // each module 2 dots.
+    for (int m = 0; m < 7; ++m) {
+        const bool ring = m == 0 || m == 6;
+        for (int n = 0; n < 7; ++n) {
+            const bool expected
+                    = ring || n == 0 || n == 6 || (m >= 2 && m <= 4 && n >= 2 && n <= 4);
+            QCOMPARE(black(strip, 2 * n, 40 + 2 * m), expected);
+            QCOMPARE(black(strip, 2 * n + 1, 40 + 2 * m + 1), expected);
+        }
+    }
+#else
+    QVERIFY(run.logged(QStringLiteral("GS ( k: QR code \"hello\", drawn as a box")));
+#endif
+}
+
+void tst_VPrinterPrinter::readableLog_data()
+{
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<QStringList>("lines");
+
+    QTest::newRow("a run passed over is one line")
+            << HandMade::bytes({0x1B, 'p', 0, 25, 250, 0x1D, 'B', 1, 0x1C, 'C', 0, 0x1B, '!', 0})
+            << QStringList{QStringLiteral("skipped: ESC p 0 25 250 (drawer kick-out pulse); "
+                                          "GS B 1 (white/black reverse printing); "
+                                          "FS C 0 (Kanji code system)"),
+                           QStringLiteral("ESC ! 0x00: plain text")};
+    QTest::newRow("stray bytes join the run")
+            << HandMade::bytes({0x00, 0x07, 0x1B, 'z', 0x1D, 'B', 1, 0x1B, 'd', 1})
+            << QStringList{QStringLiteral("skipped: 2 control bytes 0x00 0x07; unknown ESC 0x7a; "
+                                          "GS B 1 (white/black reverse printing)"),
+                           QStringLiteral("ESC d 1: feed 1 lines")};
+    QTest::newRow("GS ( L functions by name")
+            << graphicsBlock(HandMade::bytes({'0', 'S', 1, 2})) + graphicsBlock("0R")
+                       + graphicsBlock(HandMade::bytes({'4', 'A'}))
+            << QStringList{QStringLiteral("skipped: GS ( L (fn 83, define a download graphic, "
+                                          "raster; 4 parameter bytes); GS ( L (fn 82, delete a "
+                                          "download graphic; 2 parameter bytes); GS ( L (m = 52 "
+                                          "fn 65, undefined; 2 parameter bytes)")};
+}
+
+void tst_VPrinterPrinter::readableLog()
+{
+    QFETCH(QByteArray, stream);
+    QFETCH(QStringList, lines);
+
+    Run run;
+    run.send(stream);
+    QCOMPARE(run.log, lines);
+}
+
+// A megabyte of random bytes: a few hundred lines at most, and the printer answers after it.
+void tst_VPrinterPrinter::noiseIsSummarised()
+{
+    QRandomGenerator random(27);
+    QByteArray noise(1024 * 1024, Qt::Uninitialized);
+    random.fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
+    Run run;
+    run.printer.clock = [] {
+        return qint64(0);
+    };
+    run.send(noise);
+    QVERIFY2(run.log.size() <= 300, qPrintable(QString::number(run.log.size())));
+    QVERIFY(run.logged(QStringLiteral("noise: ")));
+    run.replies.clear();
+    run.send(HandMade::bytes({0x10, 0x04, 1}));
+    QCOMPARE(run.replies, QByteArray("\x12"));
 }
 
 QTEST_MAIN(tst_VPrinterPrinter)
