@@ -129,6 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     settings.nvCapacity = FuzzNvCapacity;
     settings.graphicsCapacity = FuzzNvCapacity;
     settings.maxStripLength = FuzzMaxStripLength;
+    settings.asbOnConnect = size && bytes[0] & 2;
     ReceiptPrinter printer(settings);
     printer.onStrip = [&settings](const QImage &strip, const QString &) {
         EventLog::check(strip.width() == settings.paperWidth, "strip width");
@@ -137,7 +138,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     printer.clock = [] {
         return qint64(0);
     }; // no reset and no wait ends by itself
+    printer.connectionOpened();
     printer.receive(data, qsizetype(size));
+    // The sensors change under whatever GS a the stream left on.
+    printer.setCondition(PaperState::End, true, PrinterError::Mechanical);
     printer.endOfStream();
     printer.tearOff();
     return 0;
