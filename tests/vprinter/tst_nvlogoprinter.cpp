@@ -68,6 +68,7 @@ private slots:
     void halfClosedClients_data();
     void halfClosedClients();
     void fullDisk();
+    void conditionFromStandardInput();
     void announceWithoutDaemon();
     void announceInNamespace();
     void badOptions_data();
@@ -541,6 +542,60 @@ void tst_NvlogoPrinter::fullDisk()
              qPrintable(exporter.transcript()));
     QCOMPARE(QDir(exportFolder).entryList(QDir::Files), QStringList{"graphic-A1.png"});
 #endif
+}
+
+// Lines on standard input change the sensors; with GS a 8 only a change of the paper sends a
+// block, which shows the cover opened before it.
+void tst_NvlogoPrinter::conditionFromStandardInput()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    QProcess printer;
+    printer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    printer.start(QStringLiteral(NVLOGO_PRINTER_PATH),
+                  {QStringLiteral("--listen"),
+                   QStringLiteral("127.0.0.1:0"),
+                   QStringLiteral("--control-stdin"),
+                   QStringLiteral("--out"),
+                   folder.filePath(QStringLiteral("out")),
+                   QStringLiteral("--state"),
+                   folder.filePath(QStringLiteral("state"))});
+    QString output;
+    const QRegularExpression listening(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)\n"));
+    while (!listening.match(output).hasMatch() && printer.waitForReadyRead(StartTimeoutMs))
+        output += QString::fromUtf8(printer.readAll());
+    const auto port = listening.match(output);
+    QVERIFY2(port.hasMatch(), qPrintable(output));
+
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, quint16(port.captured(1).toUInt()));
+    QVERIFY(socket.waitForConnected(WaitTimeoutMs));
+    const auto read = [&socket](int size) {
+        QByteArray bytes = socket.readAll();
+        while (bytes.size() < size && socket.waitForReadyRead(WaitTimeoutMs))
+            bytes += socket.readAll();
+        return bytes;
+    };
+    socket.write(HandMade::bytes({0x1D, 'a', 8}));
+    QCOMPARE(read(4).toHex(' '), QByteArray("10 00 00 00"));
+    printer.write("cover open\npaper near-end\n");
+    QVERIFY(printer.waitForBytesWritten(WaitTimeoutMs));
+    QCOMPARE(read(4).toHex(' '), QByteArray("38 00 03 00"));
+    printer.write("error mechanical\n");
+    QVERIFY(printer.waitForBytesWritten(WaitTimeoutMs));
+    // Standard input and the socket are two channels: the question goes once the line is taken.
+    while (!output.contains(QLatin1String("mechanical error"))
+           && printer.waitForReadyRead(WaitTimeoutMs))
+        output += QString::fromUtf8(printer.readAll());
+    socket.write(HandMade::bytes({0x10, 0x04, 3}));
+    QCOMPARE(read(1).toHex(' '), QByteArray("16"));
+    socket.abort();
+    printer.terminate();
+    QVERIFY(printer.waitForFinished(WaitTimeoutMs));
+    output += QString::fromUtf8(printer.readAll());
+    QVERIFY2(output.contains(QLatin1String("condition: paper near its end, cover open, no error, "
+                                           "automatic status back replied 38 00 03 00")),
+             qPrintable(output));
 }
 
 // No avahi daemon to be reached (a bus address that leads nowhere): one line says so, and the

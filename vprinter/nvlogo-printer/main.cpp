@@ -1,4 +1,5 @@
 #include "argumentpaths.h"
+#include "conditioninput.h"
 #include "dnssd.h"
 #include "printerservice.h"
 #include "terminationsignals.h"
@@ -86,7 +87,8 @@ struct Options
     QString exportFolder;
     int idleTimeoutSeconds = 0;
     bool dropOnReset = false;
-    QString announceName; // --announce: the DNS-SD service name, empty for none
+    bool controlStdin = false; // --control-stdin
+    QString announceName;      // --announce: the DNS-SD service name, empty for none
     PrinterSettings settings;
     // The folders as the user named them, for messages.
     QString stateShown;
@@ -256,6 +258,10 @@ QList<QCommandLineOption> stateOptions()
                                               "(default 1.0)."),
                                QStringLiteral("text"),
                                QStringLiteral("1.0")),
+            QCommandLineOption(QStringLiteral("control-stdin"),
+                               QStringLiteral("Read lines from standard input that change the "
+                                              "sensors as the printer runs: paper "
+                                              "ok|near-end|end, cover open|closed, error KIND.")),
             QCommandLineOption(QStringLiteral("asb-on-connect"),
                                QStringLiteral("Send an automatic status back block as soon as a "
                                               "TCP connection opens, as some printers do.")),
@@ -449,6 +455,7 @@ bool readPrinterSettings(const QCommandLineParser &parser,
     if (!readPrinterState(parser, &settings, problem))
         return false;
     options->dropOnReset = parser.isSet(QStringLiteral("drop-on-reset"));
+    options->controlStdin = parser.isSet(QStringLiteral("control-stdin"));
     options->stateShown = parser.value(QStringLiteral("state"));
     options->outShown = parser.value(QStringLiteral("out"));
     if (options->stateShown.isEmpty()) {
@@ -526,6 +533,13 @@ int serve(PrinterService &service, const Options &options)
         && !announcer.announce(options.announceName, service.port(), &error)) {
         say(error);
     }
+
+    // Only when asked: a program in the background of a shell that reads the terminal is
+    // stopped by the system.
+    ConditionInput condition(service.printer());
+    QObject::connect(&condition, &ConditionInput::message, &say);
+    if (options.controlStdin && !condition.start())
+        say(QStringLiteral("--control-stdin: standard input cannot be read; ignored"));
 
     TerminationSignals termination;
     QObject::connect(&termination,

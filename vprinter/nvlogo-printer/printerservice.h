@@ -32,6 +32,7 @@ public:
     void setDropOnReset(bool drop) { m_dropOnReset = drop; }
 
     bool listen(const QHostAddress &address, quint16 port, QString *error);
+    ReceiptPrinter *printer() const { return m_printer; }
     // The TCP port listened on; 0 before listen().
     quint16 port() const;
     bool openSerial(QString *error);
