@@ -489,9 +489,9 @@ bool parseOptions(const QCoreApplication &app,
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-            "A virtual ESC/POS receipt printer. It keeps FS q images as NV memory in a state "
-            "folder, prints text and FS p images on a strip of paper, writes each strip as a "
-            "PNG at every GS V cut, and logs one line per command.\n"
+            "A virtual ESC/POS receipt printer. It keeps FS q images and NV graphics in a state "
+            "folder, prints text, images, bar codes and QR codes on a strip of paper, writes "
+            "each strip as a PNG at every cut, answers status requests, and logs what it did.\n"
             "Input comes from TCP (default 127.0.0.1:9100), a pseudo-terminal (--serial) or a "
             "file (--input)."));
     parser.addHelpOption();
