@@ -10,6 +10,8 @@
 #include <QSaveFile>
 #include <QTemporaryFile>
 
+#include <algorithm>
+
 namespace VirtualPrinter {
 
 namespace {
@@ -58,9 +60,15 @@ QString damaged(const QString &path, const QString &problem)
 bool writeAtomically(const QString &path, const QByteArray &bytes, QString *error)
 {
     QSaveFile file(path);
-    bool written = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    bool written = file.open(QIODevice::WriteOnly);
+    // A write cut short carries no reason; the next one fails with the system's.
+    for (qint64 done = 0; written && done < bytes.size();) {
+        const qint64 n = file.write(bytes.constData() + done, bytes.size() - done);
+        written = n > 0;
+        done += std::max<qint64>(n, 0);
+    }
     if (written && !file.flush()) {
-        file.flush(); // a write cut short carries no reason; the next attempt gets the system's
+        file.flush(); // as above: the second attempt gets the system's reason
         written = false;
     }
     if (written && file.commit())
