@@ -2,6 +2,7 @@
 
 #include "argumentbytes.h"
 #include "exitcodes.h"
+#include "find.h"
 #include "generalhelp.h"
 #include "graphics.h"
 #include "nvimages.h"
@@ -9,9 +10,7 @@
 #include "status.h"
 
 #include <commands/filenames.h>
-#include <printer/installedprinters.h>
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 
 #include <algorithm>
@@ -22,22 +21,6 @@
 namespace Cli {
 
 namespace {
-
-int printers(const QStringList &arguments, const Context &c)
-{
-    QCommandLineParser parser;
-    int status = ExitSuccess;
-    if (!parse(parser, QStringLiteral("printers"), arguments, c, status))
-        return status;
-    if (!parser.positionalArguments().isEmpty())
-        return usage(c, QStringLiteral("printers takes no arguments."));
-    const QStringList names = Printer::installedPrinters();
-    if (names.isEmpty())
-        print(c.err, QStringLiteral("nvlogo-cli: no printer queue is installed.\n"));
-    for (const QString &name : names)
-        print(c.out, name + QLatin1Char('\n'));
-    return ExitSuccess;
-}
 
 // The edits that turn one word into the other (Levenshtein).
 int distance(const QString &a, const QString &b)
@@ -102,6 +85,7 @@ int run(const QStringList &arguments, std::FILE *out, std::FILE *err)
                         {QStringLiteral("status"), Cli::status},
                         {QStringLiteral("stream"), stream},
                         {QStringLiteral("preview"), preview},
+                        {QStringLiteral("find"), find},
                         {QStringLiteral("printers"), printers},
                         {QStringLiteral("graphics"), graphics}};
     const auto found = commands.find(command);

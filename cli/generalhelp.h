@@ -13,7 +13,9 @@ Commands:
   status                   ask the printer whether it is ready (paper, cover, errors)
   stream PICTURE... -o F   write the stream a download would send, without sending it
   preview PICTURE... -o D  write each picture as the printer will store it (D/1.png, ...)
-  printers                 list the installed printer queues
+  find                     list the printers that are here: USB, serial, print queues,
+                           DNS-SD; --scan RANGE also tries the addresses named
+  printers                 list the print queues (find, limited to them)
   graphics ACTION          NV graphics by key: define, list, capacity, delete, print
                            (defining one erases the printer's NV bit images)
 

@@ -33,7 +33,8 @@ QJsonValue optionalText(const std::optional<QString> &text)
     return text ? QJsonValue(*text) : QJsonValue(QJsonValue::Null);
 }
 
-// Words on the left, numbers on the right; the last column runs on.
+} // namespace
+
 QString alignedTable(const QList<QStringList> &cells, const QList<bool> &numeric)
 {
     QList<qsizetype> widths(numeric.size(), 0);
@@ -56,8 +57,6 @@ QString alignedTable(const QList<QStringList> &cells, const QList<bool> &numeric
     }
     return table;
 }
-
-} // namespace
 
 QString rowsTable(const std::vector<JobRow> &rows, RowKind kind)
 {

@@ -16,6 +16,10 @@ namespace Cli {
 // row says ready or not ready.
 enum class RowKind { Delivery, Status };
 
+// A table of cells, the first line its head: words on the left, numbers (numeric) on the
+// right, the last column running on.
+QString alignedTable(const QList<QStringList> &cells, const QList<bool> &numeric);
+
 // The table: target, result, bytes, time, reason.
 QString rowsTable(const std::vector<Commands::JobRow> &rows, RowKind kind);
 // {"target", "ok", "bytes", "seconds", "reason"}, or for a status the object of
