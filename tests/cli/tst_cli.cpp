@@ -87,6 +87,7 @@ private Q_SLOTS:
     void usageErrors();
     void helpForEveryCommand_data();
     void helpForEveryCommand();
+    void printersListsOnlyTheQueues();
     void printSendsTheBytesOfTheWindow_data();
     void printSendsTheBytesOfTheWindow();
     void printFailuresExitNonZero();
@@ -154,6 +155,15 @@ void tst_Cli::usageErrors_data()
     QTest::newRow("preview into an empty name")
             << QStringList{"preview", "a.bmp", "-o", ""} << "-o needs a name";
     QTest::newRow("printers with arguments") << QStringList{"printers", "x"} << "no arguments";
+    QTest::newRow("find with arguments") << QStringList{"find", "10.0.0.5"} << "--scan";
+    QTest::newRow("find with a wrong range")
+            << QStringList{"find", "--scan", "10.0.0.5", "--scan", "10.0.0.0/33"}
+            << "--scan: '10.0.0.0/33' is no network";
+    QTest::newRow("find with too many addresses")
+            << QStringList{"find", "--scan", "10.0.0.0/20", "--scan", "10.1.0.1-10.1.0.3"}
+            << "4097 addresses together; at most 4096";
+    QTest::newRow("find with a wrong timeout")
+            << QStringList{"find", "--timeout", "0"} << "--timeout must be";
     QTest::newRow("print a word") << QStringList{"print", "abc"} << "not 'abc'";
     QTest::newRow("print 0") << QStringList{"print", "0"} << "from 1 to 255";
     QTest::newRow("print 256") << QStringList{"print", "256"} << "from 1 to 255";
@@ -193,6 +203,18 @@ void tst_Cli::helpForEveryCommand_data()
     QTest::newRow("print") << QStringList{"print", "--help"} << "Usage: nvlogo-cli print";
     QTest::newRow("stream") << QStringList{"stream", "--help"} << "Usage: nvlogo-cli stream";
     QTest::newRow("printers") << QStringList{"printers", "--help"} << "Usage: nvlogo-cli printers";
+    QTest::newRow("find") << QStringList{"find", "--help"} << "Usage: nvlogo-cli find";
+}
+
+void tst_Cli::printersListsOnlyTheQueues()
+{
+    // The print server of this test does not exist; the machine's serial ports and USB
+    // devices are not printers' queues.
+    QCOMPARE(run({"printers"}), Cli::ExitNotConfirmed);
+    QVERIFY2(m_stdout.isEmpty(), qPrintable(m_stdout));
+    QVERIFY2(m_stderr.contains("its queues are not listed"), qPrintable(m_stderr));
+    QVERIFY2(m_stderr.contains("no printer found"), qPrintable(m_stderr));
+    QVERIFY2(!m_stderr.contains("DNS-SD"), qPrintable(m_stderr));
 }
 
 void tst_Cli::helpForEveryCommand()

@@ -20,11 +20,15 @@ struct PeerOptions
 {
     QByteArray onConnect;      // sent at once on every connection, before any question
     bool hangUpAtOnce = false; // closes every connection as soon as it is accepted
+    // Where it listens: another loopback address, or an address of a network namespace the
+    // test made; port 0 takes a free one.
+    QByteArray address = "127.0.0.1";
+    quint16 port = 0;
 };
 
-// A printer stand-in on 127.0.0.1 that answers as a script says: one connection after
-// another, on its own thread. The script is handed what came in and was not taken yet; it
-// takes the whole commands from the front and returns the bytes to answer with. The peer
+// A printer stand-in on 127.0.0.1 (or the options' address) that answers as a script says: one
+// connection after another, on its own thread. The script is handed what came in and was not taken
+// yet; it takes the whole commands from the front and returns the bytes to answer with. The peer
 // keeps every byte received and counts the connections.
 class ScriptedPeer
 {
@@ -39,7 +43,9 @@ public:
         m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(m_options.port);
+        if (::inet_pton(AF_INET, m_options.address.constData(), &address.sin_addr) != 1)
+            qFatal("ScriptedPeer: %s is no IPv4 address", m_options.address.constData());
         socklen_t length = sizeof address;
         if (::bind(m_listener, reinterpret_cast<sockaddr *>(&address), length) != 0
             || ::listen(m_listener, 16) != 0
@@ -58,7 +64,10 @@ public:
     ScriptedPeer &operator=(const ScriptedPeer &) = delete;
 
     quint16 port() const { return m_port; }
-    QString ip() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+    QString ip() const
+    {
+        return QStringLiteral("%1:%2").arg(QString::fromLatin1(m_options.address)).arg(m_port);
+    }
     QByteArray received() const
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
@@ -152,6 +161,28 @@ inline ScriptedPeer::Script status(char paper = '\x12', char others = '\x12')
              at = pending.indexOf("\x10\x04")) {
             reply.append(pending.at(at + 2) == 4 ? paper : others);
             pending.remove(0, at + 3);
+        }
+        return reply;
+    };
+}
+
+// A printer that says who it is: DLE EOT n as status() does, GS I 67 with the model and GS I
+// 65 with the firmware (each 5F text 00); other bytes are taken without an answer.
+inline ScriptedPeer::Script identity(QByteArray model, QByteArray firmware, char paper = '\x12')
+{
+    return [model, firmware, paper](QByteArray &pending) {
+        QByteArray reply;
+        while (pending.size() >= 3) {
+            const char n = pending.at(2);
+            if (pending.startsWith("\x10\x04"))
+                reply.append(n == 4 ? paper : '\x12');
+            else if (pending.startsWith("\x1d\x49") && (n == 65 || n == 67))
+                reply.append('\x5f' + (n == 67 ? model : firmware) + '\0');
+            else if (!pending.startsWith("\x10") && !pending.startsWith("\x1d")) {
+                pending.remove(0, 1);
+                continue;
+            }
+            pending.remove(0, 3);
         }
         return reply;
     };
