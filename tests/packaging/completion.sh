@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Usage: completion.sh COMPLETION_FILE
-# Completes three command lines with the nvlogo-cli completion, as bash-completion would.
+# Usage: completion.sh COMPLETION_FILE [QUEUE]
+# Completes command lines with the nvlogo-cli completion, as bash-completion would; with QUEUE,
+# also a print queue's name, from the nvlogo-cli on PATH and the print server of CUPS_SERVER.
 set -uo pipefail
 source /usr/share/bash-completion/bash_completion || exit 1
 source "$1" || exit 1
@@ -31,4 +32,8 @@ expect "double double-height double-width" nvlogo-cli print 1 --mode d
 expect "--dither --help --nv-capacity --output --version" nvlogo-cli stream --
 # Pictures and folders, not other files.
 expect "coupon.GIF logo.bmp pictures" nvlogo-cli download --ip 10.0.0.50 ""
+expect "--help --json --version --write-targets" nvlogo-cli printers --
+if [[ -n "${2:-}" ]]; then
+    expect "$2" nvlogo-cli status --port DRIVER --printer "${2:0:3}"
+fi
 exit $failed
