@@ -4,6 +4,7 @@
 #include "pool.h"
 
 #include <algorithm>
+#include <future>
 
 namespace Commands {
 
@@ -76,6 +77,45 @@ void markSame(QList<FoundPrinter> &printers)
         printers[i].info.sameAs = infos.at(i).sameAs;
 }
 
+struct Scanned
+{
+    ScanHit hit;
+    JobRow row;
+};
+
+// The ranges scanned, and every address that accepted asked; what went wrong in remarks.
+QList<Scanned>
+scanAndAsk(Printer::PosLibrary &library, const FindRequest &request, QStringList &remarks)
+{
+    if (request.scan.isEmpty())
+        return {};
+    Printer::ScanOptions options;
+    options.timeout = request.timeout;
+    options.progress = request.scanProgress;
+    options.stopRequested = request.stopRequested;
+    const QList<ScanHit> hits = Printer::scanAddresses(request.scan, options);
+    QList<Printer::Target> accepted;
+    QList<Scanned> scanned;
+    for (const ScanHit &hit : hits) {
+        if (hit.answer == ScanAnswer::Accepted) {
+            accepted.append(hit.target);
+            scanned.append({hit, {}});
+        } else if (hit.answer == ScanAnswer::Failed && !remarks.contains(hit.reason)) {
+            remarks << hit.reason; // a name that did not resolve, the stop, an error
+        }
+    }
+    remarks << scanSummary(hits);
+    if (accepted.isEmpty())
+        return {};
+    PoolRun run;
+    run.jobs = std::clamp(int(accepted.size()), 1, MaxJobs);
+    run.stopRequested = request.stopRequested;
+    const std::vector<JobRow> rows = runPool(library, accepted, statusJob(request.timeout), run);
+    for (qsizetype i = 0; i < scanned.size(); ++i)
+        scanned[i].row = rows.at(size_t(i));
+    return scanned;
+}
+
 } // namespace
 
 QString scanSummary(const QList<ScanHit> &hits)
@@ -101,38 +141,21 @@ QString scanSummary(const QList<ScanHit> &hits)
 
 FindResult findPrinters(Printer::PosLibrary &library, const FindRequest &request)
 {
+    // The local sources take their time (the DNS-SD browse about a second) while the scan
+    // runs here.
+    std::future<Printer::Discovery> local
+            = std::async(std::launch::async, [sources = request.sources] {
+                  return Printer::discoverPrinters(sources);
+              });
+    QStringList scanRemarks;
+    const QList<Scanned> scanned = scanAndAsk(library, request, scanRemarks);
+    const Printer::Discovery found = local.get();
     FindResult result;
-    const Printer::Discovery found = Printer::discoverPrinters(request.sources);
-    result.remarks = found.remarks;
+    result.remarks = found.remarks + scanRemarks;
     for (const Printer::PrinterInfo &info : found.printers)
         result.printers.append({info, std::nullopt});
-    if (request.scan.isEmpty())
-        return result;
-
-    Printer::ScanOptions options;
-    options.timeout = request.timeout;
-    options.progress = request.scanProgress;
-    options.stopRequested = request.stopRequested;
-    const QList<ScanHit> hits = Printer::scanAddresses(request.scan, options);
-    QList<Printer::Target> accepted;
-    QList<ScanHit> acceptedHits;
-    for (const ScanHit &hit : hits) {
-        if (hit.answer == ScanAnswer::Accepted) {
-            accepted.append(hit.target);
-            acceptedHits.append(hit);
-        } else if (hit.answer == ScanAnswer::Failed && !result.remarks.contains(hit.reason)) {
-            result.remarks << hit.reason; // a name that did not resolve, the stop, an error
-        }
-    }
-    result.remarks << scanSummary(hits);
-    if (accepted.isEmpty())
-        return result;
-    PoolRun run;
-    run.jobs = std::clamp(int(accepted.size()), 1, MaxJobs);
-    run.stopRequested = request.stopRequested;
-    const std::vector<JobRow> rows = runPool(library, accepted, statusJob(request.timeout), run);
-    for (qsizetype i = 0; i < acceptedHits.size(); ++i)
-        addScanned(result, acceptedHits.at(i), rows.at(size_t(i)));
+    for (const Scanned &one : scanned)
+        addScanned(result, one.hit, one.row);
     markSame(result.printers);
     return result;
 }
