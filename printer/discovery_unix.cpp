@@ -17,6 +17,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -119,26 +120,44 @@ PrinterInfo usbPrinter(const QString &path, const QString &name, const DeviceFol
     return info;
 }
 
-// Which program holds each character device open: "name (pid)", as far as this user may see
-// other programs' files.
-QHash<dev_t, QString> devicesHeld()
+// The names in a folder, by the system's own listing: nothing in it is followed or opened.
+QStringList namesIn(const QString &folder)
 {
-    QHash<dev_t, QString> held;
-    const QDir proc(QStringLiteral("/proc"));
+    QStringList names;
+    DIR *dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        return names;
+    while (const dirent *entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names.append(QFile::decodeName(entry->d_name));
+    }
+    ::closedir(dir);
+    return names;
+}
+
+// Which program holds each device open, by the device's path: "name (pid)", as far as this
+// user may see other programs' files. Only the links are read, so that a file on a server
+// that does not answer cannot hold the search up.
+QHash<QString, QString> devicesHeld()
+{
+    QHash<QString, QString> held;
     static const QRegularExpression number(QStringLiteral("^[0-9]+$"));
-    for (const QString &pid : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    for (const QString &pid : namesIn(QStringLiteral("/proc"))) {
         if (!number.match(pid).hasMatch())
             continue;
-        const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
-        for (const QString &fd :
-             fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
-            struct stat info = {};
-            if (::stat(QFile::encodeName(fds.filePath(fd)).constData(), &info) != 0
-                || !S_ISCHR(info.st_mode) || held.contains(info.st_rdev))
+        const QString fds = QStringLiteral("/proc/%1/fd/").arg(pid);
+        for (const QString &fd : namesIn(fds)) {
+            char target[4096];
+            const ssize_t length = ::readlink(
+                    QFile::encodeName(fds + fd).constData(), target, sizeof target - 1);
+            if (length <= 5 || std::strncmp(target, "/dev/", 5) != 0)
+                continue;
+            const QString path = QFile::decodeName(QByteArray(target, qsizetype(length)));
+            if (held.contains(path))
                 continue;
             const QString program = QString::fromLocal8Bit(
                     readAttribute(QStringLiteral("/proc/%1/comm").arg(pid)).trimmed());
-            held.insert(info.st_rdev, QStringLiteral("%1 (pid %2)").arg(program, pid));
+            held.insert(path, QStringLiteral("%1 (pid %2)").arg(program, pid));
         }
     }
     return held;
@@ -175,7 +194,7 @@ QString serialNote(const QString &name, const QString &usbWords, const Target &t
 }
 
 std::optional<PrinterInfo>
-serialPort(const QString &name, const DeviceFolders &folders, const QHash<dev_t, QString> &held)
+serialPort(const QString &name, const DeviceFolders &folders, const QHash<QString, QString> &held)
 {
     const QString entry = folders.sys + QStringLiteral("/class/tty/") + name;
     if (!QFileInfo::exists(entry + QStringLiteral("/device")))
@@ -202,9 +221,10 @@ serialPort(const QString &name, const DeviceFolders &folders, const QHash<dev_t,
         info.access = Access::Denied;
         notes << QStringLiteral("this user may not open it")
               << failureHint(FailureKind::Permission, PortKind::Serial);
-    } else if (held.contains(device.st_rdev)) {
+    } else if (const QString holder = held.value(QFileInfo(path).canonicalFilePath());
+               !holder.isEmpty()) {
         info.access = Access::Busy;
-        notes << QStringLiteral("busy: %1 has it open").arg(held.value(device.st_rdev));
+        notes << QStringLiteral("busy: %1 has it open").arg(holder);
     } else {
         info.access = Access::Free;
     }
@@ -237,7 +257,7 @@ QList<PrinterInfo> serialPorts(const DeviceFolders &folders)
                                 .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
     sortByNumber(names);
     QList<PrinterInfo> ports;
-    const QHash<dev_t, QString> held = devicesHeld();
+    const QHash<QString, QString> held = devicesHeld();
     for (const QString &name : names) {
         if (auto port = serialPort(name, folders, held))
             ports.append(*port);
