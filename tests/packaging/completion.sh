@@ -34,6 +34,6 @@ expect "--dither --help --nv-capacity --output --version" nvlogo-cli stream --
 expect "coupon.GIF logo.bmp pictures" nvlogo-cli download --ip 10.0.0.50 ""
 expect "--help --json --version --write-targets" nvlogo-cli printers --
 if [[ -n "${2:-}" ]]; then
-    expect "$2" nvlogo-cli status --port DRIVER --printer "${2:0:3}"
+    expect "$2" nvlogo-cli status --port DRIVER --printer "${2%?}"
 fi
 exit $failed
