@@ -8,4 +8,10 @@ QStringList installedPrinters()
     return {};
 }
 
+Result<QList<InstalledQueue>> installedQueues()
+{
+    return Failure{FailureKind::Unsupported,
+                   QStringLiteral("this build of nvlogo has no print queues (built without CUPS)")};
+}
+
 } // namespace Printer
