@@ -68,7 +68,7 @@ inline quint64 transpose8x8(quint64 x)
     return x ^ t ^ (t << 28);
 }
 
-void checkImage(const NvImage::DotImage &image)
+void checkImage(const DotImage &image)
 {
     if (!image.isValid())
         refuse("a dot image's bytes do not match its size");
@@ -91,7 +91,7 @@ QByteArray cutPaper()
     return make({GS, 'V', char(66), '\0'});
 }
 
-bool isNvBitImage(const NvImage::DotImage &image)
+bool isNvBitImage(const DotImage &image)
 {
     return image.isValid() && image.width >= 8 && image.height >= 8 && image.width % 8 == 0
            && image.height % 8 == 0 && image.width <= NvBitImageMaxWidth
@@ -113,7 +113,7 @@ QByteArray defineNvBitImagesHeader(int count)
     return make({FS, 'q', char(quint8(count))});
 }
 
-QByteArray nvBitImageRecord(const NvImage::DotImage &image)
+QByteArray nvBitImageRecord(const DotImage &image)
 {
     if (!isNvBitImage(image))
         refuse("an NV bit image is 8 to 8184 by 8 to 2304 dots, each a multiple of 8");
@@ -127,22 +127,22 @@ QByteArray nvBitImageRecord(const NvImage::DotImage &image)
     return record;
 }
 
-QByteArray defineNvBitImages(const QList<NvImage::DotImage> &images)
+QByteArray defineNvBitImages(const QList<DotImage> &images)
 {
     QByteArray bytes = defineNvBitImagesHeader(int(qMin<qsizetype>(images.size(), 256)));
     qint64 size = bytes.size();
-    for (const NvImage::DotImage &image : images) {
+    for (const DotImage &image : images) {
         if (!isNvBitImage(image))
             refuse("an NV bit image is 8 to 8184 by 8 to 2304 dots, each a multiple of 8");
         size += nvBitImageRecordSize(image.width, image.height);
     }
     bytes.reserve(size);
-    for (const NvImage::DotImage &image : images)
+    for (const DotImage &image : images)
         bytes.append(nvBitImageRecord(image));
     return bytes;
 }
 
-void packVerticalColumnsInto(const NvImage::DotImage &image, uchar *out)
+void packVerticalColumnsInto(const DotImage &image, uchar *out)
 {
     checkImage(image);
     if (image.height % 8 != 0)
@@ -164,7 +164,7 @@ void packVerticalColumnsInto(const NvImage::DotImage &image, uchar *out)
     }
 }
 
-QByteArray packVerticalColumns(const NvImage::DotImage &image)
+QByteArray packVerticalColumns(const DotImage &image)
 {
     checkImage(image);
     if (image.height % 8 != 0)
@@ -174,7 +174,7 @@ QByteArray packVerticalColumns(const NvImage::DotImage &image)
     return bytes;
 }
 
-QByteArray packRasterRows(const NvImage::DotImage &image)
+QByteArray packRasterRows(const DotImage &image)
 {
     checkImage(image);
     // The rows are the image's own layout; only the bits past the width are made sure white.
@@ -252,7 +252,7 @@ qint64 nvGraphicsDataSize(int width, int height)
 {
     if (width < 1 || height < 1 || width > GraphicsMaxWidth || height > GraphicsMaxHeight)
         refuse("an NV graphic is 1 to 8192 by 1 to 2304 dots");
-    return qint64(NvImage::DotImage::bytesPerRow(width)) * height;
+    return qint64(DotImage::bytesPerRow(width)) * height;
 }
 
 namespace {
@@ -268,7 +268,7 @@ qint64 nvGraphicsDefineSize(int width, int height)
     return (parameters > ShortFormMaxParameters ? 7 : 5) + parameters;
 }
 
-QByteArray nvGraphicsDefine(const QByteArray &key, const NvImage::DotImage &image)
+QByteArray nvGraphicsDefine(const QByteArray &key, const DotImage &image)
 {
     checkKey(key);
     checkImage(image);

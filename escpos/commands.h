@@ -1,6 +1,6 @@
 #pragma once
 
-#include <nvimage/dotimage.h>
+#include <escpos/dotimage.h>
 
 #include <QByteArray>
 #include <QList>
@@ -45,7 +45,7 @@ QByteArray cutPaper();                                 // GS V 66 0: 1D 56 42 00
 // --- FS q: define NV bit images --------------------------------------------------------------
 // Whether an image can be an FS q record: both sides multiples of 8, 8 to the maxima above,
 // and its rows complete.
-bool isNvBitImage(const NvImage::DotImage &image);
+bool isNvBitImage(const DotImage &image);
 // The bytes of one record (and of NV memory it takes): four size bytes and width / 8 x height
 // dot bytes. LimitError for a size FS q cannot carry.
 qint64 nvBitImageRecordSize(int width, int height);
@@ -54,19 +54,19 @@ QByteArray defineNvBitImagesHeader(int count);
 // One record: x = width / 8 and y = height / 8 (each low byte first), then the columns left
 // to right, each column's 8-dot bands top to bottom, the top dot in bit 7. LimitError when
 // isNvBitImage is false.
-QByteArray nvBitImageRecord(const NvImage::DotImage &image);
+QByteArray nvBitImageRecord(const DotImage &image);
 // FS q n and every record. Every image is checked before any byte is built.
-QByteArray defineNvBitImages(const QList<NvImage::DotImage> &images);
+QByteArray defineNvBitImages(const QList<DotImage> &images);
 
 // --- Packers ----------------------------------------------------------------------------------
 // The columns of an image whose height is a multiple of 8: for each column left to right,
 // its bands top to bottom, the top dot in bit 7. LimitError for another height.
-QByteArray packVerticalColumns(const NvImage::DotImage &image);
+QByteArray packVerticalColumns(const DotImage &image);
 // The same into a caller's buffer of width x height / 8 bytes.
-void packVerticalColumnsInto(const NvImage::DotImage &image, uchar *out);
+void packVerticalColumnsInto(const DotImage &image, uchar *out);
 // The rows top to bottom, each ceil(width / 8) bytes, the leftmost dot in the most
 // significant bit, the bits past the width white.
-QByteArray packRasterRows(const NvImage::DotImage &image);
+QByteArray packRasterRows(const DotImage &image);
 
 // --- Real-time status, identity, completion ---------------------------------------------------
 QByteArray realtimeStatus(int n);    // DLE EOT n: 10 04 n, n 1..4
@@ -87,7 +87,7 @@ QByteArray nvGraphicsDelete(const QByteArray &key); // 1D 28 4C 04 00 30 42 k1 k
 // k = ceil(x / 8) x y (packRasterRows). When the 11 + k parameter bytes exceed 65535, the
 // long form 1D 38 4C p1 p2 p3 p4 carries the same body. LimitError for a bad key or a size
 // outside 1..8192 x 1..2304.
-QByteArray nvGraphicsDefine(const QByteArray &key, const NvImage::DotImage &image);
+QByteArray nvGraphicsDefine(const QByteArray &key, const DotImage &image);
 // ceil(width / 8) x height: the dot bytes of a define, not counting the printer's own
 // overhead. LimitError outside the define's limits.
 qint64 nvGraphicsDataSize(int width, int height);

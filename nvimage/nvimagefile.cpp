@@ -96,7 +96,7 @@ void writeStream(QIODevice &out,
              EscPos::initialize() + EscPos::defineNvBitImagesHeader(int(pictures.size())),
              target);
     for (const PictureInfo &picture : pictures) {
-        const DotImage dots = rasterisePicture(picture, surface, conversion);
+        const EscPos::DotImage dots = rasterisePicture(picture, surface, conversion);
         size.ImageWidth = qint16(dots.width);
         size.ImageHeight = qint16(dots.height);
         writeAll(out, EscPos::nvBitImageRecord(dots), target);
@@ -110,7 +110,7 @@ QString scratchName(const QString &path)
 
 } // namespace
 
-DotImage
+EscPos::DotImage
 rasterisePicture(const PictureInfo &picture, PictureSurface &surface, Conversion conversion)
 {
     // The surface lets go of the last picture before the next is decoded.

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "dotimage.h"
 #include "pictureloader.h"
 #include "picturesurface.h"
 
 #include <escpos/commands.h>
+#include <escpos/dotimage.h>
 
 #include <QByteArray>
 #include <QList>
@@ -64,7 +64,7 @@ qint16 roundUpToMultipleOf8(int pixels);
 // keeps it afterwards), converts it and rasterises it at its size rounded up to multiples of
 // 8, the padding white. Throws PictureError (undecodable, or no memory to convert),
 // PictureTooLargeError or OverflowError.
-DotImage
+EscPos::DotImage
 rasterisePicture(const PictureInfo &picture, PictureSurface &surface, Conversion conversion);
 
 // The scratch file that carries the stream between writing and sending: created anew for

@@ -115,7 +115,7 @@ QImage storedImage(const QByteArray &dotBytes, int widthDots, int heightDots)
     return image;
 }
 
-QImage monoImage(const DotImage &dots)
+QImage monoImage(const EscPos::DotImage &dots)
 {
     if (dots.isNull())
         return QImage();
@@ -165,7 +165,7 @@ PicturePreview previewPicture(const QString &path,
     const PictureInfo picture = inspectPictureHeader(path);
     checkPictureData(picture);
     PictureSurface surface(background);
-    const DotImage dots = rasterisePicture(picture, surface, conversion);
+    const EscPos::DotImage dots = rasterisePicture(picture, surface, conversion);
     PicturePreview preview;
     preview.sizeDots = QSize(dots.width, dots.height);
     preview.sizeMm = QSizeF(preview.sizeDots) / DotsPerMm;

@@ -1,8 +1,9 @@
 #pragma once
 
-#include "dotimage.h"
 #include "nvimagefile.h"
 #include "picturesurface.h"
+
+#include <escpos/dotimage.h>
 
 #include <QByteArray>
 #include <QColor>
@@ -31,7 +32,7 @@ QImage storedImage(const QByteArray &dotBytes, int widthDots, int heightDots);
 
 // A dot image drawn as pixels, one a dot, in QImage::Format_Mono: index 1 (a set bit)
 // black, index 0 white. A null image for an empty one.
-QImage monoImage(const DotImage &dots);
+QImage monoImage(const EscPos::DotImage &dots);
 
 // What may go wrong with a picture that the preview can see before it is stored.
 enum class PreviewWarning {

@@ -201,13 +201,13 @@ quint8 PackVerticalDots(const PictureSurface &Picture1, qint16 x, qint16 band)
     return result;
 }
 
-DotImage rasterise(const PictureSurface &surface, int width, int height)
+EscPos::DotImage rasterise(const PictureSurface &surface, int width, int height)
 {
     if (width < 0 || height < 0)
         throw std::invalid_argument("rasterise: negative size");
-    if (qint64(DotImage::bytesPerRow(width)) * height > std::numeric_limits<int>::max() / 2)
+    if (qint64(EscPos::DotImage::bytesPerRow(width)) * height > std::numeric_limits<int>::max() / 2)
         throw std::invalid_argument("rasterise: too many dots");
-    DotImage dots = DotImage::blank(width, height);
+    EscPos::DotImage dots = EscPos::DotImage::blank(width, height);
     const QImage &image = surface.image();
     const int covered = std::min(width, image.width());
     const int rows = std::min(height, image.height());

@@ -1,6 +1,9 @@
 #pragma once
 
+// Also NvImage::DotImage, for callers not yet moved to EscPos::DotImage.
 #include "dotimage.h"
+
+#include <escpos/dotimage.h>
 
 #include <QByteArray>
 #include <QColor>
@@ -54,7 +57,7 @@ void applyConversion(PictureSurface &surface, Conversion conversion);
 // The rasteriser: the surface as width x height dots, the blue rule applied to each point
 // (black when its blue component is below 128) and every dot beyond the surface white.
 // Throws std::invalid_argument for a negative or oversized request.
-DotImage rasterise(const PictureSurface &surface, int width, int height);
+EscPos::DotImage rasterise(const PictureSurface &surface, int width, int height);
 
 // Eight vertical dots of column x, rows 8 * band to 8 * band + 7, the top one in bit 7.
 // A dot is black when the point's value c has 0 <= c < 2^23, that is when its blue

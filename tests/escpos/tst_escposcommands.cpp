@@ -4,7 +4,7 @@
 
 #include <functional>
 
-using NvImage::DotImage;
+using EscPos::DotImage;
 using Action = std::function<void()>;
 Q_DECLARE_METATYPE(Action)
 
