@@ -18,11 +18,6 @@
 
 namespace NvImage {
 
-// The loader refuses oversized pictures from their headers, before any decoding, with its
-// own constants; they must be the encoder's limits.
-static_assert(MaxWidthDots == EscPos::NvBitImageMaxWidth);
-static_assert(MaxHeightDots == EscPos::NvBitImageMaxHeight);
-
 namespace {
 
 QList<QSize> roundedSizes(const QList<PictureInfo> &pictures)
@@ -176,7 +171,7 @@ qint64 nvDefinitionSize(const QList<QSize> &roundedSizes)
 {
     qint64 size = 0;
     for (const QSize &rounded : roundedSizes)
-        size += EscPos::NvBitImageRecordHeaderSize + qint64(rounded.width()) / 8 * rounded.height();
+        size += EscPos::nvBitImageRecordSize(rounded.width(), rounded.height());
     return size;
 }
 

@@ -52,8 +52,8 @@ constexpr bool totalFileSizeAccepted(qint32 total)
 }
 
 // The bytes of NV memory a definition of pictures of these sizes (already rounded up to
-// multiples of 8) takes: four size bytes and W / 8 * H dot bytes each. ESC @ FS q n is not
-// stored and not counted.
+// multiples of 8) takes: EscPos::nvBitImageRecordSize of each, which throws EscPos::LimitError
+// for a size no record carries. ESC @ FS q n is not stored and not counted.
 qint64 nvDefinitionSize(const QList<QSize> &roundedSizes);
 
 // A pixel size rounded up to a multiple of 8 in 16-bit arithmetic; OverflowError when the

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <escpos/commands.h>
+
 #include <QByteArray>
 #include <QImage>
 #include <QSize>
@@ -7,9 +9,9 @@
 
 namespace NvImage {
 
-// FS q voids a definition wider than 1023 x 8 or taller than 288 x 8 dots.
-constexpr int MaxWidthDots = 1023 * 8;
-constexpr int MaxHeightDots = 288 * 8;
+// The largest picture an NV bit image holds; a larger one is refused from its header.
+constexpr int MaxWidthDots = EscPos::NvBitImageMaxWidth;
+constexpr int MaxHeightDots = EscPos::NvBitImageMaxHeight;
 
 // The most bytes a picture file may take: the largest printable picture with 64 bits a pixel
 // and no compression, and room for its headers. Larger files are refused by their size on
