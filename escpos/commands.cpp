@@ -1,5 +1,7 @@
 #include "commands.h"
 
+#include "transpose.h"
+
 #include <algorithm>
 #include <initializer_list>
 #include <string>
@@ -53,19 +55,6 @@ QByteArray graphicsCommand(char fn, const QByteArray &rest)
     bytes.append(fn);
     bytes.append(rest);
     return bytes;
-}
-
-// Eight rows of eight dots (row k in byte 7 - k, the left dot in bit 7) become eight
-// columns (column j in byte 7 - j, the top dot in bit 7), and back: the bit matrix's
-// transpose.
-inline quint64 transpose8x8(quint64 x)
-{
-    quint64 t = (x ^ (x >> 7)) & 0x00AA00AA00AA00AAull;
-    x = x ^ t ^ (t << 7);
-    t = (x ^ (x >> 14)) & 0x0000CCCC0000CCCCull;
-    x = x ^ t ^ (t << 14);
-    t = (x ^ (x >> 28)) & 0x00000000F0F0F0F0ull;
-    return x ^ t ^ (t << 28);
 }
 
 void checkImage(const DotImage &image)

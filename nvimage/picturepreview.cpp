@@ -1,5 +1,7 @@
 #include "picturepreview.h"
 
+#include <escpos/transpose.h>
+
 #include <QtAlgorithms>
 
 #include <cstring>
@@ -8,19 +10,6 @@
 namespace NvImage {
 
 namespace {
-
-// Eight dot bytes of one band, columns left to right, each with its top dot in bit 7,
-// become the band's eight rows of Format_Mono bytes, the left dot in bit 7: a transpose of
-// an 8 x 8 bit matrix.
-inline quint64 transpose8x8(quint64 x)
-{
-    quint64 t = (x ^ (x >> 7)) & 0x00AA00AA00AA00AAull;
-    x = x ^ t ^ (t << 7);
-    t = (x ^ (x >> 14)) & 0x0000CCCC0000CCCCull;
-    x = x ^ t ^ (t << 14);
-    t = (x ^ (x >> 28)) & 0x00000000F0F0F0F0ull;
-    return x ^ t ^ (t << 28);
-}
 
 qint64 blackDotsInside(const QImage &dots, const QSize &picture)
 {
@@ -54,8 +43,7 @@ BlueRuleFit blueRuleFit(const QImage &surface)
         const auto *line = reinterpret_cast<const QRgb *>(surface.constScanLine(y));
         for (int x = 0; x < width; ++x) {
             const QRgb pixel = line[x];
-            const int luminance
-                    = (299 * qRed(pixel) + 587 * qGreen(pixel) + 114 * qBlue(pixel)) / 1000;
+            const int luminance = brightnessOf(pixel);
             const bool black = qBlue(pixel) < 128;
             fit.misprinted += (luminance < 96 && !black) || (luminance >= 160 && black);
             fit.midTones += luminance >= 64 && luminance < 192;
@@ -107,7 +95,8 @@ QImage storedImage(const QByteArray &dotBytes, int widthDots, int heightDots)
             quint64 matrix = 0;
             for (int j = 0; j < 8; ++j)
                 matrix = matrix << 8 | column[qsizetype(j) * bands + band];
-            matrix = transpose8x8(matrix);
+            // The band's columns become its rows.
+            matrix = EscPos::transpose8x8(matrix);
             for (int k = 0; k < 8; ++k)
                 out[k * stride] = uchar(matrix >> (56 - 8 * k));
         }

@@ -154,8 +154,7 @@ void PictureSurface::dither()
         int *below = next.data() + 1;
         for (int x = 0; x < width; ++x) {
             const QRgb pixel = line[x];
-            const int value = (299 * qRed(pixel) + 587 * qGreen(pixel) + 114 * qBlue(pixel)) / 1000
-                              + here[x];
+            const int value = brightnessOf(pixel) + here[x];
             const bool black = value < 128;
             const int error = value - (black ? 0 : 255);
             line[x] = black ? 0xff000000u : 0xffffffffu;

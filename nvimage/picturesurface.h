@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QColor>
 #include <QImage>
+#include <QRgb>
 
 namespace NvImage {
 
@@ -15,6 +16,13 @@ namespace NvImage {
 // its pixel's blue component is below 128. Dither converts by brightness with error
 // diffusion, for photos and coloured logos that the blue rule turns to blots.
 enum class Conversion { BlueRule, Dither };
+
+// A colour's brightness, 0 to 255: (299 R + 587 G + 114 B) / 1000 in integers, so that the same
+// picture gives the same dots everywhere. What dithering and the preview's warnings judge by.
+constexpr int brightnessOf(QRgb colour)
+{
+    return (299 * qRed(colour) + 587 * qGreen(colour) + 114 * qBlue(colour)) / 1000;
+}
 
 // The window's hidden drawing surface: an off-screen image the size of the picture last
 // drawn, read back one point at a time or in bulk.
@@ -38,7 +46,7 @@ public:
     // red + 256 * green + 65536 * blue of the point, or -1 outside the surface.
     qint32 Point(int x, int y) const;
 
-    // Floyd-Steinberg on each pixel's luminance (299 R + 587 G + 114 B) / 1000: every pixel
+    // Floyd-Steinberg on each pixel's brightnessOf(): every pixel
     // becomes pure black or pure white, so that the blue rule packs exactly the dithered
     // dots. Integer arithmetic only: the same picture gives the same dots everywhere.
     void dither();
