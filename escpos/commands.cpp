@@ -189,7 +189,8 @@ QByteArray realtimeStatus(int n)
 
 QByteArray transmitPrinterId(int n)
 {
-    if (!((n >= 1 && n <= 3) || (n >= 65 && n <= 69)))
+    if (!((n >= PrinterIdModelByte && n <= PrinterIdVersionByte)
+          || (n >= PrinterIdFirmware && n <= PrinterIdFonts)))
         refuse("GS I asks ID 1 to 3 or 65 to 69");
     return make({GS, 'I', char(n)});
 }

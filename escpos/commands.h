@@ -69,8 +69,19 @@ void packVerticalColumnsInto(const DotImage &image, uchar *out);
 QByteArray packRasterRows(const DotImage &image);
 
 // --- Real-time status, identity, completion ---------------------------------------------------
+// GS I n: what the printer is asked to name. 1 to 3 answer in one byte (ReplyReader's
+// expectIdByte), 65 to 69 in a text block.
+constexpr int PrinterIdModelByte = 1;
+constexpr int PrinterIdTypeByte = 2;
+constexpr int PrinterIdVersionByte = 3;
+constexpr int PrinterIdFirmware = 65;
+constexpr int PrinterIdMaker = 66;
+constexpr int PrinterIdModel = 67;
+constexpr int PrinterIdSerialNumber = 68;
+constexpr int PrinterIdFonts = 69;
+
 QByteArray realtimeStatus(int n);    // DLE EOT n: 10 04 n, n 1..4
-QByteArray transmitPrinterId(int n); // GS I n: 1D 49 n, n 1..3 or 65..69
+QByteArray transmitPrinterId(int n); // GS I n: 1D 49 n, n one of the PrinterId numbers above
 // GS ( H fn 48: 1D 28 48 06 00 30 30 d1..d4, a process ID of four bytes, each 32..126.
 bool isProcessId(const QByteArray &id);
 QByteArray transmitWhenProcessed(const QByteArray &id);

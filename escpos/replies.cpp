@@ -9,6 +9,13 @@ namespace {
 constexpr quint8 BlockStart = 0x37;
 constexpr quint8 TextStart = 0x5f;
 constexpr quint8 End = 0x00;
+// The first body byte of the block replies to GS ( L.
+constexpr char CapacityTag = 0x30;
+constexpr char RemainingTag = 0x31;
+constexpr char KeyListTag = 0x72;
+constexpr char KeyListLast = 0x40;
+constexpr char KeyListMore = 0x41;
+constexpr char ProcessedIdTag = 0x22;
 
 // Capacity replies carry 1 to 8 digits: some manuals say up to 6, the current ones up to 8.
 constexpr int MaxDigits = 8;
@@ -199,22 +206,28 @@ void ReplyReader::clear()
 
 std::optional<qint64> decodeGraphicsCapacity(const Reply &reply)
 {
-    return decodeNumber(reply, 0x30);
+    return decodeNumber(reply, CapacityTag);
 }
 
 std::optional<qint64> decodeGraphicsRemaining(const Reply &reply)
 {
-    return decodeNumber(reply, 0x31);
+    return decodeNumber(reply, RemainingTag);
+}
+
+bool isKeyBlock(const Reply &reply)
+{
+    return reply.kind == Reply::Kind::Block && !reply.body.isEmpty()
+           && reply.body.at(0) == KeyListTag;
 }
 
 std::optional<KeyBlock> decodeKeyBlock(const Reply &reply)
 {
     const QByteArray &body = reply.body;
-    if (reply.kind != Reply::Kind::Block || body.size() < 2 || body.at(0) != 0x72
-        || (body.at(1) != 0x40 && body.at(1) != 0x41) || body.size() % 2 != 0)
+    if (!isKeyBlock(reply) || body.size() < 2
+        || (body.at(1) != KeyListLast && body.at(1) != KeyListMore) || body.size() % 2 != 0)
         return std::nullopt;
     KeyBlock block;
-    block.more = body.at(1) == 0x41;
+    block.more = body.at(1) == KeyListMore;
     for (qsizetype i = 2; i < body.size(); i += 2) {
         const QByteArray key = body.mid(i, 2);
         if (!printable(key.at(0)) || !printable(key.at(1)))
@@ -227,7 +240,7 @@ std::optional<KeyBlock> decodeKeyBlock(const Reply &reply)
 std::optional<QByteArray> decodeProcessedId(const Reply &reply)
 {
     const QByteArray &body = reply.body;
-    if (reply.kind != Reply::Kind::Block || body.size() != 5 || body.at(0) != 0x22)
+    if (reply.kind != Reply::Kind::Block || body.size() != 5 || body.at(0) != ProcessedIdTag)
         return std::nullopt;
     const QByteArray id = body.mid(1);
     if (!std::all_of(id.begin(), id.end(), printable))

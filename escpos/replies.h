@@ -95,7 +95,11 @@ struct KeyBlock
     QList<QByteArray> keys;
     bool more = false;
 };
-std::optional<KeyBlock> decodeKeyBlock(const Reply &reply);      // 37 72 40|41 k.. 00
+std::optional<KeyBlock> decodeKeyBlock(const Reply &reply); // 37 72 40|41 k.. 00
+// Whether the reply is a block of the key list (37 72 ...), well formed or not: what answers
+// nvGraphicsKeyList, so a damaged one can be asked for again (NAK) before decodeKeyBlock
+// reads it.
+bool isKeyBlock(const Reply &reply);
 std::optional<QByteArray> decodeProcessedId(const Reply &reply); // 37 22 d1..d4 00
 std::optional<QString> decodeText(const Reply &reply);           // 5F ascii 00 (printable only)
 

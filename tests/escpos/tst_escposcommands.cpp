@@ -55,6 +55,8 @@ void tst_EscPosCommands::encodes_data()
     QTest::newRow("GS I 3") << transmitPrinterId(3) << hex("1D4903");
     QTest::newRow("GS I 65") << transmitPrinterId(65) << hex("1D4941");
     QTest::newRow("GS I 69") << transmitPrinterId(69) << hex("1D4945");
+    QTest::newRow("GS I firmware") << transmitPrinterId(PrinterIdFirmware) << hex("1D4941");
+    QTest::newRow("GS I model") << transmitPrinterId(PrinterIdModel) << hex("1D4943");
     QTest::newRow("GS ( H") << transmitWhenProcessed(" a~Z") << hex("1D28480600303020617E5A");
     QTest::newRow("capacity") << nvGraphicsCapacity() << hex("1D284C02003030");
     QTest::newRow("remaining") << nvGraphicsRemaining() << hex("1D284C02003033");

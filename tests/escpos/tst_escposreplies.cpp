@@ -49,6 +49,8 @@ QString decode(const QString &decoder, const Reply &reply)
             keys << QString::fromLatin1(key);
         return keys.join(QLatin1Char(',')) + (block->more ? QStringLiteral(" more") : QString());
     }
+    if (decoder == QLatin1String("is key block"))
+        return EscPos::isKeyBlock(reply) ? QStringLiteral("yes") : QStringLiteral("no");
     if (decoder == QLatin1String("id")) {
         const auto id = EscPos::decodeProcessedId(reply);
         return id ? QString::fromLatin1(*id) : QStringLiteral("-");
@@ -269,6 +271,13 @@ void tst_EscPosReplies::decoders_data()
     QTest::newRow("keys, 7F") << "keys" << false << hex("72 40 7F 41") << "-";
     QTest::newRow("keys, bad flag") << "keys" << false << hex("72 42") << "-";
     QTest::newRow("keys, other block") << "keys" << false << hex("22 40 41 42") << "-";
+    // A damaged key-list block is still one, to be asked for again.
+    QTest::newRow("is key block") << "is key block" << false << hex("72 40 41 31") << "yes";
+    QTest::newRow("is key block, bad flag") << "is key block" << false << hex("72 42") << "yes";
+    QTest::newRow("is key block, odd") << "is key block" << false << hex("72 40 41") << "yes";
+    QTest::newRow("is key block, empty") << "is key block" << false << QByteArray() << "no";
+    QTest::newRow("is key block, other") << "is key block" << false << hex("22 72") << "no";
+    QTest::newRow("is key block, as text") << "is key block" << true << hex("72 40") << "no";
     QTest::newRow("processed") << "id" << false << hex("22 41 20 7E 44") << "A ~D";
     QTest::newRow("processed, three") << "id" << false << hex("22 41 42 43") << "-";
     QTest::newRow("processed, five") << "id" << false << hex("22 41 42 43 44 45") << "-";
