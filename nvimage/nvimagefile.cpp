@@ -1,7 +1,7 @@
 #include "nvimagefile.h"
 
 #include "errors.h"
-#include "regularfile.h"
+#include "fileio.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -11,10 +11,7 @@
 #include <QTemporaryFile>
 #include <QtNumeric>
 
-#include <cerrno>
 #include <limits>
-
-#include <unistd.h>
 
 namespace NvImage {
 
@@ -56,21 +53,11 @@ void writeAll(QIODevice &out, const QByteArray &bytes, const QString &target)
 {
     const auto *file = qobject_cast<QFileDevice *>(&out);
     if (file && file->handle() >= 0) {
-        // Straight to the descriptor: QFile buffers, and reports a full disk found while
-        // flushing its buffer as "Unknown error".
-        const char *data = bytes.constData();
-        qint64 left = bytes.size();
-        while (left > 0) {
-            const ssize_t written = ::write(file->handle(), data, std::size_t(left));
-            if (written < 0 && errno == EINTR)
-                continue;
-            if (written <= 0)
-                throw ScratchFileError(
-                        QStringLiteral("Could not write %1: %2.")
-                                .arg(target, qt_error_string(written < 0 ? errno : EIO)));
-            data += written;
-            left -= written;
-        }
+        // Straight to the file: QFile buffers, and reports a full disk found while flushing
+        // its buffer as "Unknown error".
+        QString reason;
+        if (!writeToHandle(file->handle(), bytes.constData(), bytes.size(), &reason))
+            throw ScratchFileError(QStringLiteral("Could not write %1: %2.").arg(target, reason));
         return;
     }
     if (out.write(bytes) != bytes.size())
@@ -124,16 +111,7 @@ rasterisePicture(const PictureInfo &picture, PictureSurface &surface, Conversion
 
 bool FileExists(const QString &path) noexcept
 {
-    try {
-        FileStatus status;
-        const int fd = openRegularFile(path, &status);
-        if (fd < 0)
-            return false;
-        ::close(fd);
-        return true;
-    } catch (...) {
-        return false;
-    }
+    return canOpenRegularFile(path);
 }
 
 qint32 totalFileSize(const QStringList &paths)

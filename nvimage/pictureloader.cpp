@@ -1,18 +1,8 @@
 #include "pictureloader.h"
 
 #include "errors.h"
+#include "fileio.h"
 #include "pictureformat.h"
-#include "regularfile.h"
-
-#include <QScopeGuard>
-
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <vector>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 // The loader reads a picture file once and dispatches to its format's reader
 // (bmpformat.cpp, jpegformat.cpp, gifformat.cpp, pngformat.cpp).
@@ -23,95 +13,46 @@ using namespace Formats;
 
 namespace {
 
-// Whether the file still holds exactly bytes and its size and times are those before the
-// read. A write in progress during the read may leave the times as they were; the same bytes
-// read a second time show that none was.
-bool unchangedSinceRead(int fd, const QByteArray &bytes, const struct stat &before)
-{
-    const qint64 done = bytes.size();
-    std::vector<char> again(64 * 1024);
-    bool same = true;
-    for (qint64 at = 0; same && at <= done;) {
-        const ssize_t count = ::pread(fd, again.data(), again.size(), off_t(at));
-        if (count < 0 && errno == EINTR)
-            continue;
-        same = count >= 0 && (count > 0 || at == done) && at + count <= done
-               && std::memcmp(again.data(), bytes.constData() + at, std::size_t(count)) == 0;
-        if (count == 0)
-            break;
-        at += count;
-    }
-    struct stat after;
-    return same && ::fstat(fd, &after) == 0 && after.st_size == before.st_size
-           && qint64(after.st_size) == done && after.st_mtim.tv_sec == before.st_mtim.tv_sec
-           && after.st_mtim.tv_nsec == before.st_mtim.tv_nsec
-           && after.st_ctim.tv_sec == before.st_ctim.tv_sec
-           && after.st_ctim.tv_nsec == before.st_ctim.tv_nsec;
-}
-
 // The file's content at one moment, read once: the checks and the decoder all work on these
 // bytes, so a file rewritten meanwhile can neither pass the checks as one picture and be
 // decoded as another, nor be decoded from a mixture of both.
 QByteArray readPicture(const QString &path)
 {
-    FileStatus status;
-    const int fd = openRegularFile(path, &status);
-    if (status.kind == FileStatus::Folder)
-        throw PictureError(
-                path, QStringLiteral("\"%1\" is a folder, not a picture file.").arg(shown(path)));
-    if (status.kind == FileStatus::Other)
-        throw PictureError(path,
-                           QStringLiteral("\"%1\" is not a regular file (a device, a pipe or a "
-                                          "socket), so it cannot be a picture file.")
-                                   .arg(shown(path)));
-    if (fd < 0)
+    FileContent content = readRegularFile(path, MaxPictureFileBytes);
+    switch (content.outcome) {
+    case FileContent::Read:
+        return content.bytes;
+    case FileContent::NotOpened:
+        if (content.status.kind == FileStatus::Folder)
+            throw PictureError(
+                    path,
+                    QStringLiteral("\"%1\" is a folder, not a picture file.").arg(shown(path)));
+        if (content.status.kind == FileStatus::Other)
+            throw PictureError(path,
+                               QStringLiteral("\"%1\" is not a regular file (a device, a pipe or "
+                                              "a socket), so it cannot be a picture file.")
+                                       .arg(shown(path)));
         throw PictureError(path,
                            QStringLiteral("The picture file \"%1\" cannot be opened: %2.")
-                                   .arg(shown(path), status.reason()));
-    const auto close = qScopeGuard([fd] { ::close(fd); });
-    // By the size on disk first: a sparse file of gigabytes is refused without a read.
-    const auto tooLarge = [&path](qint64 size) {
-        return PictureError(path,
-                            QStringLiteral("The picture file \"%1\" takes %2 bytes, more than "
-                                           "the %3 that a printable picture may take.")
-                                    .arg(shown(path))
-                                    .arg(size)
-                                    .arg(MaxPictureFileBytes));
-    };
-    struct stat before;
-    if (::fstat(fd, &before) != 0)
+                                   .arg(shown(path), content.status.reason()));
+    case FileContent::TooLarge:
         throw PictureError(path,
-                           QStringLiteral("The picture file \"%1\" cannot be read: %2.")
-                                   .arg(shown(path), qt_error_string(errno)));
-    if (qint64(before.st_size) > MaxPictureFileBytes)
-        throw tooLarge(qint64(before.st_size));
-    QByteArray bytes(qsizetype(before.st_size), Qt::Uninitialized);
-    qint64 done = 0;
-    // One byte more than the size on disk tells a file that grows while it is read.
-    for (;;) {
-        if (done == bytes.size()) {
-            if (done >= MaxPictureFileBytes + 1)
-                throw tooLarge(done);
-            bytes.resize(qsizetype(std::min<qint64>(MaxPictureFileBytes + 1, done + 64 * 1024)));
-        }
-        const ssize_t count = ::read(fd, bytes.data() + done, std::size_t(bytes.size() - done));
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0)
-            throw PictureError(path,
-                               QStringLiteral("The picture file \"%1\" cannot be read: %2.")
-                                       .arg(shown(path), qt_error_string(errno)));
-        if (count == 0)
-            break;
-        done += count;
-    }
-    bytes.truncate(qsizetype(done));
-    if (!unchangedSinceRead(fd, bytes, before))
+                           QStringLiteral("The picture file \"%1\" takes %2 bytes, more than "
+                                          "the %3 that a printable picture may take.")
+                                   .arg(shown(path))
+                                   .arg(content.size)
+                                   .arg(MaxPictureFileBytes));
+    case FileContent::ReadFailed:
+        break;
+    case FileContent::Changed:
         throw PictureError(path,
                            QStringLiteral("The picture file \"%1\" changed while it was read; "
                                           "try again once it is saved.")
                                    .arg(shown(path)));
-    return bytes;
+    }
+    throw PictureError(path,
+                       QStringLiteral("The picture file \"%1\" cannot be read: %2.")
+                               .arg(shown(path), content.reason));
 }
 
 const PictureFormat *const Known[] = {&bmpFormat(), &jpegFormat(), &gifFormat(), &pngFormat()};

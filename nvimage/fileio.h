@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace NvImage {
+
+// The library's file access, behind one header with one file per platform
+// (fileio_<platform>.cpp), chosen by the build. Only regular files are ever opened for
+// reading: opening a FIFO or a device may block for ever.
+
+// What the file system says about a path, found without opening it.
+struct FileStatus
+{
+    enum Kind { Regular, Folder, Other, Unreachable };
+    Kind kind = Unreachable;
+    int error = 0;   // the system's error number when Unreachable
+    qint64 size = 0; // bytes, for a regular file
+
+    // The system's reason for error, such as "Permission denied".
+    QString reason() const;
+    // Unreachable because nothing has that name, or a part of the path is no folder.
+    bool missing() const;
+};
+
+FileStatus fileStatus(const QString &path);
+
+// Whether path is a regular file that can be opened for reading. Never throws.
+bool canOpenRegularFile(const QString &path) noexcept;
+
+// A regular file's content at one moment.
+struct FileContent
+{
+    enum Outcome {
+        Read,       // bytes holds the whole file
+        NotOpened,  // status says why: a folder, not a regular file, or out of reach
+        TooLarge,   // size: the bytes found on disk, or read so far, beyond the limit
+        ReadFailed, // reason: the system's
+        Changed,    // the file changed while it was read
+    };
+    Outcome outcome = NotOpened;
+    FileStatus status;
+    qint64 size = 0;
+    QString reason;
+    QByteArray bytes;
+};
+
+// Reads the regular file at path whole, when it holds at most maxBytes. The file is read
+// once; its size and times before and after, and a second read, show that no write changed
+// it meanwhile.
+FileContent readRegularFile(const QString &path, qint64 maxBytes);
+
+// Writes size bytes of data to an open file by its native handle (QFileDevice::handle()),
+// unbuffered, so that a full disk is reported with the system's reason. False with that reason
+// when it cannot.
+bool writeToHandle(int handle, const char *data, qint64 size, QString *reason);
+
+} // namespace NvImage
