@@ -1,5 +1,5 @@
 // Packing, stream building and the preview beside the baselines they are measured against:
-// a plain read of the same pixels, and Qt's decode of the same picture.
+// a plain read of the same pixels, a bare decode and Qt's decode of the same picture.
 #include <nvimage/nvimagefile.h>
 #include <nvimage/picturepreview.h>
 
@@ -9,15 +9,144 @@
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
+#include <gif_lib.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <vector>
 
+#include <malloc.h>
+
 using namespace NvImage;
 
+// --- The heap's peak --------------------------------------------------------------------------
+// malloc and its kin are replaced for the whole process (Qt's images, giflib, libpng and
+// operator new all come here), count the bytes each block really takes and keep the peak, so
+// that a benchmark can report the most heap its work held at once. Without glibc, or under
+// a sanitizer that has its own allocator, nothing is counted.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define NVLOGO_OWN_ALLOCATOR 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define NVLOGO_OWN_ALLOCATOR 1
+#endif
+#if defined(__GLIBC__) && !defined(NVLOGO_OWN_ALLOCATOR)
+#define NVLOGO_HEAP_WATCH 1
+#endif
+
 namespace {
+
+std::atomic<qint64> heapInUse{0};
+std::atomic<qint64> heapPeak{0};
+
+} // namespace
+
+#ifdef NVLOGO_HEAP_WATCH
+extern "C" {
+void *__libc_malloc(size_t size);
+void *__libc_calloc(size_t count, size_t size);
+void *__libc_realloc(void *block, size_t size);
+void *__libc_memalign(size_t alignment, size_t size);
+void __libc_free(void *block);
+}
+
+namespace {
+
+void *counted(void *block)
+{
+    if (block) {
+        const qint64 now = heapInUse += qint64(malloc_usable_size(block));
+        qint64 peak = heapPeak.load(std::memory_order_relaxed);
+        while (now > peak && !heapPeak.compare_exchange_weak(peak, now)) {
+        }
+    }
+    return block;
+}
+
+void uncount(void *block)
+{
+    if (block)
+        heapInUse -= qint64(malloc_usable_size(block));
+}
+
+} // namespace
+
+extern "C" {
+void *malloc(size_t size)
+{
+    return counted(__libc_malloc(size));
+}
+void *calloc(size_t count, size_t size)
+{
+    return counted(__libc_calloc(count, size));
+}
+void *realloc(void *block, size_t size)
+{
+    uncount(block);
+    void *moved = __libc_realloc(block, size);
+    // A failed realloc keeps the old block.
+    return counted(moved || size == 0 ? moved : block);
+}
+void free(void *block)
+{
+    uncount(block);
+    __libc_free(block);
+}
+void *memalign(size_t alignment, size_t size)
+{
+    return counted(__libc_memalign(alignment, size));
+}
+void *aligned_alloc(size_t alignment, size_t size)
+{
+    return counted(__libc_memalign(alignment, size));
+}
+int posix_memalign(void **out, size_t alignment, size_t size)
+{
+    if (alignment % sizeof(void *) != 0 || (alignment & (alignment - 1)) != 0)
+        return EINVAL;
+    void *block = counted(__libc_memalign(alignment, size));
+    if (!block)
+        return ENOMEM;
+    *out = block;
+    return 0;
+}
+}
+#endif
+
+namespace {
+
+// The heap above what was in use when it was made, at its peak since then.
+class HeapPeak
+{
+public:
+    HeapPeak()
+        : m_start(heapInUse.load())
+    {
+        heapPeak = m_start;
+    }
+    qint64 bytes() const { return heapPeak.load() - m_start; }
+
+private:
+    qint64 m_start;
+};
+
+// Reports the peak heap of a benchmark's iterations in bytes a dot of the picture.
+void setHeapCounter(benchmark::State &state, const HeapPeak &heap, qint64 dots)
+{
+#ifdef NVLOGO_HEAP_WATCH
+    state.counters["heap_bytes_per_dot"] = double(heap.bytes()) / double(dots);
+#else
+    Q_UNUSED(state);
+    Q_UNUSED(heap);
+    Q_UNUSED(dots);
+#endif
+}
 
 constexpr int Side = 2048;
 // The 2048 x 2048 stream outgrows the default NV memory; speed is measured, not the limit.
@@ -244,11 +373,58 @@ BENCHMARK(BM_MemoryStreamJpeg2048)
         ->ComputeStatistics("min", fastest);
 
 const char *const LargestFormats[] = {"bmp", "jpeg", "gif", "png"};
+constexpr qint64 LargestDots = qint64(MaxWidthDots) * MaxHeightDots;
+
+struct GifBytes
+{
+    const QByteArray *bytes;
+    qint64 at;
+};
+
+extern "C" int readGifBytes(GifFileType *gif, GifByteType *out, int length)
+{
+    auto *input = static_cast<GifBytes *>(gif->UserData);
+    const qint64 count = std::min<qint64>(length, input->bytes->size() - input->at);
+    std::memcpy(out, input->bytes->constData() + input->at, std::size_t(count));
+    input->at += count;
+    return int(count);
+}
+
+// The least work that decodes the largest GIF once: giflib's rows of colour indexes into one
+// reused row, nothing checked, nothing kept. The yardstick of the whole stream below.
+void BM_BareDecodeLargestGif(benchmark::State &state)
+{
+    QFile file(fixture->largest[2]);
+    if (!file.open(QIODevice::ReadOnly))
+        state.SkipWithError("cannot read the GIF");
+    const QByteArray bytes = file.readAll();
+    std::vector<GifPixelType> row(MaxWidthDots);
+    const HeapPeak heap;
+    for (auto _ : state) {
+        GifBytes input{&bytes, 0};
+        int error = 0;
+        GifFileType *gif = DGifOpen(&input, readGifBytes, &error);
+        GifRecordType type = UNDEFINED_RECORD_TYPE;
+        bool decoded = gif && DGifGetRecordType(gif, &type) == GIF_OK
+                       && type == IMAGE_DESC_RECORD_TYPE && DGifGetImageDesc(gif) == GIF_OK;
+        for (int y = 0; decoded && y < MaxHeightDots; ++y)
+            decoded = DGifGetLine(gif, row.data(), MaxWidthDots) == GIF_OK;
+        if (!decoded)
+            state.SkipWithError("giflib could not decode the GIF");
+        DGifCloseFile(gif, &error);
+        benchmark::DoNotOptimize(row.data());
+    }
+    setHeapCounter(state, heap, LargestDots);
+}
+BENCHMARK(BM_BareDecodeLargestGif)
+        ->Unit(benchmark::kMillisecond)
+        ->ComputeStatistics("min", fastest);
 
 // Qt's own decode of the largest picture, the yardstick for the loader below.
 void BM_QtDecodeLargest(benchmark::State &state)
 {
     const QString &path = fixture->largest[state.range(0)];
+    const HeapPeak heap;
     for (auto _ : state) {
         QImageReader reader(path);
         const QImage image = reader.read();
@@ -256,6 +432,7 @@ void BM_QtDecodeLargest(benchmark::State &state)
             state.SkipWithError("decode failed");
         benchmark::DoNotOptimize(image.constBits());
     }
+    setHeapCounter(state, heap, LargestDots);
     state.SetLabel(LargestFormats[state.range(0)]);
 }
 BENCHMARK(BM_QtDecodeLargest)
@@ -278,18 +455,66 @@ BENCHMARK(BM_LoadLargest)
         ->Unit(benchmark::kMillisecond)
         ->ComputeStatistics("min", fastest);
 
+// The whole stream of the largest picture, built in memory as the command line builds it: the
+// file read and checked, decoded, rasterised and encoded, with a fresh surface each time.
+void BM_StreamLargest(benchmark::State &state)
+{
+    const QString &path = fixture->largest[state.range(0)];
+    const HeapPeak heap;
+    for (auto _ : state) {
+        PictureSurface surface;
+        const QByteArray stream = buildNvImageStream({path}, surface, LargeNvCapacity);
+        if (stream.size()
+            != NvStreamHeaderSize + EscPos::nvBitImageRecordSize(MaxWidthDots, MaxHeightDots))
+            state.SkipWithError("wrong stream length");
+        benchmark::DoNotOptimize(stream.constData());
+    }
+    setHeapCounter(state, heap, LargestDots);
+    state.SetLabel(LargestFormats[state.range(0)]);
+}
+BENCHMARK(BM_StreamLargest)
+        ->DenseRange(0, 3)
+        ->Unit(benchmark::kMillisecond)
+        ->ComputeStatistics("min", fastest);
+
+// The same through the scratch file, as the window's download writes and reads it back.
+void BM_ScratchStreamLargest(benchmark::State &state)
+{
+    const QString &path = fixture->largest[state.range(0)];
+    const HeapPeak heap;
+    for (auto _ : state) {
+        PictureSurface surface;
+        ImageSize size;
+        ScratchFile scratch;
+        WriteNvImageFile(scratch, {path}, surface, size, LargeNvCapacity);
+        const QByteArray stream = ReadNvImageFile(scratch);
+        if (stream.size()
+            != NvStreamHeaderSize + EscPos::nvBitImageRecordSize(MaxWidthDots, MaxHeightDots))
+            state.SkipWithError("wrong stream length");
+        benchmark::DoNotOptimize(stream.constData());
+    }
+    setHeapCounter(state, heap, LargestDots);
+    state.SetLabel(LargestFormats[state.range(0)]);
+}
+BENCHMARK(BM_ScratchStreamLargest)
+        ->DenseRange(0, 3)
+        ->Unit(benchmark::kMillisecond)
+        ->ComputeStatistics("min", fastest);
+
 // What the Open dialog's pane does for one picture: the record built as the download builds
 // it, drawn back, and the warnings; by the blue rule (0) and dithered (1).
 void BM_PreviewLargest(benchmark::State &state)
 {
     const QString &path = fixture->largest[state.range(0)];
     const auto conversion = state.range(1) ? Conversion::Dither : Conversion::BlueRule;
+    const HeapPeak heap;
     for (auto _ : state) {
         const PicturePreview preview = previewPicture(path, conversion);
         if (preview.sizeDots != QSize(MaxWidthDots, MaxHeightDots))
             state.SkipWithError("wrong preview size");
         benchmark::DoNotOptimize(preview.dots.constBits());
     }
+    setHeapCounter(state, heap, LargestDots);
     state.SetLabel(
             QStringLiteral("%1 %2")
                     .arg(QLatin1String(LargestFormats[state.range(0)]), conversionLabel(conversion))
