@@ -99,7 +99,7 @@ rasterisePicture(const PictureInfo &picture, PictureSurface &surface, Conversion
     surface.clear();
     surface.drawPicture(decodePicture(picture));
     // Conversion fails only for want of memory; an empty surface would print blank.
-    if (surface.image().isNull())
+    if (surface.isNull())
         throw PictureError(picture.path,
                            QStringLiteral("The picture \"%1\" could not be converted to "
                                           "dots: there is not enough memory.")

@@ -4,6 +4,8 @@
 
 #include <QtAlgorithms>
 
+#include <array>
+
 #include <cstring>
 #include <stdexcept>
 
@@ -35,19 +37,38 @@ struct BlueRuleFit
     qint64 midTones = 0;
 };
 
-BlueRuleFit blueRuleFit(const QImage &surface)
+void countColour(BlueRuleFit &fit, QRgb pixel, qint64 count)
+{
+    const int luminance = brightnessOf(pixel);
+    const bool black = qBlue(pixel) < 128;
+    if ((luminance < 96 && !black) || (luminance >= 160 && black))
+        fit.misprinted += count;
+    if (luminance >= 64 && luminance < 192)
+        fit.midTones += count;
+}
+
+BlueRuleFit blueRuleFit(const PictureSurface &surface)
 {
     BlueRuleFit fit;
     const int width = surface.width();
-    for (int y = 0; y < surface.height(); ++y) {
-        const auto *line = reinterpret_cast<const QRgb *>(surface.constScanLine(y));
-        for (int x = 0; x < width; ++x) {
-            const QRgb pixel = line[x];
-            const int luminance = brightnessOf(pixel);
-            const bool black = qBlue(pixel) < 128;
-            fit.misprinted += (luminance < 96 && !black) || (luminance >= 160 && black);
-            fit.midTones += luminance >= 64 && luminance < 192;
+    if (surface.hasPalette()) {
+        // Counted by colour: the indexes are read once, the colours judged 256 times.
+        std::array<qint64, 256> counts{};
+        const QImage &indexes = surface.paletteIndexes();
+        for (int y = 0; y < surface.height(); ++y) {
+            const uchar *line = indexes.constScanLine(y);
+            for (int x = 0; x < width; ++x)
+                ++counts[line[x]];
         }
+        for (std::size_t i = 0; i < counts.size(); ++i)
+            countColour(fit, surface.palette()[i], counts[i]);
+        return fit;
+    }
+    const QImage &image = surface.image();
+    for (int y = 0; y < surface.height(); ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        for (int x = 0; x < width; ++x)
+            countColour(fit, line[x], 1);
     }
     return fit;
 }
@@ -178,7 +199,7 @@ PicturePreview previewPicture(const QString &path,
         warn(PreviewWarning::NearlyAllBlack);
     if (conversion == Conversion::BlueRule) {
         // The surface still holds the drawn picture: the blue rule packs it unchanged.
-        const BlueRuleFit fit = blueRuleFit(surface.image());
+        const BlueRuleFit fit = blueRuleFit(surface);
         if (moreThan(fit.misprinted, pictureDots, 50))
             warn(PreviewWarning::ColoursMisprinted);
         if (moreThan(fit.midTones, pictureDots, 250))

@@ -81,6 +81,73 @@ void rasteriseRow(const quint32 *pixels, int width, uchar *dots)
     }
 }
 
+// One row of palette indexes as dot bytes through a table of 0 (white) and 1 (black) by
+// index, the left dot in bit 7.
+void rasterisePaletteRow(const uchar *indexes, int width, const uchar *black, uchar *dots)
+{
+    int x = 0;
+    for (; x + 8 <= width; x += 8) {
+        const uchar *p = indexes + x;
+        dots[x / 8]
+                = uchar(black[p[0]] << 7 | black[p[1]] << 6 | black[p[2]] << 5 | black[p[3]] << 4
+                        | black[p[4]] << 3 | black[p[5]] << 2 | black[p[6]] << 1 | black[p[7]]);
+    }
+    if (x < width) {
+        uchar byte = 0;
+        for (int i = 0; x + i < width; ++i)
+            byte |= uchar(black[indexes[x + i]] << (7 - i));
+        dots[x / 8] = byte;
+    }
+}
+
+// Floyd-Steinberg over width x height pixels: brightnessAt(x) reads the current row's pixel
+// x, and store(x, black) replaces it; startRow(y) comes before each row. Each share of the
+// error is cut toward zero; what falls beyond the picture's edges is dropped.
+template<typename StartRow, typename Brightness, typename Store>
+void diffuseErrors(int width, int height, StartRow startRow, Brightness brightnessAt, Store store)
+{
+    // The error carried to this row and to the next, one slot either side of the picture
+    // for what falls off its edges.
+    std::vector<int> current(std::size_t(width) + 2, 0);
+    std::vector<int> next(std::size_t(width) + 2, 0);
+    for (int y = 0; y < height; ++y) {
+        startRow(y);
+        std::fill(next.begin(), next.end(), 0);
+        int *here = current.data() + 1;
+        int *below = next.data() + 1;
+        for (int x = 0; x < width; ++x) {
+            const int value = brightnessAt(x) + here[x];
+            const bool black = value < 128;
+            const int error = value - (black ? 0 : 255);
+            store(x, black);
+            here[x + 1] += error * 7 / 16;
+            below[x - 1] += error * 3 / 16;
+            below[x] += error * 5 / 16;
+            below[x + 1] += error / 16;
+        }
+        current.swap(next);
+    }
+}
+
+// The 256 colours a palette picture's indexes stand for on a surface of this background, as
+// Qt's own conversion to RGB32 gives them: no table means grey levels, an index beyond the
+// table black, and translucent colours blended over the background first.
+std::array<QRgb, 256> paletteOf(const QImage &picture, QRgb background)
+{
+    const QList<QRgb> table = picture.colorTable();
+    const bool translucent = picture.hasAlphaChannel();
+    std::array<QRgb, 256> palette;
+    for (int i = 0; i < 256; ++i) {
+        QRgb colour = qRgb(0, 0, 0);
+        if (table.isEmpty())
+            colour = qRgb(i, i, i);
+        else if (i < table.size())
+            colour = translucent ? blendOver(table.at(i), background) : table.at(i);
+        palette[std::size_t(i)] = colour | 0xff000000u;
+    }
+    return palette;
+}
+
 } // namespace
 
 PictureSurface::PictureSurface(const QColor &background)
@@ -95,27 +162,48 @@ void PictureSurface::setBackground(const QColor &background)
 void PictureSurface::clear()
 {
     m_image = QImage();
+    m_indexes = QImage();
+}
+
+int PictureSurface::width() const
+{
+    return hasPalette() ? m_indexes.width() : m_image.width();
+}
+
+int PictureSurface::height() const
+{
+    return hasPalette() ? m_indexes.height() : m_image.height();
+}
+
+void PictureSurface::drawPalettePicture(const QImage &indexes)
+{
+    // A conversion that found no memory leaves the surface empty.
+    if (indexes.isNull())
+        return;
+    m_palette = paletteOf(indexes, m_background);
+    m_indexes = indexes;
 }
 
 void PictureSurface::drawPicture(const QImage &picture)
 {
-    if (picture.isNull()) {
-        clear();
+    clear();
+    if (picture.isNull())
         return;
+    switch (picture.format()) {
+    case QImage::Format_Indexed8:
+    case QImage::Format_Grayscale8:
+        drawPalettePicture(picture);
+        return;
+    case QImage::Format_Mono:
+    case QImage::Format_MonoLSB:
+        drawPalettePicture(picture.convertToFormat(QImage::Format_Indexed8));
+        return;
+    default:
+        break;
     }
     if (!picture.hasAlphaChannel()) {
         // Opaque pictures cover the whole surface; an RGB32 picture is shared, not copied.
         m_image = picture.convertToFormat(QImage::Format_RGB32);
-        return;
-    }
-    if (picture.colorCount() > 0) {
-        // Indexed pictures (GIF, palette BMP): blend the palette instead of every pixel.
-        QImage indexed = picture;
-        QList<QRgb> table = indexed.colorTable();
-        for (QRgb &colour : table)
-            colour = blendOver(colour, m_background);
-        indexed.setColorTable(table);
-        m_image = indexed.convertToFormat(QImage::Format_RGB32);
         return;
     }
     const QImage source = picture.convertToFormat(QImage::Format_ARGB32);
@@ -132,39 +220,61 @@ void PictureSurface::drawPicture(const QImage &picture)
     m_image = surface;
 }
 
+const QImage &PictureSurface::image() const
+{
+    if (!hasPalette() || !m_image.isNull())
+        return m_image;
+    QImage surface(m_indexes.size(), QImage::Format_RGB32);
+    if (surface.isNull())
+        throw std::bad_alloc();
+    for (int y = 0; y < surface.height(); ++y) {
+        const uchar *in = m_indexes.constScanLine(y);
+        auto *out = reinterpret_cast<QRgb *>(surface.scanLine(y));
+        for (int x = 0; x < surface.width(); ++x)
+            out[x] = m_palette[in[x]];
+    }
+    m_image = surface;
+    return m_image;
+}
+
 void PictureSurface::dither()
 {
-    if (m_image.isNull())
+    if (isNull())
         return;
-    const int width = m_image.width();
-    const int height = m_image.height();
+    if (hasPalette()) {
+        std::array<int, 256> brightnesses;
+        for (std::size_t i = 0; i < brightnesses.size(); ++i)
+            brightnesses[i] = brightnessOf(m_palette[i]);
+        // Writing detaches indexes shared with their decoder; that copy is the only
+        // allocation. Afterwards index 0 is black and 1 white.
+        uchar *bits = m_indexes.bits();
+        if (!bits)
+            throw std::bad_alloc();
+        const qsizetype stride = m_indexes.bytesPerLine();
+        uchar *line = bits;
+        diffuseErrors(
+                m_indexes.width(),
+                m_indexes.height(),
+                [&](int y) { line = bits + y * stride; },
+                [&](int x) { return brightnesses[line[x]]; },
+                [&](int x, bool black) { line[x] = black ? 0 : 1; });
+        m_palette.fill(qRgb(0, 0, 0));
+        m_palette[1] = qRgb(255, 255, 255);
+        m_image = QImage();
+        return;
+    }
     // Writing detaches a picture shared with its decoder; that copy is the only allocation.
     uchar *bits = m_image.bits();
     if (!bits)
         throw std::bad_alloc();
     const qsizetype stride = m_image.bytesPerLine();
-    // The error carried to this row and to the next, one slot either side of the picture
-    // for what falls off its edges.
-    std::vector<int> current(std::size_t(width) + 2, 0);
-    std::vector<int> next(std::size_t(width) + 2, 0);
-    for (int y = 0; y < height; ++y) {
-        auto *line = reinterpret_cast<QRgb *>(bits + y * stride);
-        std::fill(next.begin(), next.end(), 0);
-        int *here = current.data() + 1;
-        int *below = next.data() + 1;
-        for (int x = 0; x < width; ++x) {
-            const QRgb pixel = line[x];
-            const int value = brightnessOf(pixel) + here[x];
-            const bool black = value < 128;
-            const int error = value - (black ? 0 : 255);
-            line[x] = black ? 0xff000000u : 0xffffffffu;
-            here[x + 1] += error * 7 / 16;
-            below[x - 1] += error * 3 / 16;
-            below[x] += error * 5 / 16;
-            below[x + 1] += error / 16;
-        }
-        current.swap(next);
-    }
+    QRgb *line = nullptr;
+    diffuseErrors(
+            m_image.width(),
+            m_image.height(),
+            [&](int y) { line = reinterpret_cast<QRgb *>(bits + y * stride); },
+            [&](int x) { return brightnessOf(line[x]); },
+            [&](int x, bool black) { line[x] = black ? 0xff000000u : 0xffffffffu; });
 }
 
 void applyConversion(PictureSurface &surface, Conversion conversion)
@@ -175,9 +285,10 @@ void applyConversion(PictureSurface &surface, Conversion conversion)
 
 qint32 PictureSurface::Point(int x, int y) const
 {
-    if (x < 0 || y < 0 || x >= m_image.width() || y >= m_image.height())
+    if (x < 0 || y < 0 || x >= width() || y >= height())
         return -1;
-    const QRgb pixel = reinterpret_cast<const QRgb *>(m_image.constScanLine(y))[x];
+    const QRgb pixel = hasPalette() ? m_palette[m_indexes.constScanLine(y)[x]]
+                                    : reinterpret_cast<const QRgb *>(m_image.constScanLine(y))[x];
     return qint32(qRed(pixel)) + 256 * qint32(qGreen(pixel)) + 65536 * qint32(qBlue(pixel));
 }
 
@@ -207,10 +318,21 @@ EscPos::DotImage rasterise(const PictureSurface &surface, int width, int height)
     if (qint64(EscPos::DotImage::bytesPerRow(width)) * height > std::numeric_limits<int>::max() / 2)
         throw std::invalid_argument("rasterise: too many dots");
     EscPos::DotImage dots = EscPos::DotImage::blank(width, height);
+    const int covered = std::min(width, surface.width());
+    const int rows = std::min(height, surface.height());
+    if (covered <= 0)
+        return dots;
+    if (surface.hasPalette()) {
+        uchar black[256];
+        for (std::size_t i = 0; i < 256; ++i)
+            black[i] = (surface.palette()[i] & BlueTopBit) ? 0 : 1;
+        const QImage &indexes = surface.paletteIndexes();
+        for (int y = 0; y < rows; ++y)
+            rasterisePaletteRow(indexes.constScanLine(y), covered, black, dots.row(y));
+        return dots;
+    }
     const QImage &image = surface.image();
-    const int covered = std::min(width, image.width());
-    const int rows = std::min(height, image.height());
-    for (int y = 0; y < rows && covered > 0; ++y)
+    for (int y = 0; y < rows; ++y)
         rasteriseRow(
                 reinterpret_cast<const quint32 *>(image.constScanLine(y)), covered, dots.row(y));
     return dots;

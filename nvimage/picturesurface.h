@@ -10,6 +10,8 @@
 #include <QImage>
 #include <QRgb>
 
+#include <array>
+
 namespace NvImage {
 
 // How a drawn picture becomes dots. BlueRule is the printer tool's rule: a dot is black when
@@ -25,7 +27,9 @@ constexpr int brightnessOf(QRgb colour)
 }
 
 // The window's hidden drawing surface: an off-screen image the size of the picture last
-// drawn, read back one point at a time or in bulk.
+// drawn, read back one point at a time or in bulk. A palette picture stays one byte a pixel,
+// an index into 256 colours already blended over the background, so that its dots come
+// through a table instead of a 32-bit copy of it; its points are the same either way.
 class PictureSurface
 {
 public:
@@ -36,12 +40,16 @@ public:
     void setBackground(const QColor &background);
 
     // Makes the surface the picture's size, fills it with the background and draws the
-    // picture unscaled at the top-left corner. A null picture leaves the surface empty.
+    // picture unscaled at the top-left corner. A null picture leaves the surface empty. A
+    // palette picture (QImage::Format_Indexed8, Format_Mono, Format_MonoLSB) and a grey one
+    // (Format_Grayscale8) are kept as they are, shared rather than copied.
     void drawPicture(const QImage &picture);
     void clear();
 
-    int width() const { return m_image.width(); }
-    int height() const { return m_image.height(); }
+    int width() const;
+    int height() const;
+    // Whether no picture is drawn (none was, or there was no memory to draw it).
+    bool isNull() const { return width() == 0; }
 
     // red + 256 * green + 65536 * blue of the point, or -1 outside the surface.
     qint32 Point(int x, int y) const;
@@ -52,10 +60,23 @@ public:
     void dither();
 
     // The surface's pixels, always opaque and in QImage::Format_RGB32 (or null when empty).
-    const QImage &image() const { return m_image; }
+    // A palette surface makes them (four bytes a pixel) when first asked and keeps them
+    // until it changes.
+    const QImage &image() const;
+
+    // Whether the surface keeps its picture as one byte a pixel, an index into palette().
+    bool hasPalette() const { return !m_indexes.isNull(); }
+    // The indexes, one byte a pixel (whatever the image's own format says); null without.
+    const QImage &paletteIndexes() const { return m_indexes; }
+    // The 256 opaque colours the indexes stand for.
+    const std::array<QRgb, 256> &palette() const { return m_palette; }
 
 private:
-    QImage m_image;
+    void drawPalettePicture(const QImage &indexes);
+
+    QImage m_indexes;
+    std::array<QRgb, 256> m_palette{};
+    mutable QImage m_image; // the 32-bit surface; for a palette surface made on demand
     QRgb m_background;
 };
 

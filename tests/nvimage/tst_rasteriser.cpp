@@ -46,6 +46,8 @@ private slots:
     void extremeBands();
     void bulkEqualsSingle_data();
     void bulkEqualsSingle();
+    void paletteAsIfDrawnIn32Bits_data();
+    void paletteAsIfDrawnIn32Bits();
 };
 
 void tst_Rasteriser::emptySurface()
@@ -265,6 +267,77 @@ void tst_Rasteriser::bulkEqualsSingle()
                                              .arg(single)));
             }
         }
+    }
+}
+
+void tst_Rasteriser::paletteAsIfDrawnIn32Bits_data()
+{
+    QTest::addColumn<QImage>("picture");
+    QTest::addColumn<QColor>("background");
+    // Colours around the blue rule's threshold and the dither's, on odd sizes.
+    QRandomGenerator random(11);
+    const auto colours = [&random](int count, bool translucent) {
+        QList<QRgb> table;
+        for (int i = 0; i < count; ++i)
+            table << qRgba(int(random.bounded(256)),
+                           int(random.bounded(256)),
+                           110 + int(random.bounded(36)),
+                           translucent && random.bounded(3) == 0 ? int(random.bounded(256)) : 255);
+        return table;
+    };
+    const auto indexes = [&random](QImage::Format format, const QList<QRgb> &table, int range) {
+        QImage picture(29, 11, format);
+        picture.setColorTable(table);
+        for (int y = 0; y < picture.height(); ++y) {
+            for (int x = 0; x < picture.width(); ++x) {
+                const int index = int(random.bounded(range));
+                if (format == QImage::Format_Grayscale8)
+                    picture.scanLine(y)[x] = uchar(index);
+                else
+                    picture.setPixel(x, y, uint(index));
+            }
+        }
+        return picture;
+    };
+    const QColor white(Qt::white);
+    const QColor navy(0, 0, 100);
+    QTest::newRow("256 colours") << indexes(QImage::Format_Indexed8, colours(256, false), 256)
+                                 << white;
+    QTest::newRow("indexes beyond the table")
+            << indexes(QImage::Format_Indexed8, colours(40, false), 60) << white;
+    QTest::newRow("no table") << indexes(QImage::Format_Indexed8, {}, 256) << white;
+    QTest::newRow("translucent colours")
+            << indexes(QImage::Format_Indexed8, colours(40, true), 40) << navy;
+    QTest::newRow("grey") << indexes(QImage::Format_Grayscale8, {}, 256) << white;
+    QTest::newRow("mono") << indexes(QImage::Format_Mono, colours(2, false), 2) << white;
+    QTest::newRow("mono, lsb first")
+            << indexes(QImage::Format_MonoLSB, colours(2, false), 2) << white;
+    QTest::newRow("mono, one translucent colour")
+            << indexes(QImage::Format_Mono, {qRgba(0, 0, 0, 0), qRgb(20, 40, 60)}, 2) << navy;
+    QTest::newRow("mono, no table") << indexes(QImage::Format_Mono, {}, 2) << white;
+}
+
+void tst_Rasteriser::paletteAsIfDrawnIn32Bits()
+{
+    QFETCH(QImage, picture);
+    QFETCH(QColor, background);
+    // The surface keeps a palette picture as its indexes; each point, the dots and the
+    // dithered dots must be what the picture drawn as 32-bit pixels gives.
+    PictureSurface kept = surfaceWith(picture, background);
+    PictureSurface drawn
+            = surfaceWith(picture.convertToFormat(picture.hasAlphaChannel() ? QImage::Format_ARGB32
+                                                                            : QImage::Format_RGB32),
+                          background);
+    QVERIFY(kept.hasPalette());
+    QVERIFY(!drawn.hasPalette());
+    for (int round = 0; round < 2; ++round) {
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x)
+                QCOMPARE(kept.Point(x, y), drawn.Point(x, y));
+        QCOMPARE(rasterise(kept, 40, 16), rasterise(drawn, 40, 16));
+        QCOMPARE(kept.image(), drawn.image());
+        kept.dither();
+        drawn.dither();
     }
 }
 
