@@ -1,16 +1,21 @@
 #include "pictureformat.h"
 
+#include <QImageReader>
+#include <QList>
 #include <QScopeGuard>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include <gif_lib.h>
 
-// GIF: the first image's blocks are walked, giflib decodes its LZW data to the last line and
-// a walk over its codes checks what giflib lets pass; Qt's reader decodes the pixels, laying
-// the first frame on its logical screen.
+// GIF: the first image's blocks are walked and its LZW codes checked before anything is
+// written; giflib then decodes it once, to the last line, into one byte a pixel with the
+// colours Qt's reader would give. Qt's reader stays for the images it lays on a larger
+// screen or reads its own way, after giflib has checked them.
 
 namespace NvImage::Formats {
 
@@ -18,18 +23,45 @@ namespace {
 
 enum class GifCheck { Complete, Incomplete, NoPicture, Damaged };
 
-// Walks the blocks up to the end of the first image's data: the reader leaves the rest
-// of a cut-off image transparent and reports success.
+// The first image as the blocks before and around it describe it.
 struct GifImage
 {
     int left = 0;
     int top = 0;
     int width = 0;
     int height = 0;
+    uchar packed = 0;    // the image descriptor's flags: local colour table, interlace
+    qint64 localMap = 0; // where its local colour table starts, when it has one
     int codeSize = 0;
     qint64 dataStart = 0; // the first sub-block of LZW data
+    // Qt's reader: the transparent index it takes (the last graphic control extension's),
+    // and whether it reads every extension before the image as giflib does (it does not for
+    // a graphic control extension shorter than 4 bytes or an application extension whose
+    // first block is empty).
+    int transparent = -1;
+    bool readAsGiflibDoes = true;
 };
 
+// Notes what Qt's reader takes from the extension whose label is at d[pos].
+void noteExtension(const uchar *d, qint64 n, qint64 pos, GifImage *image)
+{
+    if (pos + 1 >= n)
+        return;
+    const int label = d[pos];
+    const int length = d[pos + 1];
+    if (label == 0xFF && length == 0)
+        image->readAsGiflibDoes = false;
+    if (label != 0xF9)
+        return;
+    if (length < 4 || pos + 5 >= n) {
+        image->readAsGiflibDoes = false;
+        return;
+    }
+    image->transparent = (d[pos + 2] & 1) ? d[pos + 5] : -1;
+}
+
+// Walks the blocks up to the end of the first image's data: the reader leaves the rest
+// of a cut-off image transparent and reports success.
 GifCheck gifFirstImageComplete(const uchar *d, qint64 n, GifImage *image)
 {
     if (n < 13)
@@ -50,6 +82,7 @@ GifCheck gifFirstImageComplete(const uchar *d, qint64 n, GifImage *image)
     while (pos < n) {
         const uchar introducer = d[pos++];
         if (introducer == 0x21) {
+            noteExtension(d, n, pos, image);
             ++pos; // label
             if (!skipSubBlocks())
                 return GifCheck::Incomplete;
@@ -60,10 +93,11 @@ GifCheck gifFirstImageComplete(const uchar *d, qint64 n, GifImage *image)
             image->top = int(le16(d + pos + 2));
             image->width = int(le16(d + pos + 4));
             image->height = int(le16(d + pos + 6));
-            const uchar packed = d[pos + 8];
+            image->packed = d[pos + 8];
             pos += 9;
-            if (packed & 0x80)
-                pos += 3 * (qint64(2) << (packed & 7));
+            image->localMap = pos;
+            if (image->packed & 0x80)
+                pos += 3 * (qint64(2) << (image->packed & 7));
             if (pos >= n)
                 return GifCheck::Incomplete;
             image->codeSize = d[pos++];
@@ -173,10 +207,12 @@ QString gifError(int code)
     return text ? QString::fromUtf8(text) : QStringLiteral("GIF error %1").arg(code);
 }
 
-// Decodes the first image's LZW data to the last pixel. The reader leaves rows that the
-// data does not reach transparent and reports success; giflib reports random, short or
-// wrongly sized codes. Returns why the data is damaged, or an empty string.
-QString gifDamage(const uchar *d, qint64 n)
+// Decodes the first image's LZW data to the last pixel, row after row as the file holds
+// them, each into the width bytes rowFor(row) gives. The reader leaves rows that the data
+// does not reach transparent and reports success; giflib reports random, short or wrongly
+// sized codes. Returns why the data is damaged, or an empty string.
+template<typename RowFor>
+QString decodeFirstImage(const uchar *d, qint64 n, const QSize &expected, RowFor rowFor)
 {
     GifInput input{d, n, 0};
     int error = 0;
@@ -210,9 +246,10 @@ QString gifDamage(const uchar *d, qint64 n)
         const int height = gif->Image.Height;
         if (width <= 0 || height <= 0)
             return QStringLiteral("its first picture has no pixels.");
-        std::vector<GifPixelType> line(static_cast<std::size_t>(width));
+        if (expected.isValid() && expected != QSize(width, height))
+            return QStringLiteral("its first picture is not the size its blocks give.");
         for (int row = 0; row < height; ++row) {
-            if (DGifGetLine(gif, line.data(), width) == GIF_ERROR)
+            if (DGifGetLine(gif, rowFor(row, width), width) == GIF_ERROR)
                 return QStringLiteral("%1 (line %2 of %3).")
                         .arg(gifError(gif->Error))
                         .arg(row + 1)
@@ -220,6 +257,16 @@ QString gifDamage(const uchar *d, qint64 n)
         }
         return QString();
     }
+}
+
+// The data check alone: the rows go to one line and are dropped.
+QString gifDamage(const uchar *d, qint64 n)
+{
+    std::vector<GifPixelType> line;
+    return decodeFirstImage(d, n, QSize(), [&line](int, int width) {
+        line.resize(std::size_t(width));
+        return line.data();
+    });
 }
 
 // The size of the picture Qt's reader gives for a GIF: its first image laid on the logical
@@ -238,6 +285,102 @@ QSize gifCanvasSize(const QByteArray &bytes)
                  screenHeight > 0 ? screenHeight : image.top + image.height);
 }
 
+// The colour of each index as Qt's reader gives it for the first image: its local colour
+// table, else the global one, else black; an index past the table transparent white, and the
+// transparent index its colour made transparent. Without a transparent index the reader
+// makes an opaque picture, so every colour is opaque.
+std::array<QRgb, 256> qtColours(const uchar *d, const GifImage &image)
+{
+    const bool local = image.packed & 0x80;
+    const int count = local ? 2 << (image.packed & 7) : 2 << (d[10] & 7);
+    const uchar *table = local ? d + image.localMap : ((d[10] & 0x80) ? d + 13 : nullptr);
+    constexpr QRgb ClearWhite = 0x00ffffff;
+    std::array<QRgb, 256> colours;
+    for (int i = 0; i < 256; ++i) {
+        QRgb colour = ClearWhite;
+        if (i < count)
+            colour = table ? qRgb(table[3 * i], table[3 * i + 1], table[3 * i + 2]) : 0;
+        else if (i == count && !table)
+            colour = 0;
+        if (i == image.transparent)
+            colour &= ClearWhite;
+        colours[std::size_t(i)] = image.transparent < 0 ? colour | 0xff000000u : colour;
+    }
+    return colours;
+}
+
+// Whether the first image's indexes and qtColours give the picture Qt's reader gives: the
+// image fills its screen from the corner, and the reader reads the blocks as giflib does.
+// Qt's reader lays other images on their screen, and interlaces pictures of fewer than five
+// rows its own way; those are left to it.
+bool decodableWithoutQt(const GifImage &image, const QSize &canvas)
+{
+    const bool interlaced = image.packed & 0x40;
+    return image.readAsGiflibDoes && image.left == 0 && image.top == 0
+           && QSize(image.width, image.height) == canvas && (!interlaced || image.height >= 5);
+}
+
+// The picture row of each row in the file: an interlaced image holds every eighth row from
+// the first, every eighth from the fifth, every fourth from the third, then the odd ones.
+std::vector<int> rowOrder(int height, bool interlaced)
+{
+    std::vector<int> order;
+    order.reserve(std::size_t(height));
+    if (!interlaced) {
+        for (int y = 0; y < height; ++y)
+            order.push_back(y);
+        return order;
+    }
+    for (const auto &[first, step] : {std::pair{0, 8}, {4, 8}, {2, 4}, {1, 2}})
+        for (int y = first; y < height; y += step)
+            order.push_back(y);
+    return order;
+}
+
+// The first image decoded once by giflib into one byte a pixel, the indexes standing for
+// qtColours. The decode is the data check too: it fails as gifDamage does.
+QImage decodeIndexes(const PictureInfo &picture, const GifImage &image)
+{
+    // Qt's reader would refuse a 32-bit picture above its allocation limit; so is this one.
+    const int limitMb = QImageReader::allocationLimit();
+    if (limitMb > 0 && qint64(image.width) * 4 * image.height > qint64(limitMb) * 1024 * 1024)
+        throw tooLargeToDecode(picture, limitMb);
+    QImage indexes(image.width, image.height, QImage::Format_Indexed8);
+    if (indexes.isNull())
+        throw PictureError(picture.path,
+                           QStringLiteral("The picture \"%1\" could not be decoded: there is not "
+                                          "enough memory.")
+                                   .arg(shown(picture.path)));
+    const std::array<QRgb, 256> colours = qtColours(dataOf(picture.bytes), image);
+    indexes.setColorTable(QList<QRgb>(colours.begin(), colours.end()));
+    const std::vector<int> order = rowOrder(image.height, image.packed & 0x40);
+    uchar *bits = indexes.bits();
+    const qsizetype stride = indexes.bytesPerLine();
+    const QString why = decodeFirstImage(
+            dataOf(picture.bytes),
+            picture.bytes.size(),
+            QSize(image.width, image.height),
+            [&](int row, int) { return bits + order[std::size_t(row)] * stride; });
+    if (!why.isEmpty())
+        throw damagedPicture(picture.path, why);
+    return indexes;
+}
+
+QImage decodeGif(const PictureInfo &picture)
+{
+    const uchar *data = dataOf(picture.bytes);
+    const qint64 length = picture.bytes.size();
+    GifImage image;
+    if (gifFirstImageComplete(data, length, &image) == GifCheck::Complete
+        && decodableWithoutQt(image, picture.size))
+        return decodeIndexes(picture, image);
+    // Qt's reader for the pixels, once giflib has checked the data.
+    const QString why = gifDamage(data, length);
+    if (!why.isEmpty())
+        throw damagedPicture(picture.path, why);
+    return decodeWithQt(picture);
+}
+
 bool recognisesGif(const QByteArray &head)
 {
     return head.startsWith("GIF87a") || head.startsWith("GIF89a");
@@ -248,6 +391,9 @@ QSize readGifSize(const PictureInfo &picture)
     return gifCanvasSize(picture.bytes);
 }
 
+// The blocks and the LZW codes before anything is written; giflib's decode, which finds
+// what else may be wrong, is the picture's decode (decodeGif). A file both find damaged gets
+// giflib's reason.
 void checkGifData(const PictureInfo &picture)
 {
     const QString &path = picture.path;
@@ -256,12 +402,11 @@ void checkGifData(const PictureInfo &picture)
     GifImage image;
     switch (gifFirstImageComplete(data, length, &image)) {
     case GifCheck::Complete: {
-        QString why = gifDamage(data, length);
+        const QString why = lzwDamage(data, length, image);
         if (why.isEmpty())
-            why = lzwDamage(data, length, image);
-        if (!why.isEmpty())
-            throw damagedPicture(path, why);
-        return;
+            return;
+        const QString giflibWhy = gifDamage(data, length);
+        throw damagedPicture(path, giflibWhy.isEmpty() ? why : giflibWhy);
     }
     case GifCheck::Incomplete:
         throw incompletePicture(path, QStringLiteral("the file ends inside its GIF picture data."));
@@ -280,8 +425,7 @@ void checkGifData(const PictureInfo &picture)
 
 const PictureFormat &gifFormat()
 {
-    static const PictureFormat format{
-            "gif", recognisesGif, readGifSize, checkGifData, decodeWithQt};
+    static const PictureFormat format{"gif", recognisesGif, readGifSize, checkGifData, decodeGif};
     return format;
 }
 

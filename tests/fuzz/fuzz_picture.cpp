@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QGuiApplication>
+#include <QImageReader>
 #include <QTemporaryDir>
 
 #include <cstdint>
@@ -80,6 +81,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     check(!picture.isNull(), "null picture without an error");
     check(picture.width() <= info.size.width() && picture.height() <= info.size.height(),
           "decoded picture larger than its header said");
+    if (picture.format() == QImage::Format_Indexed8 && info.format == "gif") {
+        // Our own GIF decoder must give exactly the pixels Qt's reader gives.
+        QImageReader reader(*inputPath, "gif");
+        const QImage theirs = reader.read();
+        check(!theirs.isNull()
+                      && theirs.convertToFormat(QImage::Format_ARGB32)
+                                 == picture.convertToFormat(QImage::Format_ARGB32),
+              "GIF pixels unlike Qt's reader's");
+    }
 
     // The stream: ESC @, FS q 1, xL xH yL yH, then the data. Only a lack of NV memory may
     // refuse a picture that was inspected and decoded.

@@ -5,40 +5,36 @@
 #include <QFile>
 #include <QTest>
 
+#include <utility>
+
 namespace TestPictures {
 
-QByteArray encodeGif(const QImage &indexed, int transparentIndex)
+namespace {
+
+void appendTable(QByteArray &out, const QList<QRgb> &table, int count, bool inverted)
 {
-    Q_ASSERT(indexed.format() == QImage::Format_Indexed8);
-    QByteArray out("GIF89a");
-    const auto put16 = [&out](int v) {
-        out.append(char(v & 0xff));
-        out.append(char(v >> 8));
-    };
-    put16(indexed.width());
-    put16(indexed.height());
-    out.append("\xF7\x00\x00", 3); // global table of 256 colours
-    const QList<QRgb> table = indexed.colorTable();
-    for (int i = 0; i < 256; ++i) {
-        const QRgb c = i < table.size() ? table.at(i) : 0;
+    for (int i = 0; i < count; ++i) {
+        QRgb c = i < table.size() ? table.at(i) : 0;
+        if (inverted)
+            c = ~c;
         out.append(char(qRed(c)));
         out.append(char(qGreen(c)));
         out.append(char(qBlue(c)));
     }
-    if (transparentIndex >= 0) {
-        out.append("\x21\xF9\x04\x01\x00\x00", 6);
-        out.append(char(transparentIndex));
-        out.append('\0');
-    }
-    out.append(char(0x2C));
-    put16(0);
-    put16(0);
-    put16(indexed.width());
-    put16(indexed.height());
-    out.append('\0');
-    out.append(char(8)); // LZW minimum code size
+}
 
-    // Literal codes only, with a clear code often enough that the width stays 9 bits.
+// The table size field: count = 2 << field.
+char tableField(int count)
+{
+    int field = 0;
+    while ((2 << field) < count)
+        ++field;
+    return char(field);
+}
+
+// Literal codes only, with a clear code often enough that the width stays 9 bits.
+QByteArray lzwLiterals(const QImage &indexes, const QList<int> &rows)
+{
     QByteArray data;
     quint32 bits = 0;
     int bitCount = 0;
@@ -53,9 +49,9 @@ QByteArray encodeGif(const QImage &indexed, int transparentIndex)
     };
     int sinceClear = 0;
     putCode(256);
-    for (int y = 0; y < indexed.height(); ++y) {
-        const uchar *line = indexed.constScanLine(y);
-        for (int x = 0; x < indexed.width(); ++x) {
+    for (const int y : rows) {
+        const uchar *line = indexes.constScanLine(y);
+        for (int x = 0; x < indexes.width(); ++x) {
             if (sinceClear++ == 100) {
                 putCode(256);
                 sinceClear = 1;
@@ -66,6 +62,47 @@ QByteArray encodeGif(const QImage &indexed, int transparentIndex)
     putCode(257);
     if (bitCount > 0)
         data.append(char(bits & 0xff));
+    return data;
+}
+
+} // namespace
+
+QByteArray encodeGif(const GifLayout &layout)
+{
+    const QImage &indexes = layout.indexes;
+    Q_ASSERT(indexes.format() == QImage::Format_Indexed8);
+    QByteArray out("GIF89a");
+    const auto put16 = [&out](int v) {
+        out.append(char(v & 0xff));
+        out.append(char(v >> 8));
+    };
+    const QSize screen = layout.screen.isEmpty() ? indexes.size() : layout.screen;
+    put16(screen.width());
+    put16(screen.height());
+    out.append(char(layout.globalColours ? 0xF0 | tableField(layout.globalColours) : 0x70));
+    out.append("\x00\x00", 2);
+    appendTable(out, indexes.colorTable(), layout.globalColours, false);
+    out.append(layout.extensions);
+    out.append(char(0x2C));
+    put16(layout.corner.x());
+    put16(layout.corner.y());
+    put16(indexes.width());
+    put16(indexes.height());
+    out.append(char((layout.localColours ? 0x80 | tableField(layout.localColours) : 0)
+                    | (layout.interlaced ? 0x40 : 0)));
+    appendTable(out, indexes.colorTable(), layout.localColours, true);
+    out.append(char(8)); // LZW minimum code size
+    QList<int> rows;
+    const int height = indexes.height();
+    if (layout.interlaced) {
+        for (const auto &[first, step] : {std::pair{0, 8}, {4, 8}, {2, 4}, {1, 2}})
+            for (int y = first; y < height; y += step)
+                rows << y;
+    } else {
+        for (int y = 0; y < height; ++y)
+            rows << y;
+    }
+    const QByteArray data = lzwLiterals(indexes, rows);
     for (qsizetype i = 0; i < data.size(); i += 255) {
         const qsizetype length = qMin<qsizetype>(255, data.size() - i);
         out.append(char(length));
@@ -74,6 +111,16 @@ QByteArray encodeGif(const QImage &indexed, int transparentIndex)
     out.append('\0');
     out.append(char(0x3B));
     return out;
+}
+
+QByteArray encodeGif(const QImage &indexed, int transparentIndex)
+{
+    GifLayout layout;
+    layout.indexes = indexed;
+    if (transparentIndex >= 0)
+        layout.extensions = QByteArray("\x21\xF9\x04\x01\x00\x00", 6) + char(transparentIndex)
+                            + QByteArray(1, '\0');
+    return encodeGif(layout);
 }
 
 void writeFile(const QString &path, const QByteArray &bytes)

@@ -14,6 +14,20 @@ namespace TestPictures {
 // with one transparent palette index (GIF89a graphic control extension).
 QByteArray encodeGif(const QImage &indexed, int transparentIndex = -1);
 
+// The same with the layouts Qt's reader treats apart. The LZW data always has 8-bit codes,
+// so any index may follow any table.
+struct GifLayout
+{
+    QImage indexes;          // Indexed8; its colour table fills the tables below
+    QSize screen;            // the logical screen, empty for the image's own size
+    QPoint corner;           // of the image on the screen
+    int globalColours = 256; // 2, 4, ... 256, or 0 for no global table
+    int localColours = 0;    // likewise; a local table holds the colours inverted
+    bool interlaced = false;
+    QByteArray extensions; // raw blocks before the image
+};
+QByteArray encodeGif(const GifLayout &layout);
+
 // Writes bytes to path, failing the test on error.
 void writeFile(const QString &path, const QByteArray &bytes);
 QByteArray readFile(const QString &path);

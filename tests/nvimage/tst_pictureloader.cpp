@@ -22,6 +22,8 @@
 using namespace NvImage;
 using namespace TestPictures;
 
+Q_DECLARE_METATYPE(TestPictures::GifLayout)
+
 namespace {
 
 // What the download does with one picture: inspect it, then decode it.
@@ -152,6 +154,8 @@ private slots:
     void everyPrefixRefused();
     void decodesAsQtDoes_data();
     void decodesAsQtDoes();
+    void gifAsQtReadsIt_data();
+    void gifAsQtReadsIt();
     void notRegularFile();
     void changedWhileRead_data();
     void changedWhileRead();
@@ -358,7 +362,9 @@ void tst_PictureLoader::everyPrefixRefused()
 void tst_PictureLoader::decodesAsQtDoes_data()
 {
     QTest::addColumn<QString>("path");
-    QTest::addColumn<bool>("sameFormat"); // PNG pictures all come as RGB32 or ARGB32
+    // PNG pictures all come as RGB32 or ARGB32 from Qt's reader, GIF pictures as Indexed8
+    // from ours.
+    QTest::addColumn<bool>("sameFormat");
     const QImage colour = TestPictures::randomColours(45, 29, 9).scaled(90, 58);
     QTest::newRow("jpeg") << write(QStringLiteral("qt.jpg"), jpeg(colour)) << true;
     QTest::newRow("progressive jpeg")
@@ -367,7 +373,7 @@ void tst_PictureLoader::decodesAsQtDoes_data()
                                         jpeg(colour.convertToFormat(QImage::Format_Grayscale8)))
                                << true;
     QTest::newRow("gif") << write(QStringLiteral("qt.gif"), encodeGif(indexedStripes(37, 11), 2))
-                         << true;
+                         << false;
     QTest::newRow("rle8 bmp") << write(QStringLiteral("qt.bmp"), rle8Bmp(16, 4, goodRle8Data()))
                               << true;
 
@@ -403,6 +409,98 @@ void tst_PictureLoader::decodesAsQtDoes()
         QCOMPARE(ours.format(), theirs.format());
     QCOMPARE(ours.convertToFormat(QImage::Format_ARGB32),
              theirs.convertToFormat(QImage::Format_ARGB32));
+}
+
+void tst_PictureLoader::gifAsQtReadsIt_data()
+{
+    QTest::addColumn<GifLayout>("layout");
+    QTest::addColumn<bool>("ownDecoder"); // false: left to Qt's reader
+    QImage indexes(21, 13, QImage::Format_Indexed8);
+    QRandomGenerator random(3);
+    QList<QRgb> colours;
+    for (int i = 0; i < 256; ++i)
+        colours << qRgb(
+                int(random.bounded(256)), int(random.bounded(256)), int(random.bounded(256)));
+    indexes.setColorTable(colours);
+    for (int y = 0; y < indexes.height(); ++y)
+        for (int x = 0; x < indexes.width(); ++x)
+            indexes.setPixel(x, y, uint(random.bounded(256)));
+    const auto control = [](int flags, int transparent, int length = 4) {
+        return QByteArray("\x21\xF9", 2) + char(length) + char(flags) + QByteArray(length - 2, '\0')
+               + char(transparent) + QByteArray(1, '\0');
+    };
+    GifLayout plain;
+    plain.indexes = indexes;
+    QTest::newRow("opaque, 256 colours") << plain << true;
+    GifLayout clear = plain;
+    clear.extensions = control(1, 7);
+    QTest::newRow("index 7 transparent") << clear << true;
+    GifLayout small = plain;
+    small.globalColours = 4;
+    QTest::newRow("indexes past a 4-colour table") << small << true;
+    small.extensions = control(1, 200);
+    QTest::newRow("same, index 200 transparent") << small << true;
+    small.extensions = control(1, 4);
+    QTest::newRow("same, the index after the table transparent") << small << true;
+    GifLayout local = plain;
+    local.localColours = 16;
+    QTest::newRow("local table over the global one") << local << true;
+    local.globalColours = 0;
+    QTest::newRow("local table alone") << local << true;
+    GifLayout none = plain;
+    none.globalColours = 0;
+    QTest::newRow("no table") << none << true;
+    none.extensions = control(1, 2);
+    QTest::newRow("no table, index 2 transparent") << none << true;
+    GifLayout laced = plain;
+    laced.interlaced = true;
+    QTest::newRow("interlaced") << laced << true;
+    laced.extensions = control(1, 9);
+    QTest::newRow("interlaced, transparent") << laced << true;
+    GifLayout later = plain;
+    later.extensions = control(1, 9) + QByteArray("\x21\xFE\x02hi\x00", 6) + control(0, 9);
+    QTest::newRow("a later control extension without transparency") << later << true;
+    GifLayout longer = plain;
+    longer.extensions = control(1, 5, 6);
+    QTest::newRow("control extension of 6 bytes") << longer << true;
+
+    GifLayout shortControl = plain;
+    shortControl.extensions = control(1, 5, 3);
+    QTest::newRow("control extension of 3 bytes") << shortControl << false;
+    GifLayout framed = plain;
+    framed.screen = QSize(30, 20);
+    framed.corner = QPoint(4, 3);
+    QTest::newRow("framed on a larger screen") << framed << false;
+    framed.extensions = control(1, 7);
+    QTest::newRow("framed, transparent") << framed << false;
+    GifLayout flat = plain;
+    flat.indexes = indexes.copy(0, 0, 21, 3);
+    flat.interlaced = true;
+    QTest::newRow("interlaced, 3 rows") << flat << false;
+}
+
+void tst_PictureLoader::gifAsQtReadsIt()
+{
+    QFETCH(GifLayout, layout);
+    QFETCH(bool, ownDecoder);
+    const QString path = write(QStringLiteral("layout.gif"), encodeGif(layout));
+    const QImage ours = loadPicture(path);
+    QImageReader reader(path);
+    const QImage theirs = reader.read();
+    QVERIFY2(!theirs.isNull(), qPrintable(reader.errorString()));
+    QCOMPARE(ours.format() == QImage::Format_Indexed8, ownDecoder);
+    QCOMPARE(ours.convertToFormat(QImage::Format_ARGB32),
+             theirs.convertToFormat(QImage::Format_ARGB32));
+    // And so the same dots, on a background that transparent pixels show.
+    for (const Conversion conversion : {Conversion::BlueRule, Conversion::Dither}) {
+        PictureSurface fromOurs(QColor(0, 0, 100));
+        PictureSurface fromTheirs(QColor(0, 0, 100));
+        fromOurs.drawPicture(ours);
+        fromTheirs.drawPicture(theirs);
+        applyConversion(fromOurs, conversion);
+        applyConversion(fromTheirs, conversion);
+        QCOMPARE(rasterise(fromOurs, 24, 16), rasterise(fromTheirs, 24, 16));
+    }
 }
 
 void tst_PictureLoader::notRegularFile()
