@@ -75,7 +75,8 @@ BmpHeader readBmpHeader(const QByteArray &file)
 // stay inside their row, and the data must end with its end-of-bitmap code inside the file.
 // The reader leaves whatever is missing at palette index 0 and reports success. Returns
 // why the data is damaged, or an empty string.
-QString rleDamage(const uchar *d, qint64 n, qint64 start, int bits, const QSize &size)
+QString rleDamage(
+        const uchar *d, qint64 n, qint64 start, int bits, const QSize &size, const StopCheck &stop)
 {
     const qint64 width = size.width();
     const qint64 height = size.height();
@@ -85,7 +86,9 @@ QString rleDamage(const uchar *d, qint64 n, qint64 start, int bits, const QSize 
     const auto rowFull = [&] {
         return QStringLiteral("a run goes past the end of row %1.").arg(y + 1);
     };
-    while (pos + 2 <= n) {
+    for (qint64 runs = 1; pos + 2 <= n; ++runs) {
+        if (runs % (1 << 20) == 0)
+            throwIfStopped(stop);
         const int count = d[pos];
         const int code = d[pos + 1];
         pos += 2;
@@ -150,7 +153,7 @@ QSize readBmpSize(const PictureInfo &picture)
     return size.isValid() ? size : readBmpHeader(picture.bytes).size;
 }
 
-void checkBmpData(const PictureInfo &picture)
+void checkBmpData(const PictureInfo &picture, const StopCheck &stop)
 {
     const QByteArray &bytes = picture.bytes;
     const QSize &size = picture.size;
@@ -162,8 +165,8 @@ void checkBmpData(const PictureInfo &picture)
                                         .arg(size.height()));
     if (header.rleBits == 0)
         return;
-    const QString why
-            = rleDamage(dataOf(bytes), bytes.size(), header.pixelDataStart, header.rleBits, size);
+    const QString why = rleDamage(
+            dataOf(bytes), bytes.size(), header.pixelDataStart, header.rleBits, size, stop);
     if (!why.isEmpty())
         throw damagedPicture(picture.path, why);
 }

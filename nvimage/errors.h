@@ -76,6 +76,16 @@ private:
     qint64 m_capacity;
 };
 
+// The work was stopped because its caller asked (a StopCheck answered true): not a failure of
+// any picture or file. What was half done is undone as on any failure.
+class StoppedError : public Error
+{
+public:
+    StoppedError()
+        : Error(QStringLiteral("Stopped before the pictures were ready."))
+    {}
+};
+
 // The scratch file cannot be created, written or read back.
 class ScratchFileError : public Error
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "stopcheck.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -37,6 +39,7 @@ struct FileContent
         TooLarge,   // size: the bytes found on disk, or read so far, beyond the limit
         ReadFailed, // reason: the system's
         Changed,    // the file changed while it was read
+        Stopped,    // the stop check asked to stop
     };
     Outcome outcome = NotOpened;
     FileStatus status;
@@ -47,8 +50,8 @@ struct FileContent
 
 // Reads the regular file at path whole, when it holds at most maxBytes. The file is read
 // once; its size and times before and after, and a second read, show that no write changed
-// it meanwhile.
-FileContent readRegularFile(const QString &path, qint64 maxBytes);
+// it meanwhile. stop is asked between pieces of a few megabytes.
+FileContent readRegularFile(const QString &path, qint64 maxBytes, const StopCheck &stop = {});
 
 // Writes size bytes of data to an open file by its native handle (QFileDevice::handle()),
 // unbuffered, so that a full disk is reported with the system's reason. False with that reason

@@ -81,12 +81,16 @@ FileContent failed(FileContent::Outcome outcome, int error = 0)
     return content;
 }
 
-// Reads to the end, one byte past the size on disk so that a file that grows is seen.
-FileContent readToEnd(int fd, qint64 sizeOnDisk, qint64 maxBytes)
+// Reads to the end, one byte past the size on disk so that a file that grows is seen, in
+// pieces between which stop is asked.
+FileContent readToEnd(int fd, qint64 sizeOnDisk, qint64 maxBytes, const StopCheck &stop)
 {
+    constexpr qint64 Piece = 4 * 1024 * 1024;
     QByteArray bytes(qsizetype(sizeOnDisk), Qt::Uninitialized);
     qint64 done = 0;
     for (;;) {
+        if (stop && stop())
+            return failed(FileContent::Stopped);
         if (done == bytes.size()) {
             if (done >= maxBytes + 1) {
                 FileContent content = failed(FileContent::TooLarge);
@@ -95,7 +99,8 @@ FileContent readToEnd(int fd, qint64 sizeOnDisk, qint64 maxBytes)
             }
             bytes.resize(qsizetype(std::min<qint64>(maxBytes + 1, done + 64 * 1024)));
         }
-        const ssize_t count = ::read(fd, bytes.data() + done, std::size_t(bytes.size() - done));
+        const qint64 want = std::min<qint64>(Piece, bytes.size() - done);
+        const ssize_t count = ::read(fd, bytes.data() + done, std::size_t(want));
         if (count < 0 && errno == EINTR)
             continue;
         if (count < 0)
@@ -174,7 +179,7 @@ bool canOpenRegularFile(const QString &path) noexcept
     }
 }
 
-FileContent readRegularFile(const QString &path, qint64 maxBytes)
+FileContent readRegularFile(const QString &path, qint64 maxBytes, const StopCheck &stop)
 {
     FileContent content;
     const int fd = openRegularFile(path, &content.status);
@@ -190,7 +195,7 @@ FileContent readRegularFile(const QString &path, qint64 maxBytes)
         content.size = qint64(before.st_size);
         return content;
     }
-    content = readToEnd(fd, qint64(before.st_size), maxBytes);
+    content = readToEnd(fd, qint64(before.st_size), maxBytes, stop);
     if (content.outcome == FileContent::Read && !unchangedSinceRead(fd, content.bytes, before))
         return failed(FileContent::Changed);
     return content;

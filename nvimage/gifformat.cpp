@@ -116,7 +116,7 @@ GifCheck gifFirstImageComplete(const uchar *d, qint64 n, GifImage *image)
 // must be valid and the end code must come exactly after the last pixel. giflib stops
 // once every line is full and never looks for the end code, so data decoded with a wrong
 // code size can pass it. Returns why the data is damaged, or an empty string.
-QString lzwDamage(const uchar *d, qint64 n, const GifImage &image)
+QString lzwDamage(const uchar *d, qint64 n, const GifImage &image, const StopCheck &stop)
 {
     if (image.codeSize < 2 || image.codeSize > 8)
         return QStringLiteral("its LZW code size %1 lies outside 2 to 8.").arg(image.codeSize);
@@ -132,7 +132,9 @@ QString lzwDamage(const uchar *d, qint64 n, const GifImage &image)
     int bitCount = 0;
     qint64 pos = image.dataStart;
     int blockLeft = 0;
-    for (;;) {
+    for (qint64 codes = 1;; ++codes) {
+        if (codes % (1 << 20) == 0)
+            throwIfStopped(stop);
         while (bitCount < codeSize) {
             if (blockLeft == 0) {
                 blockLeft = pos < n ? d[pos++] : 0;
@@ -210,9 +212,11 @@ QString gifError(int code)
 // Decodes the first image's LZW data to the last pixel, row after row as the file holds
 // them, each into the width bytes rowFor(row) gives. The reader leaves rows that the data
 // does not reach transparent and reports success; giflib reports random, short or wrongly
-// sized codes. Returns why the data is damaged, or an empty string.
+// sized codes. Returns why the data is damaged, or an empty string; throws StoppedError when
+// stop, asked every few rows, says so.
 template<typename RowFor>
-QString decodeFirstImage(const uchar *d, qint64 n, const QSize &expected, RowFor rowFor)
+QString decodeFirstImage(
+        const uchar *d, qint64 n, const QSize &expected, const StopCheck &stop, RowFor rowFor)
 {
     GifInput input{d, n, 0};
     int error = 0;
@@ -249,6 +253,8 @@ QString decodeFirstImage(const uchar *d, qint64 n, const QSize &expected, RowFor
         if (expected.isValid() && expected != QSize(width, height))
             return QStringLiteral("its first picture is not the size its blocks give.");
         for (int row = 0; row < height; ++row) {
+            if (row % 16 == 0)
+                throwIfStopped(stop);
             if (DGifGetLine(gif, rowFor(row, width), width) == GIF_ERROR)
                 return QStringLiteral("%1 (line %2 of %3).")
                         .arg(gifError(gif->Error))
@@ -260,10 +266,10 @@ QString decodeFirstImage(const uchar *d, qint64 n, const QSize &expected, RowFor
 }
 
 // The data check alone: the rows go to one line and are dropped.
-QString gifDamage(const uchar *d, qint64 n)
+QString gifDamage(const uchar *d, qint64 n, const StopCheck &stop)
 {
     std::vector<GifPixelType> line;
-    return decodeFirstImage(d, n, QSize(), [&line](int, int width) {
+    return decodeFirstImage(d, n, QSize(), stop, [&line](int, int width) {
         line.resize(std::size_t(width));
         return line.data();
     });
@@ -339,7 +345,7 @@ std::vector<int> rowOrder(int height, bool interlaced)
 
 // The first image decoded once by giflib into one byte a pixel, the indexes standing for
 // qtColours. The decode is the data check too: it fails as gifDamage does.
-QImage decodeIndexes(const PictureInfo &picture, const GifImage &image)
+QImage decodeIndexes(const PictureInfo &picture, const GifImage &image, const StopCheck &stop)
 {
     // Qt's reader would refuse a 32-bit picture above its allocation limit; so is this one.
     const int limitMb = QImageReader::allocationLimit();
@@ -360,25 +366,26 @@ QImage decodeIndexes(const PictureInfo &picture, const GifImage &image)
             dataOf(picture.bytes),
             picture.bytes.size(),
             QSize(image.width, image.height),
+            stop,
             [&](int row, int) { return bits + order[std::size_t(row)] * stride; });
     if (!why.isEmpty())
         throw damagedPicture(picture.path, why);
     return indexes;
 }
 
-QImage decodeGif(const PictureInfo &picture)
+QImage decodeGif(const PictureInfo &picture, const StopCheck &stop)
 {
     const uchar *data = dataOf(picture.bytes);
     const qint64 length = picture.bytes.size();
     GifImage image;
     if (gifFirstImageComplete(data, length, &image) == GifCheck::Complete
         && decodableWithoutQt(image, picture.size))
-        return decodeIndexes(picture, image);
+        return decodeIndexes(picture, image, stop);
     // Qt's reader for the pixels, once giflib has checked the data.
-    const QString why = gifDamage(data, length);
+    const QString why = gifDamage(data, length, stop);
     if (!why.isEmpty())
         throw damagedPicture(picture.path, why);
-    return decodeWithQt(picture);
+    return decodeWithQt(picture, stop);
 }
 
 bool recognisesGif(const QByteArray &head)
@@ -394,7 +401,7 @@ QSize readGifSize(const PictureInfo &picture)
 // The blocks and the LZW codes before anything is written; giflib's decode, which finds
 // what else may be wrong, is the picture's decode (decodeGif). A file both find damaged gets
 // giflib's reason.
-void checkGifData(const PictureInfo &picture)
+void checkGifData(const PictureInfo &picture, const StopCheck &stop)
 {
     const QString &path = picture.path;
     const uchar *data = dataOf(picture.bytes);
@@ -402,10 +409,10 @@ void checkGifData(const PictureInfo &picture)
     GifImage image;
     switch (gifFirstImageComplete(data, length, &image)) {
     case GifCheck::Complete: {
-        const QString why = lzwDamage(data, length, image);
+        const QString why = lzwDamage(data, length, image, stop);
         if (why.isEmpty())
             return;
-        const QString giflibWhy = gifDamage(data, length);
+        const QString giflibWhy = gifDamage(data, length, stop);
         throw damagedPicture(path, giflibWhy.isEmpty() ? why : giflibWhy);
     }
     case GifCheck::Incomplete:

@@ -98,6 +98,8 @@ struct JpegJob
     bool headerOnly = false;
     bool tooLarge = false;
     bool scansMissing = false;
+    const StopCheck *stop = nullptr; // asked every few rows
+    bool stopped = false;
 };
 
 // Qt's own conversions, so that a good picture gives the same pixels as its reader:
@@ -168,6 +170,10 @@ void runJpegDecode(JpegJob &job, const uchar *data, qint64 length)
         }
     }
     while (info.output_scanline < info.output_height) {
+        if (info.output_scanline % 16 == 0 && *job.stop && (*job.stop)()) {
+            job.stopped = true;
+            ERREXIT(&info, JERR_NO_IMAGE);
+        }
         uchar *line = job.image.scanLine(int(info.output_scanline));
         if (row) {
             jpeg_read_scanlines(&info, row, 1);
@@ -190,10 +196,15 @@ bool guardedJpegDecode(JpegJob &job, const uchar *data, qint64 length)
 
 // Decodes the whole JPEG with libjpeg itself: Qt's reader prints libjpeg's warnings and
 // returns the picture with made-up pixels. With headerOnly, reads the size alone.
-QImage decodeJpeg(const PictureInfo &picture, const QByteArray &bytes, bool headerOnly, QSize *size)
+QImage decodeJpeg(const PictureInfo &picture,
+                  const QByteArray &bytes,
+                  bool headerOnly,
+                  QSize *size,
+                  const StopCheck &stop = {})
 {
     JpegJob job;
     job.headerOnly = headerOnly;
+    job.stop = &stop;
     job.info.err = jpeg_std_error(&job.errors);
     job.errors.error_exit = jpegFail;
     job.errors.emit_message = jpegMessage;
@@ -209,6 +220,8 @@ QImage decodeJpeg(const PictureInfo &picture, const QByteArray &bytes, bool head
     jpeg_destroy_decompress(&job.info);
     if (decoded)
         return job.image;
+    if (job.stopped)
+        throw StoppedError();
     if (job.tooLarge)
         throw tooLargeToDecode(picture, limitMb);
     if (job.scansMissing)
@@ -234,7 +247,7 @@ QSize readJpegSize(const PictureInfo &picture)
     return size;
 }
 
-void checkJpegData(const PictureInfo &picture)
+void checkJpegData(const PictureInfo &picture, const StopCheck &)
 {
     // The entropy-coded data itself is checked as it is decoded.
     if (!jpegComplete(dataOf(picture.bytes), picture.bytes.size()))
@@ -242,9 +255,9 @@ void checkJpegData(const PictureInfo &picture)
                 picture.path, QStringLiteral("its JPEG data ends before the end-of-image marker."));
 }
 
-QImage decodeJpegPicture(const PictureInfo &picture)
+QImage decodeJpegPicture(const PictureInfo &picture, const StopCheck &stop)
 {
-    return decodeJpeg(picture, picture.bytes, false, nullptr);
+    return decodeJpeg(picture, picture.bytes, false, nullptr, stop);
 }
 
 } // namespace

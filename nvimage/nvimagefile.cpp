@@ -27,7 +27,7 @@ QList<QSize> roundedSizes(const QList<PictureInfo> &pictures)
     return sizes;
 }
 
-QList<PictureInfo> checkPictures(const QStringList &paths, qint64 nvCapacity)
+QList<PictureInfo> checkPictures(const QStringList &paths, qint64 nvCapacity, const StopCheck &stop)
 {
     if (paths.isEmpty())
         throw PictureCountError(QStringLiteral("No picture was chosen."));
@@ -39,13 +39,13 @@ QList<PictureInfo> checkPictures(const QStringList &paths, qint64 nvCapacity)
     QList<PictureInfo> pictures;
     pictures.reserve(paths.size());
     for (const QString &path : paths)
-        pictures.append(inspectPictureHeader(path));
+        pictures.append(inspectPictureHeader(path, stop));
     // The sizes come from the headers: the memory is checked before any data is read.
     const qint64 dataSize = nvDefinitionSize(roundedSizes(pictures));
     if (dataSize > nvCapacity)
         throw NvCapacityError(dataSize, nvCapacity);
     for (const PictureInfo &picture : pictures)
-        checkPictureData(picture);
+        checkPictureData(picture, stop);
     return pictures;
 }
 
@@ -72,13 +72,14 @@ void writeStream(QIODevice &out,
                  PictureSurface &surface,
                  ImageSize &size,
                  Conversion conversion,
+                 const StopCheck &stop,
                  const QString &target)
 {
     writeAll(out,
              EscPos::initialize() + EscPos::defineNvBitImagesHeader(int(pictures.size())),
              target);
     for (const PictureInfo &picture : pictures) {
-        const EscPos::DotImage dots = rasterisePicture(picture, surface, conversion);
+        const EscPos::DotImage dots = rasterisePicture(picture, surface, conversion, stop);
         size.ImageWidth = qint16(dots.width);
         size.ImageHeight = qint16(dots.height);
         writeAll(out, EscPos::nvBitImageRecord(dots), target);
@@ -95,18 +96,28 @@ QString scratchName(const QString &path)
 EscPos::DotImage
 rasterisePicture(const PictureInfo &picture, PictureSurface &surface, Conversion conversion)
 {
+    return rasterisePicture(picture, surface, conversion, StopCheck());
+}
+
+EscPos::DotImage rasterisePicture(const PictureInfo &picture,
+                                  PictureSurface &surface,
+                                  Conversion conversion,
+                                  const StopCheck &stop)
+{
     // The surface lets go of the last picture before the next is decoded.
     surface.clear();
-    surface.drawPicture(decodePicture(picture));
+    surface.drawPicture(decodePicture(picture, stop));
     // Conversion fails only for want of memory; an empty surface would print blank.
     if (surface.isNull())
         throw PictureError(picture.path,
                            QStringLiteral("The picture \"%1\" could not be converted to "
                                           "dots: there is not enough memory.")
                                    .arg(QDir::toNativeSeparators(picture.path)));
-    applyConversion(surface, conversion);
-    return rasterise(
-            surface, roundUpToMultipleOf8(surface.width()), roundUpToMultipleOf8(surface.height()));
+    applyConversion(surface, conversion, stop);
+    return rasterise(surface,
+                     roundUpToMultipleOf8(surface.width()),
+                     roundUpToMultipleOf8(surface.height()),
+                     stop);
 }
 
 bool FileExists(const QString &path) noexcept
@@ -225,12 +236,23 @@ void WriteNvImageFile(ScratchFile &scratch,
                       qint64 nvCapacity,
                       Conversion conversion)
 {
+    WriteNvImageFile(scratch, paths, Picture1, size, nvCapacity, conversion, StopCheck());
+}
+
+void WriteNvImageFile(ScratchFile &scratch,
+                      const QStringList &paths,
+                      PictureSurface &Picture1,
+                      ImageSize &size,
+                      qint64 nvCapacity,
+                      Conversion conversion,
+                      const StopCheck &stop)
+{
     // A stream of an earlier run never survives into this one.
     scratch.remove();
-    const QList<PictureInfo> pictures = checkPictures(paths, nvCapacity);
+    const QList<PictureInfo> pictures = checkPictures(paths, nvCapacity, stop);
     try {
         QFileDevice &file = scratch.create();
-        writeStream(file, pictures, Picture1, size, conversion, scratchName(file.fileName()));
+        writeStream(file, pictures, Picture1, size, conversion, stop, scratchName(file.fileName()));
         scratch.finish();
     } catch (...) {
         scratch.remove();
@@ -262,15 +284,7 @@ QByteArray buildNvImageStream(const QStringList &paths,
                               qint64 nvCapacity,
                               Conversion conversion)
 {
-    const QList<PictureInfo> pictures = checkPictures(paths, nvCapacity);
-    QByteArray stream;
-    stream.reserve(NvStreamHeaderSize + nvDefinitionSize(roundedSizes(pictures)));
-    QBuffer buffer(&stream);
-    buffer.open(QIODevice::WriteOnly);
-    writeStream(
-            buffer, pictures, surface, size, conversion, QStringLiteral("the stream in memory"));
-    buffer.close();
-    return stream;
+    return buildNvImageStream(paths, surface, size, nvCapacity, conversion, StopCheck());
 }
 
 QByteArray buildNvImageStream(const QStringList &paths,
@@ -278,8 +292,40 @@ QByteArray buildNvImageStream(const QStringList &paths,
                               qint64 nvCapacity,
                               Conversion conversion)
 {
+    return buildNvImageStream(paths, surface, nvCapacity, conversion, StopCheck());
+}
+
+QByteArray buildNvImageStream(const QStringList &paths,
+                              PictureSurface &surface,
+                              ImageSize &size,
+                              qint64 nvCapacity,
+                              Conversion conversion,
+                              const StopCheck &stop)
+{
+    const QList<PictureInfo> pictures = checkPictures(paths, nvCapacity, stop);
+    QByteArray stream;
+    stream.reserve(NvStreamHeaderSize + nvDefinitionSize(roundedSizes(pictures)));
+    QBuffer buffer(&stream);
+    buffer.open(QIODevice::WriteOnly);
+    writeStream(buffer,
+                pictures,
+                surface,
+                size,
+                conversion,
+                stop,
+                QStringLiteral("the stream in memory"));
+    buffer.close();
+    return stream;
+}
+
+QByteArray buildNvImageStream(const QStringList &paths,
+                              PictureSurface &surface,
+                              qint64 nvCapacity,
+                              Conversion conversion,
+                              const StopCheck &stop)
+{
     ImageSize size;
-    return buildNvImageStream(paths, surface, size, nvCapacity, conversion);
+    return buildNvImageStream(paths, surface, size, nvCapacity, conversion, stop);
 }
 
 qint64 nvRecordSize(const QString &path)

@@ -66,6 +66,12 @@ qint16 roundUpToMultipleOf8(int pixels);
 // PictureTooLargeError or OverflowError.
 EscPos::DotImage
 rasterisePicture(const PictureInfo &picture, PictureSurface &surface, Conversion conversion);
+// The same, asking stop every few rows while it decodes, dithers and rasterises:
+// StoppedError when it says so.
+EscPos::DotImage rasterisePicture(const PictureInfo &picture,
+                                  PictureSurface &surface,
+                                  Conversion conversion,
+                                  const StopCheck &stop);
 
 // The scratch file that carries the stream between writing and sending: created anew for
 // each write, privately (owner read/write only) under a unique name in the temporary folder,
@@ -87,8 +93,13 @@ public:
     void remove();
 
 private:
-    friend void WriteNvImageFile(
-            ScratchFile &, const QStringList &, PictureSurface &, ImageSize &, qint64, Conversion);
+    friend void WriteNvImageFile(ScratchFile &,
+                                 const QStringList &,
+                                 PictureSurface &,
+                                 ImageSize &,
+                                 qint64,
+                                 Conversion,
+                                 const StopCheck &);
 
     QFileDevice &create();
     void finish();
@@ -110,6 +121,15 @@ void WriteNvImageFile(ScratchFile &scratch,
                       ImageSize &size,
                       qint64 nvCapacity = DefaultNvCapacity,
                       Conversion conversion = Conversion::BlueRule);
+// The same, asking stop between pictures and every few rows of each: StoppedError when it
+// says so, the scratch file removed as on any failure.
+void WriteNvImageFile(ScratchFile &scratch,
+                      const QStringList &paths,
+                      PictureSurface &Picture1,
+                      ImageSize &size,
+                      qint64 nvCapacity,
+                      Conversion conversion,
+                      const StopCheck &stop);
 
 // The whole scratch file. Throws ScratchFileError when it is missing or cannot be read.
 QByteArray ReadNvImageFile(ScratchFile &scratch);
@@ -124,6 +144,18 @@ QByteArray buildNvImageStream(const QStringList &paths,
                               PictureSurface &surface,
                               qint64 nvCapacity = DefaultNvCapacity,
                               Conversion conversion = Conversion::BlueRule);
+// The same, asking stop as WriteNvImageFile does.
+QByteArray buildNvImageStream(const QStringList &paths,
+                              PictureSurface &surface,
+                              ImageSize &size,
+                              qint64 nvCapacity,
+                              Conversion conversion,
+                              const StopCheck &stop);
+QByteArray buildNvImageStream(const QStringList &paths,
+                              PictureSurface &surface,
+                              qint64 nvCapacity,
+                              Conversion conversion,
+                              const StopCheck &stop);
 
 // The bytes a picture's record takes in the stream and in NV memory (four size bytes and
 // its dots), and the whole stream's length for these pictures (ESC @ FS q n and their

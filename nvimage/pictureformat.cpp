@@ -50,16 +50,19 @@ PictureError tooLargeToDecode(const PictureInfo &info, int limitMb)
                                 .arg(limitMb));
 }
 
-QImage decodeWithQt(const PictureInfo &info)
+QImage decodeWithQt(const PictureInfo &info, const StopCheck &stop)
 {
+    throwIfStopped(stop);
     QBuffer file;
     file.setData(info.bytes);
     file.open(QIODevice::ReadOnly);
     QImageReader reader(&file, info.format);
     reader.setAutoTransform(false);
     QImage image;
-    if (reader.read(&image))
+    if (reader.read(&image)) {
+        throwIfStopped(stop);
         return image;
+    }
     const qint64 needed = qint64(info.size.width()) * info.size.height() * 4;
     const int limitMb = QImageReader::allocationLimit();
     if (limitMb > 0 && needed > qint64(limitMb) * 1024 * 1024)

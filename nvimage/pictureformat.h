@@ -5,6 +5,7 @@
 
 #include "errors.h"
 #include "pictureloader.h"
+#include "stopcheck.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -25,9 +26,10 @@ struct PictureFormat
     QSize (*readSize)(const PictureInfo &picture);
     // Throws PictureError when the data is incomplete or damaged, before any decoding that
     // can wait for decodePicture.
-    void (*checkData)(const PictureInfo &picture);
+    void (*checkData)(const PictureInfo &picture, const StopCheck &stop);
     // The decoded picture, or a null image; throws PictureError for data the decoder refuses.
-    QImage (*decode)(const PictureInfo &picture);
+    QImage (*decode)(const PictureInfo &picture, const StopCheck &stop);
+    // Both ask stop every few rows or megabytes and throw StoppedError when it says so.
 };
 
 const PictureFormat &bmpFormat();
@@ -47,7 +49,8 @@ PictureError damagedPicture(const QString &path, const QString &why);
 // A picture whose decoded size exceeds QImageReader's allocation limit.
 PictureError tooLargeToDecode(const PictureInfo &picture, int limitMb);
 
-// Qt's own reader of the format, for the formats whose pixels it decodes.
-QImage decodeWithQt(const PictureInfo &picture);
+// Qt's own reader of the format, for the formats whose pixels it decodes. It cannot be
+// stopped halfway: stop is asked before and after.
+QImage decodeWithQt(const PictureInfo &picture, const StopCheck &stop);
 
 } // namespace NvImage::Formats

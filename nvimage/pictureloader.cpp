@@ -16,9 +16,9 @@ namespace {
 // The file's content at one moment, read once: the checks and the decoder all work on these
 // bytes, so a file rewritten meanwhile can neither pass the checks as one picture and be
 // decoded as another, nor be decoded from a mixture of both.
-QByteArray readPicture(const QString &path)
+QByteArray readPicture(const QString &path, const StopCheck &stop)
 {
-    FileContent content = readRegularFile(path, MaxPictureFileBytes);
+    FileContent content = readRegularFile(path, MaxPictureFileBytes, stop);
     switch (content.outcome) {
     case FileContent::Read:
         return content.bytes;
@@ -44,6 +44,8 @@ QByteArray readPicture(const QString &path)
                                    .arg(MaxPictureFileBytes));
     case FileContent::ReadFailed:
         break;
+    case FileContent::Stopped:
+        throw StoppedError();
     case FileContent::Changed:
         throw PictureError(path,
                            QStringLiteral("The picture file \"%1\" changed while it was read; "
@@ -103,9 +105,14 @@ void checkPrintable(const QString &path, const QSize &size)
 
 PictureInfo inspectPictureHeader(const QString &path)
 {
+    return inspectPictureHeader(path, StopCheck());
+}
+
+PictureInfo inspectPictureHeader(const QString &path, const StopCheck &stop)
+{
     PictureInfo info;
     info.path = path;
-    info.bytes = readPicture(path);
+    info.bytes = readPicture(path, stop);
     const PictureFormat *format = formatOf(info.bytes);
     if (!format)
         throw notAPicture(path);
@@ -122,19 +129,34 @@ PictureInfo inspectPictureHeader(const QString &path)
 
 void checkPictureData(const PictureInfo &info)
 {
-    formatOf(info).checkData(info);
+    checkPictureData(info, StopCheck());
+}
+
+void checkPictureData(const PictureInfo &info, const StopCheck &stop)
+{
+    formatOf(info).checkData(info, stop);
 }
 
 PictureInfo inspectPicture(const QString &path)
 {
-    const PictureInfo info = inspectPictureHeader(path);
-    checkPictureData(info);
+    return inspectPicture(path, StopCheck());
+}
+
+PictureInfo inspectPicture(const QString &path, const StopCheck &stop)
+{
+    const PictureInfo info = inspectPictureHeader(path, stop);
+    checkPictureData(info, stop);
     return info;
 }
 
 QImage decodePicture(const PictureInfo &info)
 {
-    const QImage image = formatOf(info).decode(info);
+    return decodePicture(info, StopCheck());
+}
+
+QImage decodePicture(const PictureInfo &info, const StopCheck &stop)
+{
+    const QImage image = formatOf(info).decode(info, stop);
     if (image.isNull())
         throw PictureError(info.path,
                            QStringLiteral("The picture \"%1\" could not be decoded: the reader "

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "stopcheck.h"
+
 #include <escpos/commands.h>
 
 #include <QByteArray>
@@ -32,6 +34,7 @@ struct PictureInfo
 // unreadable, larger than MaxPictureFileBytes, changed while read, not such a picture,
 // incomplete or damaged) or PictureTooLargeError.
 PictureInfo inspectPicture(const QString &path);
+PictureInfo inspectPicture(const QString &path, const StopCheck &stop);
 
 // inspectPicture in two steps, so that a list of pictures can be checked against the
 // printer's memory before any picture's data is checked. The first reads the file into
@@ -39,6 +42,9 @@ PictureInfo inspectPicture(const QString &path);
 // is whole, decoding a GIF's picture data, walking a BMP's runs and a PNG's chunks with their CRCs.
 PictureInfo inspectPictureHeader(const QString &path);
 void checkPictureData(const PictureInfo &info);
+// The same, asking stop every few megabytes (StoppedError when it says so).
+PictureInfo inspectPictureHeader(const QString &path, const StopCheck &stop);
+void checkPictureData(const PictureInfo &info, const StopCheck &stop);
 
 // Decodes the picture (a GIF's first frame) that inspectPicture described. Throws
 // PictureError when the decoder refuses it or reports damaged data (a JPEG is decoded with
@@ -46,5 +52,8 @@ void checkPictureData(const PictureInfo &info);
 // exceeds the reader's allocation limit, and PictureTooLargeError when the decoded picture is
 // larger than its header said. Never returns a null image.
 QImage decodePicture(const PictureInfo &info);
+// The same, asking stop every few rows: StoppedError when it says so. Qt's reader, which
+// decodes BMP pictures and a few unusual GIF ones, is asked before and after only.
+QImage decodePicture(const PictureInfo &info, const StopCheck &stop);
 
 } // namespace NvImage

@@ -171,11 +171,20 @@ PicturePreview previewPicture(const QString &path,
                               const QColor &background,
                               qint64 nvCapacity)
 {
+    return previewPicture(path, conversion, background, nvCapacity, StopCheck());
+}
+
+PicturePreview previewPicture(const QString &path,
+                              Conversion conversion,
+                              const QColor &background,
+                              qint64 nvCapacity,
+                              const StopCheck &stop)
+{
     // The download's own checks and rasteriser; the memory is judged below, as a warning.
-    const PictureInfo picture = inspectPictureHeader(path);
-    checkPictureData(picture);
+    const PictureInfo picture = inspectPictureHeader(path, stop);
+    checkPictureData(picture, stop);
     PictureSurface surface(background);
-    const EscPos::DotImage dots = rasterisePicture(picture, surface, conversion);
+    const EscPos::DotImage dots = rasterisePicture(picture, surface, conversion, stop);
     PicturePreview preview;
     preview.sizeDots = QSize(dots.width, dots.height);
     preview.sizeMm = QSizeF(preview.sizeDots) / DotsPerMm;

@@ -70,5 +70,11 @@ PicturePreview previewPicture(const QString &path,
                               Conversion conversion,
                               const QColor &background = Qt::white,
                               qint64 nvCapacity = DefaultNvCapacity);
+// The same, asking stop every few rows: StoppedError when it says so.
+PicturePreview previewPicture(const QString &path,
+                              Conversion conversion,
+                              const QColor &background,
+                              qint64 nvCapacity,
+                              const StopCheck &stop);
 
 } // namespace NvImage

@@ -239,6 +239,11 @@ const QImage &PictureSurface::image() const
 
 void PictureSurface::dither()
 {
+    dither(StopCheck());
+}
+
+void PictureSurface::dither(const StopCheck &stop)
+{
     if (isNull())
         return;
     if (hasPalette()) {
@@ -255,7 +260,11 @@ void PictureSurface::dither()
         diffuseErrors(
                 m_indexes.width(),
                 m_indexes.height(),
-                [&](int y) { line = bits + y * stride; },
+                [&](int y) {
+                    if (y % 16 == 0)
+                        throwIfStopped(stop);
+                    line = bits + y * stride;
+                },
                 [&](int x) { return brightnesses[line[x]]; },
                 [&](int x, bool black) { line[x] = black ? 0 : 1; });
         m_palette.fill(qRgb(0, 0, 0));
@@ -272,15 +281,24 @@ void PictureSurface::dither()
     diffuseErrors(
             m_image.width(),
             m_image.height(),
-            [&](int y) { line = reinterpret_cast<QRgb *>(bits + y * stride); },
+            [&](int y) {
+                if (y % 16 == 0)
+                    throwIfStopped(stop);
+                line = reinterpret_cast<QRgb *>(bits + y * stride);
+            },
             [&](int x) { return brightnessOf(line[x]); },
             [&](int x, bool black) { line[x] = black ? 0xff000000u : 0xffffffffu; });
 }
 
 void applyConversion(PictureSurface &surface, Conversion conversion)
 {
+    applyConversion(surface, conversion, StopCheck());
+}
+
+void applyConversion(PictureSurface &surface, Conversion conversion, const StopCheck &stop)
+{
     if (conversion == Conversion::Dither)
-        surface.dither();
+        surface.dither(stop);
 }
 
 qint32 PictureSurface::Point(int x, int y) const
@@ -313,6 +331,12 @@ quint8 PackVerticalDots(const PictureSurface &Picture1, qint16 x, qint16 band)
 
 EscPos::DotImage rasterise(const PictureSurface &surface, int width, int height)
 {
+    return rasterise(surface, width, height, StopCheck());
+}
+
+EscPos::DotImage
+rasterise(const PictureSurface &surface, int width, int height, const StopCheck &stop)
+{
     if (width < 0 || height < 0)
         throw std::invalid_argument("rasterise: negative size");
     if (qint64(EscPos::DotImage::bytesPerRow(width)) * height > std::numeric_limits<int>::max() / 2)
@@ -327,14 +351,20 @@ EscPos::DotImage rasterise(const PictureSurface &surface, int width, int height)
         for (std::size_t i = 0; i < 256; ++i)
             black[i] = (surface.palette()[i] & BlueTopBit) ? 0 : 1;
         const QImage &indexes = surface.paletteIndexes();
-        for (int y = 0; y < rows; ++y)
+        for (int y = 0; y < rows; ++y) {
+            if (y % 64 == 0)
+                throwIfStopped(stop);
             rasterisePaletteRow(indexes.constScanLine(y), covered, black, dots.row(y));
+        }
         return dots;
     }
     const QImage &image = surface.image();
-    for (int y = 0; y < rows; ++y)
+    for (int y = 0; y < rows; ++y) {
+        if (y % 64 == 0)
+            throwIfStopped(stop);
         rasteriseRow(
                 reinterpret_cast<const quint32 *>(image.constScanLine(y)), covered, dots.row(y));
+    }
     return dots;
 }
 

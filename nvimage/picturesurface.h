@@ -2,6 +2,7 @@
 
 // Also NvImage::DotImage, for callers not yet moved to EscPos::DotImage.
 #include "dotimage.h"
+#include "stopcheck.h"
 
 #include <escpos/dotimage.h>
 
@@ -58,6 +59,9 @@ public:
     // becomes pure black or pure white, so that the blue rule packs exactly the dithered
     // dots. Integer arithmetic only: the same picture gives the same dots everywhere.
     void dither();
+    // The same, asking stop every few rows: StoppedError when it says so, the surface then
+    // partly dithered.
+    void dither(const StopCheck &stop);
 
     // The surface's pixels, always opaque and in QImage::Format_RGB32 (or null when empty).
     // A palette surface makes them (four bytes a pixel) when first asked and keeps them
@@ -82,11 +86,15 @@ private:
 
 // Prepares a drawn surface for packing: Dither dithers it, BlueRule leaves it as it is.
 void applyConversion(PictureSurface &surface, Conversion conversion);
+void applyConversion(PictureSurface &surface, Conversion conversion, const StopCheck &stop);
 
 // The rasteriser: the surface as width x height dots, the blue rule applied to each point
 // (black when its blue component is below 128) and every dot beyond the surface white.
 // Throws std::invalid_argument for a negative or oversized request.
 EscPos::DotImage rasterise(const PictureSurface &surface, int width, int height);
+// The same, asking stop every few rows: StoppedError when it says so.
+EscPos::DotImage
+rasterise(const PictureSurface &surface, int width, int height, const StopCheck &stop);
 
 // Eight vertical dots of column x, rows 8 * band to 8 * band + 7, the top one in bit 7.
 // A dot is black when the point's value c has 0 <= c < 2^23, that is when its blue

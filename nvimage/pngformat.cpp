@@ -31,7 +31,7 @@ quint32 be32(const uchar *p)
 // is refused before any picture is written. libpng only warns about a bad CRC in an
 // ancillary chunk and drops it. Returns why the file is damaged, or an empty string;
 // *incomplete tells a file cut short.
-QString pngChunkDamage(QIODevice &file, bool *incomplete)
+QString pngChunkDamage(QIODevice &file, bool *incomplete, const StopCheck &stop)
 {
     *incomplete = false;
     const auto cut = [incomplete](const QString &why) {
@@ -54,6 +54,8 @@ QString pngChunkDamage(QIODevice &file, bool *incomplete)
             return QStringLiteral("it does not begin with its IHDR chunk.");
         uLong crc = crc32(crc32(0L, Z_NULL, 0), head + 4, 4);
         for (qint64 left = length; left > 0;) {
+            if (file.pos() % (4 * 1024 * 1024) < qint64(block.size()))
+                throwIfStopped(stop);
             const qint64 want = std::min<qint64>(left, qint64(block.size()));
             if (file.read(block.data(), want) != want)
                 return cut(QStringLiteral("the file ends inside its \"%1\" chunk.").arg(type));
@@ -80,7 +82,6 @@ struct PngJob
     QIODevice *device = nullptr;
     QImage image;
     QList<QRgb> colourTable;
-    std::vector<png_bytep> rows;
     QSize size;
     qint64 limitBytes = 0; // 0: no limit
     bool headerOnly = false;
@@ -88,7 +89,9 @@ struct PngJob
     bool cutShort = false;
     int paletteSize = 0;
     char message[256] = {};
-    QByteArray warning; // the first warning that fails the picture
+    QByteArray warning;              // the first warning that fails the picture
+    const StopCheck *stop = nullptr; // asked every few rows
+    bool stopped = false;
 };
 
 extern "C" void readPngInput(png_structp png, png_bytep out, size_t length)
@@ -191,7 +194,7 @@ void runPngDecode(PngJob &job)
         png_error(png, "too large");
     }
     const QImage::Format format = setUpPngLayout(job, colourType);
-    png_set_interlace_handling(png);
+    const int passes = png_set_interlace_handling(png);
     png_read_update_info(png, info);
     const std::size_t pixelBytes
             = format == QImage::Format_Indexed8 || format == QImage::Format_Grayscale8 ? 1 : 4;
@@ -202,10 +205,16 @@ void runPngDecode(PngJob &job)
         png_error(png, "not enough memory for the picture");
     if (!job.colourTable.isEmpty())
         job.image.setColorTable(job.colourTable);
-    job.rows.resize(height);
-    for (png_uint_32 y = 0; y < height; ++y)
-        job.rows[y] = job.image.scanLine(int(y));
-    png_read_image(png, job.rows.data());
+    // What png_read_image does, with the stop check between rows.
+    for (int pass = 0; pass < passes; ++pass) {
+        for (png_uint_32 y = 0; y < height; ++y) {
+            if (y % 16 == 0 && *job.stop && (*job.stop)()) {
+                job.stopped = true;
+                png_error(png, "stopped");
+            }
+            png_read_row(png, job.image.scanLine(int(y)), nullptr);
+        }
+    }
     // Reads on to IEND: data beyond the last row is reported here. With the info, libpng
     // looks at the chunks after the data too (a tRNS there), instead of skipping them.
     png_read_end(png, info);
@@ -221,10 +230,15 @@ bool guardedPngDecode(PngJob &job)
 
 // Decodes the whole PNG with libpng itself, every warning about the picture's data
 // counted: Qt's reader prints them and carries on. With headerOnly, reads the size alone.
-QImage decodePng(const PictureInfo &picture, QIODevice &file, bool headerOnly, QSize *size)
+QImage decodePng(const PictureInfo &picture,
+                 QIODevice &file,
+                 bool headerOnly,
+                 QSize *size,
+                 const StopCheck &stop = {})
 {
     PngJob job;
     job.headerOnly = headerOnly;
+    job.stop = &stop;
     job.device = &file;
     const int limitMb = QImageReader::allocationLimit();
     job.limitBytes = qint64(std::max(limitMb, 0)) * 1024 * 1024;
@@ -239,6 +253,8 @@ QImage decodePng(const PictureInfo &picture, QIODevice &file, bool headerOnly, Q
     png_destroy_read_struct(&job.png, &job.info, nullptr);
     if (size)
         *size = job.size;
+    if (job.stopped)
+        throw StoppedError();
     if (job.tooLarge)
         throw tooLargeToDecode(picture, limitMb);
     if (job.cutShort)
@@ -285,24 +301,24 @@ QSize readPngSize(const PictureInfo &picture)
     return size;
 }
 
-void checkPngData(const PictureInfo &picture)
+void checkPngData(const PictureInfo &picture, const StopCheck &stop)
 {
     // The compressed data is checked as decodePicture decodes it.
     bool cut = false;
     QBuffer file;
     file.setData(picture.bytes);
     file.open(QIODevice::ReadOnly);
-    const QString why = pngChunkDamage(file, &cut);
+    const QString why = pngChunkDamage(file, &cut, stop);
     if (!why.isEmpty())
         throw cut ? incompletePicture(picture.path, why) : damagedPicture(picture.path, why);
 }
 
-QImage decodePngPicture(const PictureInfo &picture)
+QImage decodePngPicture(const PictureInfo &picture, const StopCheck &stop)
 {
     QBuffer file;
     file.setData(picture.bytes);
     file.open(QIODevice::ReadOnly);
-    return decodePng(picture, file, false, nullptr);
+    return decodePng(picture, file, false, nullptr, stop);
 }
 
 } // namespace

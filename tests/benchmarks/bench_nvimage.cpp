@@ -4,6 +4,7 @@
 #include <nvimage/picturepreview.h>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImageReader>
 #include <QTemporaryDir>
@@ -500,6 +501,33 @@ BENCHMARK(BM_ScratchStreamLargest)
         ->DenseRange(0, 3)
         ->Unit(benchmark::kMillisecond)
         ->ComputeStatistics("min", fastest);
+
+// How soon a stop is noticed: the longest time between two questions of the stop check
+// while the whole stream of the largest picture is built, dithered (the most work a row).
+void BM_StopGapLargest(benchmark::State &state)
+{
+    const QString &path = fixture->largest[state.range(0)];
+    double longest = 0;
+    for (auto _ : state) {
+        QElapsedTimer clock;
+        clock.start();
+        qint64 last = 0;
+        const StopCheck stop = [&] {
+            const qint64 now = clock.nsecsElapsed();
+            longest = std::max(longest, double(now - last) / 1e6);
+            last = now;
+            return false;
+        };
+        PictureSurface surface;
+        const QByteArray stream
+                = buildNvImageStream({path}, surface, LargeNvCapacity, Conversion::Dither, stop);
+        longest = std::max(longest, double(clock.nsecsElapsed() - last) / 1e6);
+        benchmark::DoNotOptimize(stream.constData());
+    }
+    state.counters["longest_gap_ms"] = longest;
+    state.SetLabel(LargestFormats[state.range(0)]);
+}
+BENCHMARK(BM_StopGapLargest)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 
 // What the Open dialog's pane does for one picture: the record built as the download builds
 // it, drawn back, and the warnings; by the blue rule (0) and dithered (1).

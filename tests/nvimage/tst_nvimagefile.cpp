@@ -1,6 +1,7 @@
 #include "testpictures.h"
 #include <nvimage/errors.h>
 #include <nvimage/nvimagefile.h>
+#include <nvimage/picturepreview.h>
 
 #include <QDir>
 #include <QFile>
@@ -13,6 +14,7 @@
 
 #include <functional>
 #include <limits>
+#include <utility>
 
 #ifdef Q_OS_LINUX
 #include <cerrno>
@@ -120,6 +122,7 @@ Kind failureOf(const std::function<void()> &call, QString *message)
 } // namespace
 
 Q_DECLARE_METATYPE(PictureFiles)
+Q_DECLARE_METATYPE(NvImage::Conversion)
 
 class tst_NvImageFile : public QObject
 {
@@ -141,6 +144,8 @@ private slots:
     void roundUp_data();
     void roundUp();
     void fileExists();
+    void stopEndsTheWork_data();
+    void stopEndsTheWork();
     void scratchFileIsPrivateAndReplaced();
     void scratchFileFailures();
     void writeFailure();
@@ -661,6 +666,66 @@ void tst_NvImageFile::fileExists()
     QVERIFY(!FileExists(m_dir.path()));
     QVERIFY(!FileExists(QString()));
     QVERIFY(!FileExists(file + QStringLiteral("/below/a/file")));
+}
+
+void tst_NvImageFile::stopEndsTheWork_data()
+{
+    QTest::addColumn<PictureFiles>("pictures");
+    QTest::addColumn<Conversion>("conversion");
+    // Tall enough for several checks in every phase; a palette and a 32-bit picture of each.
+    const QImage colours = randomBlocks(45, 70, 3, 5);
+    const QImage palette = colours.convertToFormat(QImage::Format_Indexed8);
+    for (const auto &[name, files] :
+         {std::pair{"bmp", PictureFiles{{palette, "bmp"}, {colours, "bmp"}}},
+          {"jpeg", PictureFiles{{colours, "jpeg"}}},
+          {"png", PictureFiles{{palette, "png"}, {colours, "png"}}},
+          {"gif", PictureFiles{{palette, "gif"}, {palette, "gif", 3}}}}) {
+        QTest::addRow("%s, blue rule", name) << files << Conversion::BlueRule;
+        QTest::addRow("%s, dithered", name) << files << Conversion::Dither;
+    }
+}
+
+void tst_NvImageFile::stopEndsTheWork()
+{
+    QFETCH(PictureFiles, pictures);
+    QFETCH(Conversion, conversion);
+    const QStringList paths = save(pictures);
+    PictureSurface surface;
+    const QByteArray whole = buildNvImageStream(paths, surface, DefaultNvCapacity, conversion);
+    // A stop check that says stop at its n-th question: every question it is asked ends the
+    // work at once with StoppedError and leaves no scratch file, until n passes the last.
+    QTemporaryDir dir;
+    for (int n = 0;; ++n) {
+        int asked = 0;
+        const StopCheck stop = [&asked, n] {
+            return asked++ == n;
+        };
+        ScratchFile scratch(dir.path());
+        ImageSize size;
+        try {
+            WriteNvImageFile(scratch, paths, surface, size, DefaultNvCapacity, conversion, stop);
+        } catch (const StoppedError &) {
+            QCOMPARE(asked, n + 1);
+            QVERIFY(!scratch.exists());
+            QVERIFY(QDir(dir.path()).isEmpty());
+            asked = 0;
+            QVERIFY_THROWS_EXCEPTION(
+                    StoppedError,
+                    buildNvImageStream(paths, surface, DefaultNvCapacity, conversion, stop));
+            continue;
+        }
+        // Asked while each picture is read, decoded (Qt's reader before and after) and
+        // rasterised, every 16 rows while it is dithered: 6 times and 11 times at least.
+        const int least = (conversion == Conversion::Dither ? 11 : 6) * int(paths.size());
+        QVERIFY2(n >= least, qPrintable(QStringLiteral("asked only %1 times").arg(n)));
+        QCOMPARE(ReadNvImageFile(scratch), whole);
+        break;
+    }
+    const StopCheck now = [] {
+        return true;
+    };
+    QVERIFY_THROWS_EXCEPTION(StoppedError,
+                             previewPicture(paths.first(), conversion, Qt::white, 1 << 20, now));
 }
 
 void tst_NvImageFile::scratchFileIsPrivateAndReplaced()
