@@ -53,9 +53,33 @@ struct FileContent
 // it meanwhile. stop is asked between pieces of a few megabytes.
 FileContent readRegularFile(const QString &path, qint64 maxBytes, const StopCheck &stop = {});
 
-// Writes size bytes of data to an open file by its native handle (QFileDevice::handle()),
-// unbuffered, so that a full disk is reported with the system's reason. False with that reason
-// when it cannot.
-bool writeToHandle(int handle, const char *data, qint64 size, QString *reason);
+// A file with no name, in a folder: nobody else can open it, and the system frees it when it
+// is closed or the process ends, however it ends (killed too), so nothing is ever left
+// behind. Written front to back, then read back whole.
+class AnonymousFile
+{
+public:
+    AnonymousFile() = default;
+    ~AnonymousFile();
+    AnonymousFile(const AnonymousFile &) = delete;
+    AnonymousFile &operator=(const AnonymousFile &) = delete;
+
+    // Makes a new, empty file in folder (closing one held before); false with reason().
+    bool create(const QString &folder);
+    bool isOpen() const { return m_handle >= 0; }
+    // Appends size bytes, unbuffered, so that a full disk is reported with the system's
+    // reason; false with reason().
+    bool write(const char *data, qint64 size);
+    // Everything written, from the start; false with reason().
+    bool readAll(QByteArray *bytes);
+    // Frees the file; harmless when none is held.
+    void close();
+    // The system's reason for the last failure, such as "No space left on device".
+    QString reason() const { return m_reason; }
+
+private:
+    int m_handle = -1;
+    QString m_reason;
+};
 
 } // namespace NvImage

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -201,20 +202,91 @@ FileContent readRegularFile(const QString &path, qint64 maxBytes, const StopChec
     return content;
 }
 
-bool writeToHandle(int handle, const char *data, qint64 size, QString *reason)
+AnonymousFile::~AnonymousFile()
+{
+    close();
+}
+
+bool AnonymousFile::create(const QString &folder)
+{
+    close();
+    const QByteArray native = QFile::encodeName(folder);
+    // O_TMPFILE makes the file without ever giving it a name; O_EXCL keeps it from ever
+    // getting one.
+    int fd = -1;
+#ifdef O_TMPFILE
+    do {
+        fd = ::open(native.constData(), O_TMPFILE | O_RDWR | O_EXCL | O_CLOEXEC, 0600);
+    } while (fd < 0 && errno == EINTR);
+    const bool unsupported = fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL);
+#else
+    const bool unsupported = true;
+#endif
+    if (fd < 0 && unsupported) {
+        // A file system without unnamed files: a private name, removed at once, so that the
+        // name exists only between these two calls, before anything is written.
+        QByteArray name = native + "/nvlogo-XXXXXX.bin";
+        fd = ::mkostemps(name.data(), 4, O_CLOEXEC);
+        if (fd >= 0 && ::unlink(name.constData()) != 0) {
+            m_reason = qt_error_string(errno);
+            ::close(fd);
+            return false;
+        }
+    }
+    if (fd < 0) {
+        m_reason = qt_error_string(errno);
+        return false;
+    }
+    m_handle = fd;
+    return true;
+}
+
+bool AnonymousFile::write(const char *data, qint64 size)
 {
     while (size > 0) {
-        const ssize_t written = ::write(handle, data, std::size_t(size));
+        const ssize_t written = ::write(m_handle, data, std::size_t(size));
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0) {
-            *reason = qt_error_string(written < 0 ? errno : EIO);
+            m_reason = qt_error_string(written < 0 ? errno : EIO);
             return false;
         }
         data += written;
         size -= written;
     }
     return true;
+}
+
+bool AnonymousFile::readAll(QByteArray *bytes)
+{
+    struct stat info;
+    if (::fstat(m_handle, &info) != 0) {
+        m_reason = qt_error_string(errno);
+        return false;
+    }
+    QByteArray all(qsizetype(info.st_size), Qt::Uninitialized);
+    qint64 done = 0;
+    while (done < all.size()) {
+        const ssize_t count
+                = ::pread(m_handle, all.data() + done, std::size_t(all.size() - done), off_t(done));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0) {
+            m_reason = count < 0 ? qt_error_string(errno)
+                                 : QStringLiteral("it ends before its %1 bytes").arg(all.size());
+            return false;
+        }
+        done += count;
+    }
+    *bytes = all;
+    return true;
+}
+
+void AnonymousFile::close()
+{
+    if (m_handle >= 0)
+        ::close(m_handle);
+    m_handle = -1;
 }
 
 } // namespace NvImage

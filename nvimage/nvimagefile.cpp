@@ -3,12 +3,8 @@
 #include "errors.h"
 #include "fileio.h"
 
-#include <QBuffer>
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QList>
-#include <QTemporaryFile>
 #include <QtNumeric>
 
 #include <limits>
@@ -49,46 +45,25 @@ QList<PictureInfo> checkPictures(const QStringList &paths, qint64 nvCapacity, co
     return pictures;
 }
 
-void writeAll(QIODevice &out, const QByteArray &bytes, const QString &target)
-{
-    const auto *file = qobject_cast<QFileDevice *>(&out);
-    if (file && file->handle() >= 0) {
-        // Straight to the file: QFile buffers, and reports a full disk found while flushing
-        // its buffer as "Unknown error".
-        QString reason;
-        if (!writeToHandle(file->handle(), bytes.constData(), bytes.size(), &reason))
-            throw ScratchFileError(QStringLiteral("Could not write %1: %2.").arg(target, reason));
-        return;
-    }
-    if (out.write(bytes) != bytes.size())
-        throw ScratchFileError(
-                QStringLiteral("Could not write %1: %2.").arg(target, out.errorString()));
-}
+// Where the stream's pieces go, in order: the scratch file or memory.
+using StreamSink = std::function<void(const QByteArray &)>;
 
 // The one writer behind the scratch file and the in-memory stream. Only one decoded picture
 // and its dots are held at a time.
-void writeStream(QIODevice &out,
+void writeStream(const StreamSink &write,
                  const QList<PictureInfo> &pictures,
                  PictureSurface &surface,
                  ImageSize &size,
                  Conversion conversion,
-                 const StopCheck &stop,
-                 const QString &target)
+                 const StopCheck &stop)
 {
-    writeAll(out,
-             EscPos::initialize() + EscPos::defineNvBitImagesHeader(int(pictures.size())),
-             target);
+    write(EscPos::initialize() + EscPos::defineNvBitImagesHeader(int(pictures.size())));
     for (const PictureInfo &picture : pictures) {
         const EscPos::DotImage dots = rasterisePicture(picture, surface, conversion, stop);
         size.ImageWidth = qint16(dots.width);
         size.ImageHeight = qint16(dots.height);
-        writeAll(out, EscPos::nvBitImageRecord(dots), target);
+        write(EscPos::nvBitImageRecord(dots));
     }
-}
-
-QString scratchName(const QString &path)
-{
-    return QStringLiteral("the scratch file \"%1\"").arg(QDir::toNativeSeparators(path));
 }
 
 } // namespace
@@ -184,49 +159,30 @@ ScratchFile::~ScratchFile()
     remove();
 }
 
-QString ScratchFile::path() const
-{
-    return m_file ? m_file->fileName() : QString();
-}
-
 bool ScratchFile::exists() const
 {
-    return m_file && QFileInfo::exists(m_file->fileName());
+    return m_file && m_file->isOpen();
 }
 
 void ScratchFile::remove()
 {
-    if (!m_file)
-        return;
-    m_file->close();
-    m_file->remove();
     m_file.reset();
 }
 
-QFileDevice &ScratchFile::create()
+QString ScratchFile::name() const
 {
-    remove();
-    // QTemporaryFile creates exclusively (never follows a planted link) with mode 0600.
-    auto file = std::make_unique<QTemporaryFile>(m_folder + QStringLiteral("/nvlogo-XXXXXX.bin"));
-    file->setAutoRemove(true);
-    if (!file->open())
-        throw ScratchFileError(
-                QStringLiteral("Could not create the scratch file in \"%1\": %2.")
-                        .arg(QDir::toNativeSeparators(m_folder), file->errorString()));
-    m_file = std::move(file);
-    return *m_file;
+    return QStringLiteral("the scratch file in \"%1\"").arg(QDir::toNativeSeparators(m_folder));
 }
 
-void ScratchFile::finish()
+AnonymousFile &ScratchFile::create()
 {
-    const QString target = scratchName(m_file->fileName());
-    if (!m_file->flush())
-        throw ScratchFileError(
-                QStringLiteral("Could not write %1: %2.").arg(target, m_file->errorString()));
-    m_file->close();
-    if (m_file->error() != QFileDevice::NoError)
-        throw ScratchFileError(
-                QStringLiteral("Could not close %1: %2.").arg(target, m_file->errorString()));
+    remove();
+    auto file = std::make_unique<AnonymousFile>();
+    if (!file->create(m_folder))
+        throw ScratchFileError(QStringLiteral("Could not create the scratch file in \"%1\": %2.")
+                                       .arg(QDir::toNativeSeparators(m_folder), file->reason()));
+    m_file = std::move(file);
+    return *m_file;
 }
 
 void WriteNvImageFile(ScratchFile &scratch,
@@ -251,9 +207,13 @@ void WriteNvImageFile(ScratchFile &scratch,
     scratch.remove();
     const QList<PictureInfo> pictures = checkPictures(paths, nvCapacity, stop);
     try {
-        QFileDevice &file = scratch.create();
-        writeStream(file, pictures, Picture1, size, conversion, stop, scratchName(file.fileName()));
-        scratch.finish();
+        AnonymousFile &file = scratch.create();
+        const auto write = [&file, &scratch](const QByteArray &bytes) {
+            if (!file.write(bytes.constData(), bytes.size()))
+                throw ScratchFileError(QStringLiteral("Could not write %1: %2.")
+                                               .arg(scratch.name(), file.reason()));
+        };
+        writeStream(write, pictures, Picture1, size, conversion, stop);
     } catch (...) {
         scratch.remove();
         throw;
@@ -265,16 +225,10 @@ QByteArray ReadNvImageFile(ScratchFile &scratch)
     if (!scratch.exists())
         throw ScratchFileError(QStringLiteral("There is no scratch file to read back: it was "
                                               "not written, or it has been removed."));
-    QFile file(scratch.path());
-    const QString target = scratchName(file.fileName());
-    if (!file.open(QIODevice::ReadOnly))
-        throw ScratchFileError(
-                QStringLiteral("Could not open %1: %2.").arg(target, file.errorString()));
-    const qint64 length = file.size();
-    QByteArray bytes = file.readAll();
-    if (bytes.size() != length || file.error() != QFileDevice::NoError)
+    QByteArray bytes;
+    if (!scratch.m_file->readAll(&bytes))
         throw ScratchFileError(QStringLiteral("Could not read %1 completely: %2.")
-                                       .arg(target, file.errorString()));
+                                       .arg(scratch.name(), scratch.m_file->reason()));
     return bytes;
 }
 
@@ -305,16 +259,12 @@ QByteArray buildNvImageStream(const QStringList &paths,
     const QList<PictureInfo> pictures = checkPictures(paths, nvCapacity, stop);
     QByteArray stream;
     stream.reserve(NvStreamHeaderSize + nvDefinitionSize(roundedSizes(pictures)));
-    QBuffer buffer(&stream);
-    buffer.open(QIODevice::WriteOnly);
-    writeStream(buffer,
+    writeStream([&stream](const QByteArray &bytes) { stream.append(bytes); },
                 pictures,
                 surface,
                 size,
                 conversion,
-                stop,
-                QStringLiteral("the stream in memory"));
-    buffer.close();
+                stop);
     return stream;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "fileio.h"
 #include "pictureloader.h"
 #include "picturesurface.h"
 
@@ -12,10 +13,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
-
-class QFileDevice;
-class QTemporaryFile;
 
 namespace NvImage {
 
@@ -74,8 +73,9 @@ EscPos::DotImage rasterisePicture(const PictureInfo &picture,
                                   const StopCheck &stop);
 
 // The scratch file that carries the stream between writing and sending: created anew for
-// each write, privately (owner read/write only) under a unique name in the temporary folder,
-// and removed by remove() or on destruction.
+// each write, in the temporary folder, without a name (fileio.h's AnonymousFile), so that
+// only this process can read it and nothing is left in the folder however the process ends,
+// even killed while it writes. remove() or the destructor frees it.
 class ScratchFile
 {
 public:
@@ -86,10 +86,11 @@ public:
     ScratchFile(const ScratchFile &) = delete;
     ScratchFile &operator=(const ScratchFile &) = delete;
 
-    // The file's full path, empty while no file exists.
-    QString path() const;
+    // The folder the file is made in.
+    QString folder() const { return m_folder; }
+    // Whether the file holds a stream written and not yet removed.
     bool exists() const;
-    // Deletes the file now; harmless when there is none.
+    // Frees the file now; harmless when there is none.
     void remove();
 
 private:
@@ -100,12 +101,13 @@ private:
                                  qint64,
                                  Conversion,
                                  const StopCheck &);
+    friend QByteArray ReadNvImageFile(ScratchFile &);
 
-    QFileDevice &create();
-    void finish();
+    AnonymousFile &create();
+    QString name() const;
 
     QString m_folder;
-    std::unique_ptr<QTemporaryFile> m_file;
+    std::unique_ptr<AnonymousFile> m_file;
 };
 
 // Writes ESC @ FS q n and one record per picture, in the order given, to a fresh scratch

@@ -20,6 +20,8 @@
 #include <cerrno>
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 using namespace NvImage;
@@ -147,6 +149,7 @@ private slots:
     void stopEndsTheWork_data();
     void stopEndsTheWork();
     void scratchFileIsPrivateAndReplaced();
+    void scratchFileGoneWhenKilled();
     void scratchFileFailures();
     void writeFailure();
 
@@ -486,7 +489,6 @@ void tst_NvImageFile::failures()
     for (const QString &fragment : fragments)
         QVERIFY2(message.contains(fragment), qPrintable(message));
     QVERIFY(!scratch.exists());
-    QVERIFY(scratch.path().isEmpty());
     QVERIFY(QDir(scratchDir.path()).isEmpty());
     QVERIFY_THROWS_EXCEPTION(NvImage::Error, ReadNvImageFile(scratch));
     QCOMPARE(size.ImageWidth == 0, upFront);
@@ -736,33 +738,80 @@ void tst_NvImageFile::scratchFileIsPrivateAndReplaced()
     QTemporaryDir dir;
     PictureSurface Picture1;
     ImageSize size;
-    QString firstPath;
+    const QByteArray one = header(1) + record("01000100", "FF", 8, 8);
     {
         ScratchFile scratch(dir.path());
         ScratchFile other(dir.path());
-        QVERIFY(scratch.path().isEmpty());
+        QVERIFY(!scratch.exists());
         WriteNvImageFile(scratch, three, Picture1, size);
-        WriteNvImageFile(other, three, Picture1, size);
-        QVERIFY(scratch.path() != other.path());
-        firstPath = scratch.path();
-        QCOMPARE(QFileInfo(firstPath).absolutePath(), QFileInfo(dir.path()).absoluteFilePath());
-        const QFileDevice::Permissions permissions = QFileInfo(firstPath).permissions();
-        QCOMPARE(permissions & (QFileDevice::ReadOwner | QFileDevice::WriteOwner),
-                 QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-        QCOMPARE(int(permissions & 0x0077), 0); // nothing for group and others
+        WriteNvImageFile(other, three.mid(1, 1), Picture1, size);
+        // Both held, yet nothing in the folder: no other process can open them, and none
+        // can be left behind.
+        QVERIFY(scratch.exists() && other.exists());
+        QCOMPARE(QDir(dir.path())
+                         .entryList(QDir::AllEntries | QDir::Hidden | QDir::System
+                                    | QDir::NoDotAndDotDot),
+                 QStringList());
         QCOMPARE(ReadNvImageFile(scratch).size(), 5 + 3 * 4 + 16 + 8 + 8);
+        QCOMPARE(ReadNvImageFile(other), one);
 
         // A shorter stream replaces the longer one whole.
         WriteNvImageFile(scratch, three.mid(1, 1), Picture1, size);
-        QCOMPARE(ReadNvImageFile(scratch), header(1) + record("01000100", "FF", 8, 8));
-        QVERIFY(!QFileInfo::exists(firstPath) || scratch.path() == firstPath);
+        QCOMPARE(ReadNvImageFile(scratch), one);
 
         other.remove();
         other.remove();
         QVERIFY(!other.exists());
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 1);
+        QVERIFY(scratch.exists());
     }
     QVERIFY(QDir(dir.path()).isEmpty());
+}
+
+void tst_NvImageFile::scratchFileGoneWhenKilled()
+{
+#ifdef Q_OS_LINUX
+    // A process killed while it writes the scratch file leaves nothing in the folder. The
+    // stop check's last question comes while the last picture is rasterised, after the
+    // first ones' records are written.
+    const QStringList two
+            = save({{filled(64, 64, Qt::black), "bmp"}, {filled(64, 64, Qt::black), "bmp"}});
+    PictureSurface surface;
+    ImageSize size;
+    int questions = 0;
+    {
+        ScratchFile scratch;
+        WriteNvImageFile(scratch, two, surface, size, DefaultNvCapacity, Conversion::BlueRule, [&] {
+            ++questions;
+            return false;
+        });
+    }
+    QTemporaryDir dir;
+    const pid_t child = fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        int asked = 0;
+        ScratchFile scratch(dir.path());
+        try {
+            WriteNvImageFile(
+                    scratch, two, surface, size, DefaultNvCapacity, Conversion::BlueRule, [&] {
+                        if (++asked == questions)
+                            ::raise(SIGKILL);
+                        return false;
+                    });
+        } catch (...) {
+        }
+        ::_exit(1); // not killed: the parent sees it
+    }
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    QCOMPARE(QDir(dir.path())
+                     .entryList(QDir::AllEntries | QDir::Hidden | QDir::System
+                                | QDir::NoDotAndDotDot),
+             QStringList());
+#else
+    QSKIP("needs fork");
+#endif
 }
 
 void tst_NvImageFile::scratchFileFailures()
