@@ -87,7 +87,9 @@ FileContent failed(FileContent::Outcome outcome, int error = 0)
 FileContent readToEnd(int fd, qint64 sizeOnDisk, qint64 maxBytes, const StopCheck &stop)
 {
     constexpr qint64 Piece = 4 * 1024 * 1024;
-    QByteArray bytes(qsizetype(sizeOnDisk), Qt::Uninitialized);
+    // Room for the byte past the end from the start: a file that does not grow is read
+    // without the buffer ever growing, and so without a second copy of it.
+    QByteArray bytes(qsizetype(std::min(sizeOnDisk + 1, maxBytes + 1)), Qt::Uninitialized);
     qint64 done = 0;
     for (;;) {
         if (stop && stop())
