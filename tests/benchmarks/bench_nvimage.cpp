@@ -187,32 +187,9 @@ QImage makeLargestPicture()
     return image;
 }
 
-// A plain GIF encoder (Qt writes no GIF): 8-bit LZW codes with a clear code when the table
-// is full.
-QByteArray encodeGif(const QImage &indexed)
+// The picture's rows as 8-bit LZW codes, a clear code each time the table is full.
+QByteArray lzwCodes(const QImage &indexed)
 {
-    QByteArray out("GIF89a");
-    const auto put16 = [&out](int v) {
-        out.append(char(v & 0xff));
-        out.append(char(v >> 8));
-    };
-    put16(indexed.width());
-    put16(indexed.height());
-    out.append("\xF7\x00\x00", 3);
-    for (int i = 0; i < 256; ++i) {
-        const QRgb c = i < indexed.colorCount() ? indexed.color(i) : 0;
-        out.append(char(qRed(c)));
-        out.append(char(qGreen(c)));
-        out.append(char(qBlue(c)));
-    }
-    out.append(char(0x2C));
-    put16(0);
-    put16(0);
-    put16(indexed.width());
-    put16(indexed.height());
-    out.append('\0');
-    out.append(char(8));
-
     QByteArray data;
     quint32 bits = 0;
     int bitCount = 0;
@@ -262,6 +239,35 @@ QByteArray encodeGif(const QImage &indexed)
     putCode(257);
     if (bitCount > 0)
         data.append(char(bits & 0xff));
+    return data;
+}
+
+// A plain GIF encoder (Qt writes no GIF): 8-bit LZW codes with a clear code when the table
+// is full.
+QByteArray encodeGif(const QImage &indexed)
+{
+    QByteArray out("GIF89a");
+    const auto put16 = [&out](int v) {
+        out.append(char(v & 0xff));
+        out.append(char(v >> 8));
+    };
+    put16(indexed.width());
+    put16(indexed.height());
+    out.append("\xF7\x00\x00", 3);
+    for (int i = 0; i < 256; ++i) {
+        const QRgb c = i < indexed.colorCount() ? indexed.color(i) : 0;
+        out.append(char(qRed(c)));
+        out.append(char(qGreen(c)));
+        out.append(char(qBlue(c)));
+    }
+    out.append(char(0x2C));
+    put16(0);
+    put16(0);
+    put16(indexed.width());
+    put16(indexed.height());
+    out.append('\0');
+    out.append(char(8));
+    const QByteArray data = lzwCodes(indexed);
     for (qsizetype i = 0; i < data.size(); i += 255) {
         const qsizetype length = std::min<qsizetype>(255, data.size() - i);
         out.append(char(length));
