@@ -78,7 +78,8 @@ QByteArray processId()
     // earlier request cannot pass for this one's.
     QByteArray id(4, '\0');
     for (char &c : id)
-        c = static_cast<char>(QRandomGenerator::global()->bounded(0x21, 0x7f));
+        c = static_cast<char>(QRandomGenerator::global()->bounded(EscPos::PrintableMin + 1,
+                                                                  EscPos::PrintableMax + 1));
     return id;
 }
 
@@ -111,8 +112,8 @@ askStatus(PrinterLink &link, milliseconds timeout, const Progress *stop)
         }
         EscPos::applyStatusReply(n, *byte.value(), report.status);
     }
-    report.model = askIdentity(link, 67, deadline, stop);
-    report.firmware = askIdentity(link, 65, deadline, stop);
+    report.model = askIdentity(link, EscPos::PrinterIdModel, deadline, stop);
+    report.firmware = askIdentity(link, EscPos::PrinterIdFirmware, deadline, stop);
     return report;
 }
 

@@ -65,12 +65,6 @@ Printer::Result<qint64> askNumber(PrinterLink &link,
     return *number.value();
 }
 
-bool isKeyListBlock(const EscPos::Reply &reply)
-{
-    return reply.kind == EscPos::Reply::Kind::Block && !reply.body.isEmpty()
-           && reply.body.at(0) == 0x72;
-}
-
 // One key-list block: a decoded block, nothing when none came in time or retries ran out.
 // A damaged block is asked for again with NAK.
 Printer::Result<std::optional<EscPos::KeyBlock>>
@@ -85,7 +79,7 @@ keyBlock(PrinterLink &link, milliseconds timeout, const Progress *stop)
         const auto reply = awaitReply<EscPos::Reply>(
                 link, Clock::now() + timeout, stop, [](const EscPos::Reply &r) {
                     std::optional<EscPos::Reply> found;
-                    if (isKeyListBlock(r))
+                    if (EscPos::isKeyBlock(r))
                         found = r;
                     return found;
                 });
@@ -101,14 +95,14 @@ keyBlock(PrinterLink &link, milliseconds timeout, const Progress *stop)
 
 } // namespace
 
-NvImage::DotImage graphicDots(const QString &picture, NvImage::Conversion conversion)
+EscPos::DotImage graphicDots(const QString &picture, NvImage::Conversion conversion)
 {
     const NvImage::PictureInfo info = NvImage::inspectPicture(picture);
     // Throws before anything is decoded when the size is not a graphic's.
     (void)EscPos::nvGraphicsDataSize(info.size.width(), info.size.height());
     NvImage::PictureSurface surface;
     surface.drawPicture(NvImage::decodePicture(info));
-    if (surface.image().isNull())
+    if (surface.isNull())
         throw NvImage::PictureError(picture,
                                     QStringLiteral("The picture \"%1\" could not be converted "
                                                    "to dots: there is not enough memory.")
@@ -202,7 +196,7 @@ askGraphicsKeys(PrinterLink &link, milliseconds timeout, const Progress *stop)
                            .arg(MaxKeyBlocks));
 }
 
-GraphicDefine GraphicDefine::of(const QByteArray &key, const NvImage::DotImage &dots)
+GraphicDefine GraphicDefine::of(const QByteArray &key, const EscPos::DotImage &dots)
 {
     // Built first: a key or size the command cannot carry fails before any byte is sent.
     GraphicDefine define;

@@ -6,7 +6,7 @@
 
 #include "printerlink.h"
 
-#include <nvimage/dotimage.h>
+#include <escpos/dotimage.h>
 #include <nvimage/picturesurface.h>
 
 #include <QByteArray>
@@ -20,7 +20,7 @@ namespace Commands {
 // The picture as a graphic stores it: its own width and height in dots, no padding, the dots
 // by the conversion's rule. Throws NvImage::Error (a picture that cannot be used) and
 // EscPos::LimitError (a size a graphic cannot have).
-NvImage::DotImage graphicDots(const QString &picture, NvImage::Conversion conversion);
+EscPos::DotImage graphicDots(const QString &picture, NvImage::Conversion conversion);
 
 // The key list walks at most this many blocks (every printable key fits into fewer), and
 // asks for one block again at most this many times.
@@ -78,7 +78,7 @@ struct GraphicDefine
     int height = 0;
 
     // Throws EscPos::LimitError for a key or size a graphic cannot have.
-    static GraphicDefine of(const QByteArray &key, const NvImage::DotImage &dots);
+    static GraphicDefine of(const QByteArray &key, const EscPos::DotImage &dots);
 };
 
 // Asks the memory, refuses a graphic whose dot bytes exceed what is free before sending any

@@ -1,7 +1,5 @@
 #pragma once
 
-// Also NvImage::DotImage, for callers not yet moved to EscPos::DotImage.
-#include "dotimage.h"
 #include "stopcheck.h"
 
 #include <escpos/dotimage.h>

@@ -17,11 +17,6 @@ static_assert(Preparation().paperDots == Paper80mmDots, "80 mm paper is the defa
 
 namespace {
 
-int brightness(QRgb pixel)
-{
-    return (299 * qRed(pixel) + 587 * qGreen(pixel) + 114 * qBlue(pixel)) / 1000;
-}
-
 // How one drawn pixel becomes one dot under every conversion but dither: the blue rule, or
 // brightness below a threshold.
 struct DotRule
@@ -30,7 +25,7 @@ struct DotRule
 
     bool black(QRgb pixel) const
     {
-        return threshold ? brightness(pixel) < *threshold : qBlue(pixel) < 128;
+        return threshold ? brightnessOf(pixel) < *threshold : qBlue(pixel) < 128;
     }
 };
 
@@ -323,9 +318,9 @@ QImage composed(QImage image, const PreparedPicture &prepared, const Preparation
     return canvas;
 }
 
-DotImage byBrightness(const QImage &canvas, int threshold, const QSize &padded)
+EscPos::DotImage byBrightness(const QImage &canvas, int threshold, const QSize &padded)
 {
-    DotImage dots = DotImage::blank(padded.width(), padded.height());
+    EscPos::DotImage dots = EscPos::DotImage::blank(padded.width(), padded.height());
     const DotRule rule{threshold};
     for (int y = 0; y < canvas.height(); ++y) {
         const QRgb *line = pixels(canvas, y);
@@ -339,7 +334,7 @@ DotImage byBrightness(const QImage &canvas, int threshold, const QSize &padded)
 
 // The blue rule and dither go through the surface and rasteriser of the unprepared path.
 // Dither takes the pixels over, so that it converts them in place instead of a copy.
-DotImage converted(QImage &pixels, const Preparation &preparation, const QSize &padded)
+EscPos::DotImage converted(QImage &pixels, const Preparation &preparation, const QSize &padded)
 {
     if (preparation.threshold)
         return byBrightness(pixels, *preparation.threshold, padded);
@@ -351,7 +346,7 @@ DotImage converted(QImage &pixels, const Preparation &preparation, const QSize &
     return rasterise(surface, padded.width(), padded.height());
 }
 
-void invertDots(DotImage &dots, const QSize &size)
+void invertDots(EscPos::DotImage &dots, const QSize &size)
 {
     const int whole = size.width() / 8;
     const int rest = size.width() % 8;

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "dotimage.h"
 #include "errors.h"
 #include "pictureloader.h"
 #include "picturesurface.h"
+#include <escpos/dotimage.h>
 
 #include <QColor>
 #include <QImage>
@@ -78,12 +78,12 @@ struct DotFormat
 // A prepared picture, and what the steps made of its size.
 struct PreparedPicture
 {
-    DotImage dots;     // padded as the format asks: every dot beyond size is white
-    QSize pictureSize; // the decoded picture, in pixels
-    QRect kept;        // the part of the rotated picture that trim kept (all without trim)
-    QSize fittedSize;  // kept after fitting (kept's size without fit)
-    QSize size;        // the dots' own size, before padding
-    int left = 0;      // the white columns that centring put before the picture
+    EscPos::DotImage dots; // padded as the format asks: every dot beyond size is white
+    QSize pictureSize;     // the decoded picture, in pixels
+    QRect kept;            // the part of the rotated picture that trim kept (all without trim)
+    QSize fittedSize;      // kept after fitting (kept's size without fit)
+    QSize size;            // the dots' own size, before padding
+    int left = 0;          // the white columns that centring put before the picture
     // What the conversion read, for judging colours: the picture rotated, trimmed, fitted and
     // centred, opaque, in QImage::Format_RGB32, of the size before padding. Null after
     // dither, which converts them in place.

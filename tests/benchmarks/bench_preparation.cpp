@@ -114,7 +114,7 @@ void BM_LogoUnprepared(benchmark::State &state)
     for (auto _ : state) {
         PictureSurface surface;
         surface.drawPicture(fixture->logo);
-        const DotImage dots = rasterise(surface, 576, 304);
+        const EscPos::DotImage dots = rasterise(surface, 576, 304);
         benchmark::DoNotOptimize(dots.rows.constData());
     }
 }

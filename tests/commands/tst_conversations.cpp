@@ -171,7 +171,7 @@ void tst_Conversations::defineGraphic()
     ScriptedPeer peer(model.script(), {QByteArray("\x12"), false});
     Commands::PrinterLink link(m_library, targetOf(peer));
     QVERIFY(link.open().ok());
-    NvImage::DotImage dots = NvImage::DotImage::blank(8, 8);
+    EscPos::DotImage dots = EscPos::DotImage::blank(8, 8);
     dots.setDot(3, 3, true);
     const auto define = Commands::GraphicDefine::of("Q7", dots);
     const auto defined = Commands::defineGraphic(link, define, 2s);

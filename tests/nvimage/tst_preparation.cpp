@@ -40,7 +40,7 @@ QImage picture(const QStringList &rows)
 }
 
 // The dots as rows of '#' (black) and '.' (white), padding included.
-QStringList art(const DotImage &dots)
+QStringList art(const EscPos::DotImage &dots)
 {
     QStringList rows;
     for (int y = 0; y < dots.height; ++y) {
@@ -94,11 +94,11 @@ const DotFormat Unpadded{MaxWidthDots, MaxHeightDots, false};
 // What the download did before preparation existed: the picture drawn on the window's
 // surface, converted, and rasterised at its size or padded to multiples of 8. drawn gets the
 // pixels that the blue rule read.
-DotImage todaysDots(const QImage &image,
-                    Conversion conversion,
-                    const QColor &background,
-                    bool pad,
-                    QImage *drawn = nullptr)
+EscPos::DotImage todaysDots(const QImage &image,
+                            Conversion conversion,
+                            const QColor &background,
+                            bool pad,
+                            QImage *drawn = nullptr)
 {
     PictureSurface surface(background);
     surface.drawPicture(image);
@@ -355,7 +355,7 @@ void tst_Preparation::identityKeepsTodaysDots()
             QCOMPARE(padded.pixels, drawn);
         else
             QVERIFY(padded.pixels.isNull());
-        const DotImage own = preparePicture(image, preparation, Unpadded, background).dots;
+        const EscPos::DotImage own = preparePicture(image, preparation, Unpadded, background).dots;
         QCOMPARE(own, todaysDots(image, preparation.conversion, background, false));
     }
 }
