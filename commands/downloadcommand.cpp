@@ -21,6 +21,8 @@ Outcome downloadRefusal()
 {
     try {
         throw;
+    } catch (const NvImage::StoppedError &) {
+        return stoppedBeforeSending();
     } catch (const NvImage::NvCapacityError &error) {
         return refused(graphSizeOutOfRangeText(), capacityDetails(error));
     } catch (const NvImage::PictureTooLargeError &error) {
@@ -33,13 +35,27 @@ Outcome downloadRefusal()
     }
 }
 
-// The files' size on disk, the first thing a download judges.
-std::optional<Outcome> onDiskRefusal(const QStringList &pictures)
+// The files' size on disk, the first thing a download of unprepared pictures judges; a
+// prepared picture is judged by what is stored.
+std::optional<Outcome> onDiskRefusal(const DownloadRequest &request)
 {
-    const qint32 total = NvImage::totalFileSize(pictures);
+    if (!request.options.preparation.isIdentity())
+        return std::nullopt;
+    const qint32 total = NvImage::totalFileSize(request.pictures);
     if (!NvImage::totalFileSizeAccepted(total))
         return refused(graphSizeOutOfRangeText(), fileSizeDetails(total));
     return std::nullopt;
+}
+
+NvImage::StreamOptions streamOptions(const DownloadRequest &request, PictureWarnings *warnings)
+{
+    NvImage::StreamOptions options;
+    options.nvCapacity = request.options.nvCapacity;
+    options.preparation = request.options.preparation;
+    options.stop = request.stop;
+    options.warnings = warnings;
+    options.warningRules = {request.options.preparation.paperDots, request.options.nvCapacity};
+    return options;
 }
 
 // The stream by way of the scratch file, as the window's download always wrote it.
@@ -55,12 +71,8 @@ QByteArray streamViaScratchFile(const DownloadRequest &request,
             state.ImageWidth = size.ImageWidth;
             state.ImageHeight = size.ImageHeight;
         });
-        NvImage::WriteNvImageFile(scratch,
-                                  request.pictures,
-                                  Picture1,
-                                  size,
-                                  request.options.nvCapacity,
-                                  request.options.conversion);
+        NvImage::WriteNvImageFile(
+                scratch, request.pictures, Picture1, size, streamOptions(request, nullptr));
     }
     QByteArray buffer = NvImage::ReadNvImageFile(scratch);
     // The stream is in memory now; nothing of it is left on disk while it is sent.
@@ -74,7 +86,9 @@ QString fileSizeDetails(qint32 total)
 {
     return QStringLiteral("The chosen files take %1 bytes on disk; together they must stay "
                           "below %2 bytes. A GIF, or a BMP with one bit a pixel, of the same "
-                          "picture is far smaller.")
+                          "picture is far smaller. Prepared pictures (\"Fit to paper\"; "
+                          "nvlogo-cli --fit) are judged by what the printer stores instead, and "
+                          "NV graphics (nvlogo-cli graphics define) store one picture at a time.")
             .arg(total)
             .arg(NvImage::TotalFileSizeLimit);
 }
@@ -114,15 +128,18 @@ QString partialDefinitionDetails()
                           "before the next download.");
 }
 
-std::optional<Outcome> buildDownloadStream(const DownloadRequest &request, QByteArray &stream)
+std::optional<Outcome> buildDownloadStream(const DownloadRequest &request,
+                                           QByteArray &stream,
+                                           PictureWarnings *warnings)
 {
     stream.clear();
     try {
-        if (std::optional<Outcome> refusal = onDiskRefusal(request.pictures))
+        if (std::optional<Outcome> refusal = onDiskRefusal(request))
             return refusal;
         NvImage::PictureSurface surface;
+        NvImage::ImageSize size;
         stream = NvImage::buildNvImageStream(
-                request.pictures, surface, request.options.nvCapacity, request.options.conversion);
+                request.pictures, surface, size, streamOptions(request, warnings));
         return std::nullopt;
     } catch (...) {
         stream.clear();
@@ -139,9 +156,13 @@ Outcome downloadPictures(Printer::PosLibrary &library,
 {
     try {
         setStage(progress, Progress::Stage::Preparing);
-        if (std::optional<Outcome> refusal = onDiskRefusal(request.pictures))
+        if (std::optional<Outcome> refusal = onDiskRefusal(request))
             return *refusal;
-        const QByteArray buffer = streamViaScratchFile(request, Picture1, state);
+        // The window's Stop reaches the pictures' decoding and conversion too.
+        DownloadRequest stoppable = request;
+        if (!stoppable.stop)
+            stoppable.stop = [progress] { return stopRequested(progress); };
+        const QByteArray buffer = streamViaScratchFile(stoppable, Picture1, state);
         if (stopRequested(progress))
             return stoppedBeforeSending();
         PrinterLink link(

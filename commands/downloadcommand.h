@@ -28,8 +28,9 @@ struct DownloadOptions
 {
     // The printer's NV memory, which the definition must fit.
     qint64 nvCapacity = NvImage::DefaultNvCapacity;
-    // The blue rule, or dithering by brightness for photos and coloured logos.
-    NvImage::Conversion conversion = NvImage::Conversion::BlueRule;
+    // The identity keeps the printer tool's dots (the blue rule, or dither) and its rule on
+    // the files' size on disk; any other preparation is judged by what is stored.
+    NvImage::Preparation preparation;
 };
 
 // The pictures of one download, in NV image order, and how they become dots.
@@ -37,7 +38,13 @@ struct DownloadRequest
 {
     QStringList pictures;
     DownloadOptions options;
+    // Asked while the pictures are read and converted: a stop ends the work with nothing sent.
+    NvImage::StopCheck stop;
 };
+
+// What each picture of a stream deserves a warning for, one list a picture, judged against
+// the preparation's paper and the NV memory.
+using PictureWarnings = QList<QList<NvImage::PreviewWarning>>;
 
 // The details of "Graph size out of range!": the chosen files' size on disk against its
 // limit, and the pictures' NV data against the printer's memory.
@@ -52,8 +59,11 @@ Outcome downloadDelivered();
 QString partialDefinitionDetails();
 
 // The FS q stream of the pictures, built in memory with every check a download makes: the
-// refusal to show instead (nothing built), or nothing when stream holds it.
-std::optional<Outcome> buildDownloadStream(const DownloadRequest &request, QByteArray &stream);
+// refusal to show instead (nothing built), or nothing when stream holds it. warnings, when
+// given, gets what each picture deserves a warning for.
+std::optional<Outcome> buildDownloadStream(const DownloadRequest &request,
+                                           QByteArray &stream,
+                                           PictureWarnings *warnings = nullptr);
 
 // The window's download, with no user interface of its own and safe to run on a worker
 // thread: checks the pictures, writes the FS q stream to a private scratch file, reads it

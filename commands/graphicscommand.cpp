@@ -4,9 +4,7 @@
 
 #include <escpos/commands.h>
 #include <nvimage/errors.h>
-#include <nvimage/pictureloader.h>
-
-#include <QDir>
+#include <nvimage/nvimagefile.h>
 
 #include <functional>
 #include <optional>
@@ -95,20 +93,15 @@ keyBlock(PrinterLink &link, milliseconds timeout, const Progress *stop)
 
 } // namespace
 
-EscPos::DotImage graphicDots(const QString &picture, NvImage::Conversion conversion)
+EscPos::DotImage graphicDots(const QString &picture,
+                             const NvImage::Preparation &preparation,
+                             const NvImage::StopCheck &stop,
+                             QList<NvImage::PreviewWarning> *warnings)
 {
-    const NvImage::PictureInfo info = NvImage::inspectPicture(picture);
-    // Throws before anything is decoded when the size is not a graphic's.
-    (void)EscPos::nvGraphicsDataSize(info.size.width(), info.size.height());
-    NvImage::PictureSurface surface;
-    surface.drawPicture(NvImage::decodePicture(info));
-    if (surface.isNull())
-        throw NvImage::PictureError(picture,
-                                    QStringLiteral("The picture \"%1\" could not be converted "
-                                                   "to dots: there is not enough memory.")
-                                            .arg(QDir::toNativeSeparators(picture)));
-    NvImage::applyConversion(surface, conversion);
-    return NvImage::rasterise(surface, surface.width(), surface.height());
+    // A graphic keeps its own size: no padding, and the define's own limits.
+    const NvImage::DotFormat format{EscPos::GraphicsMaxWidth, EscPos::GraphicsMaxHeight, false};
+    return NvImage::pictureDots(
+            picture, preparation, format, stop, warnings, {preparation.paperDots, 0});
 }
 
 Printer::Result<qint64>

@@ -7,7 +7,9 @@
 #include "printerlink.h"
 
 #include <escpos/dotimage.h>
-#include <nvimage/picturesurface.h>
+#include <nvimage/picturewarnings.h>
+#include <nvimage/preparation.h>
+#include <nvimage/stopcheck.h>
 
 #include <QByteArray>
 #include <QList>
@@ -17,10 +19,13 @@
 
 namespace Commands {
 
-// The picture as a graphic stores it: its own width and height in dots, no padding, the dots
-// by the conversion's rule. Throws NvImage::Error (a picture that cannot be used) and
-// EscPos::LimitError (a size a graphic cannot have).
-EscPos::DotImage graphicDots(const QString &picture, NvImage::Conversion conversion);
+// The picture as a graphic stores it: prepared, its own width and height in dots, no
+// padding; what it deserves a warning for (against the preparation's paper) in warnings,
+// when given. Throws NvImage::Error (a picture that cannot be used, or a stop).
+EscPos::DotImage graphicDots(const QString &picture,
+                             const NvImage::Preparation &preparation,
+                             const NvImage::StopCheck &stop = NvImage::StopCheck(),
+                             QList<NvImage::PreviewWarning> *warnings = nullptr);
 
 // The key list walks at most this many blocks (every printable key fits into fewer), and
 // asks for one block again at most this many times.

@@ -13,17 +13,39 @@ namespace NvImage {
 
 namespace {
 
+QSize roundedSize(const QSize &size)
+{
+    return QSize(roundUpToMultipleOf8(size.width()), roundUpToMultipleOf8(size.height()));
+}
+
 QList<QSize> roundedSizes(const QList<PictureInfo> &pictures)
 {
     QList<QSize> sizes;
     sizes.reserve(pictures.size());
     for (const PictureInfo &picture : pictures)
-        sizes.append(QSize(roundUpToMultipleOf8(picture.size.width()),
-                           roundUpToMultipleOf8(picture.size.height())));
+        sizes.append(roundedSize(picture.size));
     return sizes;
 }
 
-QList<PictureInfo> checkPictures(const QStringList &paths, qint64 nvCapacity, const StopCheck &stop)
+// The picture's stored size as far as its header tells: exact without preparation or trim,
+// unknown (nothing) with trim, which must see the picture first. A prepared size that no
+// record can carry is refused here, before anything is decoded.
+std::optional<QSize> storedSize(const PictureInfo &picture, const Preparation &preparation)
+{
+    if (preparation.isIdentity())
+        return roundedSize(picture.size);
+    if (preparation.trim)
+        return std::nullopt;
+    const QSize prepared = preparedSize(picture.size, preparation);
+    const QString problem = preparedSizeError(prepared, preparation);
+    if (!problem.isEmpty())
+        throw PictureTooLargeError(
+                picture.path,
+                QStringLiteral("\"%1\": %2").arg(QDir::toNativeSeparators(picture.path), problem));
+    return roundedSize(prepared);
+}
+
+QList<PictureInfo> checkPictures(const QStringList &paths, const StreamOptions &options)
 {
     if (paths.isEmpty())
         throw PictureCountError(QStringLiteral("No picture was chosen."));
@@ -32,16 +54,23 @@ QList<PictureInfo> checkPictures(const QStringList &paths, qint64 nvCapacity, co
                                                "stored at once.")
                                         .arg(paths.size())
                                         .arg(MaxPictures));
+    const PictureUse use
+            = options.preparation.isIdentity() ? PictureUse::Stored : PictureUse::Prepared;
     QList<PictureInfo> pictures;
     pictures.reserve(paths.size());
-    for (const QString &path : paths)
-        pictures.append(inspectPictureHeader(path, stop));
-    // The sizes come from the headers: the memory is checked before any data is read.
-    const qint64 dataSize = nvDefinitionSize(roundedSizes(pictures));
-    if (dataSize > nvCapacity)
-        throw NvCapacityError(dataSize, nvCapacity);
+    QList<QSize> sizes;
+    for (const QString &path : paths) {
+        pictures.append(inspectPictureHeader(path, options.stop, use));
+        if (const std::optional<QSize> size = storedSize(pictures.constLast(), options.preparation))
+            sizes.append(*size);
+    }
+    // The sizes come from the headers: the memory is checked before any data is read. After
+    // trim the stream builder checks it as the sizes become known.
+    const qint64 dataSize = nvDefinitionSize(sizes);
+    if (dataSize > options.nvCapacity)
+        throw NvCapacityError(dataSize, options.nvCapacity);
     for (const PictureInfo &picture : pictures)
-        checkPictureData(picture, stop);
+        checkPictureData(picture, options.stop);
     return pictures;
 }
 
@@ -54,16 +83,61 @@ void writeStream(const StreamSink &write,
                  const QList<PictureInfo> &pictures,
                  PictureSurface &surface,
                  ImageSize &size,
-                 Conversion conversion,
-                 const StopCheck &stop)
+                 const StreamOptions &options)
 {
     write(EscPos::initialize() + EscPos::defineNvBitImagesHeader(int(pictures.size())));
+    qint64 definition = 0;
+    const bool judge = options.warnings != nullptr;
     for (const PictureInfo &picture : pictures) {
-        const EscPos::DotImage dots = rasterisePicture(picture, surface, conversion, stop);
+        const RasterisedPicture rasterised
+                = rasterisePicture(picture, surface, options.preparation, options.stop, judge);
+        const EscPos::DotImage &dots = rasterised.dots;
+        definition += EscPos::nvBitImageRecordSize(dots.width, dots.height);
+        if (definition > options.nvCapacity)
+            throw NvCapacityError(definition, options.nvCapacity);
         size.ImageWidth = qint16(dots.width);
         size.ImageHeight = qint16(dots.height);
+        if (judge) {
+            options.warnings->append(judgePicture(dots,
+                                                  rasterised.own,
+                                                  rasterised.colours,
+                                                  options.preparation.threshold.has_value(),
+                                                  options.warningRules));
+        }
         write(EscPos::nvBitImageRecord(dots));
     }
+}
+
+// The picture decoded and prepared; a size the format cannot take names the file.
+PreparedPicture prepared(const PictureInfo &picture,
+                         const Preparation &preparation,
+                         const DotFormat &format,
+                         const QColor &background,
+                         const StopCheck &stop)
+{
+    try {
+        return preparePicture(decodePicture(picture, stop), preparation, format, background);
+    } catch (const PictureTooLargeError &error) {
+        throw PictureTooLargeError(
+                picture.path,
+                QStringLiteral("\"%1\": %2")
+                        .arg(QDir::toNativeSeparators(picture.path), error.message()));
+    }
+}
+
+// The prepared way: the picture decoded, then every step of the preparation.
+RasterisedPicture preparedDots(const PictureInfo &picture,
+                               PictureSurface &surface,
+                               const Preparation &preparation,
+                               const StopCheck &stop,
+                               bool withColours)
+{
+    surface.clear();
+    PreparedPicture done = prepared(picture, preparation, DotFormat(), surface.background(), stop);
+    RasterisedPicture rasterised{std::move(done.dots), done.size, std::nullopt};
+    if (withColours && !done.pixels.isNull())
+        rasterised.colours = countColours(done.pixels);
+    return rasterised;
 }
 
 } // namespace
@@ -93,6 +167,44 @@ EscPos::DotImage rasterisePicture(const PictureInfo &picture,
                      roundUpToMultipleOf8(surface.width()),
                      roundUpToMultipleOf8(surface.height()),
                      stop);
+}
+
+RasterisedPicture rasterisePicture(const PictureInfo &picture,
+                                   PictureSurface &surface,
+                                   const Preparation &preparation,
+                                   const StopCheck &stop,
+                                   bool withColours)
+{
+    if (!preparation.isIdentity())
+        return preparedDots(picture, surface, preparation, stop, withColours);
+    RasterisedPicture rasterised;
+    rasterised.dots = rasterisePicture(picture, surface, preparation.conversion, stop);
+    rasterised.own = QSize(surface.width(), surface.height());
+    // The surface still holds the drawn picture: the blue rule packed it unchanged.
+    if (withColours && preparation.conversion == Conversion::BlueRule)
+        rasterised.colours = countColours(surface);
+    return rasterised;
+}
+
+EscPos::DotImage pictureDots(const QString &path,
+                             const Preparation &preparation,
+                             const DotFormat &format,
+                             const StopCheck &stop,
+                             QList<PreviewWarning> *warnings,
+                             const WarningRules &rules)
+{
+    const PictureUse use = preparation.isIdentity() ? PictureUse::Stored : PictureUse::Prepared;
+    const PictureInfo picture = inspectPictureHeader(path, stop, use);
+    checkPictureData(picture, stop);
+    PreparedPicture done = prepared(picture, preparation, format, Qt::white, stop);
+    if (warnings) {
+        std::optional<ColourCounts> colours;
+        if (!done.pixels.isNull())
+            colours = countColours(done.pixels);
+        *warnings = judgePicture(
+                done.dots, done.size, colours, preparation.threshold.has_value(), rules);
+    }
+    return std::move(done.dots);
 }
 
 bool FileExists(const QString &path) noexcept
@@ -192,20 +304,21 @@ void WriteNvImageFile(ScratchFile &scratch,
                       qint64 nvCapacity,
                       Conversion conversion)
 {
-    WriteNvImageFile(scratch, paths, Picture1, size, nvCapacity, conversion, StopCheck());
+    StreamOptions options;
+    options.nvCapacity = nvCapacity;
+    options.preparation.conversion = conversion;
+    WriteNvImageFile(scratch, paths, Picture1, size, options);
 }
 
 void WriteNvImageFile(ScratchFile &scratch,
                       const QStringList &paths,
                       PictureSurface &Picture1,
                       ImageSize &size,
-                      qint64 nvCapacity,
-                      Conversion conversion,
-                      const StopCheck &stop)
+                      const StreamOptions &options)
 {
     // A stream of an earlier run never survives into this one.
     scratch.remove();
-    const QList<PictureInfo> pictures = checkPictures(paths, nvCapacity, stop);
+    const QList<PictureInfo> pictures = checkPictures(paths, options);
     try {
         AnonymousFile &file = scratch.create();
         const auto write = [&file, &scratch](const QByteArray &bytes) {
@@ -213,7 +326,7 @@ void WriteNvImageFile(ScratchFile &scratch,
                 throw ScratchFileError(QStringLiteral("Could not write %1: %2.")
                                                .arg(scratch.name(), file.reason()));
         };
-        writeStream(write, pictures, Picture1, size, conversion, stop);
+        writeStream(write, pictures, Picture1, size, options);
     } catch (...) {
         scratch.remove();
         throw;
@@ -238,7 +351,10 @@ QByteArray buildNvImageStream(const QStringList &paths,
                               qint64 nvCapacity,
                               Conversion conversion)
 {
-    return buildNvImageStream(paths, surface, size, nvCapacity, conversion, StopCheck());
+    StreamOptions options;
+    options.nvCapacity = nvCapacity;
+    options.preparation.conversion = conversion;
+    return buildNvImageStream(paths, surface, size, options);
 }
 
 QByteArray buildNvImageStream(const QStringList &paths,
@@ -246,36 +362,35 @@ QByteArray buildNvImageStream(const QStringList &paths,
                               qint64 nvCapacity,
                               Conversion conversion)
 {
-    return buildNvImageStream(paths, surface, nvCapacity, conversion, StopCheck());
+    ImageSize size;
+    return buildNvImageStream(paths, surface, size, nvCapacity, conversion);
 }
 
 QByteArray buildNvImageStream(const QStringList &paths,
                               PictureSurface &surface,
                               ImageSize &size,
-                              qint64 nvCapacity,
-                              Conversion conversion,
-                              const StopCheck &stop)
+                              const StreamOptions &options)
 {
-    const QList<PictureInfo> pictures = checkPictures(paths, nvCapacity, stop);
+    const QList<PictureInfo> pictures = checkPictures(paths, options);
     QByteArray stream;
-    stream.reserve(NvStreamHeaderSize + nvDefinitionSize(roundedSizes(pictures)));
+    if (options.preparation.isIdentity())
+        stream.reserve(NvStreamHeaderSize + nvDefinitionSize(roundedSizes(pictures)));
     writeStream([&stream](const QByteArray &bytes) { stream.append(bytes); },
                 pictures,
                 surface,
                 size,
-                conversion,
-                stop);
+                options);
     return stream;
 }
 
-QByteArray buildNvImageStream(const QStringList &paths,
-                              PictureSurface &surface,
-                              qint64 nvCapacity,
-                              Conversion conversion,
-                              const StopCheck &stop)
+std::optional<qint64> nvRecordSize(const QString &path, const Preparation &preparation)
 {
-    ImageSize size;
-    return buildNvImageStream(paths, surface, size, nvCapacity, conversion, stop);
+    const PictureUse use = preparation.isIdentity() ? PictureUse::Stored : PictureUse::Prepared;
+    const std::optional<QSize> size
+            = storedSize(inspectPictureHeader(path, StopCheck(), use), preparation);
+    if (!size)
+        return std::nullopt;
+    return nvDefinitionSize({*size});
 }
 
 qint64 nvRecordSize(const QString &path)

@@ -3,6 +3,8 @@
 #include "fileio.h"
 #include "pictureloader.h"
 #include "picturesurface.h"
+#include "picturewarnings.h"
+#include "preparation.h"
 
 #include <escpos/commands.h>
 #include <escpos/dotimage.h>
@@ -15,6 +17,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace NvImage {
 
@@ -72,6 +75,45 @@ EscPos::DotImage rasterisePicture(const PictureInfo &picture,
                                   Conversion conversion,
                                   const StopCheck &stop);
 
+// How a download's pictures become its stream.
+struct StreamOptions
+{
+    qint64 nvCapacity = DefaultNvCapacity;
+    // The identity: the dots the printer tool always made (the blue rule, or dither). Any
+    // other preparation judges the pictures by what is stored, not by their size on disk.
+    Preparation preparation;
+    StopCheck stop;
+    // When given, each picture is judged as it is rasterised, against warningRules, and its
+    // warnings are appended to it: one list a picture, in the stream's order.
+    QList<QList<PreviewWarning>> *warnings = nullptr;
+    WarningRules warningRules;
+};
+
+// The dots of one picture prepared as the options say, padded for FS q, with what judging it
+// needs: its own size inside the padding and, for a rule colours can fool, its colours.
+struct RasterisedPicture
+{
+    EscPos::DotImage dots;
+    QSize own;
+    std::optional<ColourCounts> colours;
+};
+RasterisedPicture rasterisePicture(const PictureInfo &picture,
+                                   PictureSurface &surface,
+                                   const Preparation &preparation,
+                                   const StopCheck &stop,
+                                   bool countColours);
+
+// A picture file as dots in a format of the caller's (an NV graphic's: its own size, no
+// padding): checked, decoded and prepared, transparent parts white; judged against rules into
+// warnings, when given. Throws what inspectPicture, decodePicture and preparePicture throw,
+// naming the file.
+EscPos::DotImage pictureDots(const QString &path,
+                             const Preparation &preparation,
+                             const DotFormat &format,
+                             const StopCheck &stop = StopCheck(),
+                             QList<PreviewWarning> *warnings = nullptr,
+                             const WarningRules &rules = WarningRules());
+
 // The scratch file that carries the stream between writing and sending: created anew for
 // each write, in the temporary folder, without a name (fileio.h's AnonymousFile), so that
 // only this process can read it and nothing is left in the folder however the process ends,
@@ -98,9 +140,7 @@ private:
                                  const QStringList &,
                                  PictureSurface &,
                                  ImageSize &,
-                                 qint64,
-                                 Conversion,
-                                 const StopCheck &);
+                                 const StreamOptions &);
     friend QByteArray ReadNvImageFile(ScratchFile &);
 
     AnonymousFile &create();
@@ -123,15 +163,15 @@ void WriteNvImageFile(ScratchFile &scratch,
                       ImageSize &size,
                       qint64 nvCapacity = DefaultNvCapacity,
                       Conversion conversion = Conversion::BlueRule);
-// The same, asking stop between pictures and every few rows of each: StoppedError when it
-// says so, the scratch file removed as on any failure.
+// The same with every option: prepared pictures (whose NV data is checked against the
+// capacity as it is made when trim leaves the sizes open until then), stop asked between
+// pictures and every few rows of each (StoppedError, the scratch file removed as on any
+// failure), and the pictures judged on the way.
 void WriteNvImageFile(ScratchFile &scratch,
                       const QStringList &paths,
                       PictureSurface &Picture1,
                       ImageSize &size,
-                      qint64 nvCapacity,
-                      Conversion conversion,
-                      const StopCheck &stop);
+                      const StreamOptions &options);
 
 // The whole scratch file. Throws ScratchFileError when it is missing or cannot be read.
 QByteArray ReadNvImageFile(ScratchFile &scratch);
@@ -146,23 +186,18 @@ QByteArray buildNvImageStream(const QStringList &paths,
                               PictureSurface &surface,
                               qint64 nvCapacity = DefaultNvCapacity,
                               Conversion conversion = Conversion::BlueRule);
-// The same, asking stop as WriteNvImageFile does.
+// The same with every option, as WriteNvImageFile takes them.
 QByteArray buildNvImageStream(const QStringList &paths,
                               PictureSurface &surface,
                               ImageSize &size,
-                              qint64 nvCapacity,
-                              Conversion conversion,
-                              const StopCheck &stop);
-QByteArray buildNvImageStream(const QStringList &paths,
-                              PictureSurface &surface,
-                              qint64 nvCapacity,
-                              Conversion conversion,
-                              const StopCheck &stop);
+                              const StreamOptions &options);
 
 // The bytes a picture's record takes in the stream and in NV memory (four size bytes and
 // its dots), and the whole stream's length for these pictures (ESC @ FS q n and their
 // records). Both read the pictures' headers only, so a list can be summed as it changes;
-// they throw PictureError or PictureTooLargeError as inspectPictureHeader does.
+// they throw PictureError or PictureTooLargeError as inspectPictureHeader does. A preparation
+// with trim knows its sizes only once the picture is decoded: nothing, then.
+std::optional<qint64> nvRecordSize(const QString &path, const Preparation &preparation);
 qint64 nvRecordSize(const QString &path);
 qint64 nvStreamSize(const QStringList &paths);
 

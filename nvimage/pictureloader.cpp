@@ -86,8 +86,24 @@ const PictureFormat &formatOf(const PictureInfo &info)
     throw notAPicture(info.path);
 }
 
-void checkPrintable(const QString &path, const QSize &size)
+void checkPrepared(const QString &path, const QSize &size)
 {
+    if (size.width() <= MaxPreparedSide && size.height() <= MaxPreparedSide
+        && qint64(size.width()) * size.height() <= MaxPreparedPixels)
+        return;
+    throw PictureTooLargeError(path,
+                               QStringLiteral("The picture \"%1\" is %2 x %3 pixels, more than "
+                                              "can be decoded: at most %4 million pixels.")
+                                       .arg(shown(path))
+                                       .arg(size.width())
+                                       .arg(size.height())
+                                       .arg(MaxPreparedPixels / (1024 * 1024)));
+}
+
+void checkPrintable(const QString &path, const QSize &size, PictureUse use)
+{
+    if (use == PictureUse::Prepared)
+        return checkPrepared(path, size);
     if (size.width() <= MaxWidthDots && size.height() <= MaxHeightDots)
         return;
     throw PictureTooLargeError(path,
@@ -108,10 +124,11 @@ PictureInfo inspectPictureHeader(const QString &path)
     return inspectPictureHeader(path, StopCheck());
 }
 
-PictureInfo inspectPictureHeader(const QString &path, const StopCheck &stop)
+PictureInfo inspectPictureHeader(const QString &path, const StopCheck &stop, PictureUse use)
 {
     PictureInfo info;
     info.path = path;
+    info.use = use;
     info.bytes = readPicture(path, stop);
     const PictureFormat *format = formatOf(info.bytes);
     if (!format)
@@ -123,7 +140,7 @@ PictureInfo inspectPictureHeader(const QString &path, const StopCheck &stop)
                            QStringLiteral("The picture \"%1\" is damaged: its size cannot be "
                                           "read from the file.")
                                    .arg(shown(path)));
-    checkPrintable(path, info.size);
+    checkPrintable(path, info.size, use);
     return info;
 }
 
@@ -172,7 +189,7 @@ QImage decodePicture(const PictureInfo &info, const StopCheck &stop)
                                            .arg(image.height())
                                            .arg(info.size.width())
                                            .arg(info.size.height()));
-    checkPrintable(info.path, image.size());
+    checkPrintable(info.path, image.size(), info.use);
     return image;
 }
 

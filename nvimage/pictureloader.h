@@ -20,6 +20,13 @@ constexpr int MaxHeightDots = EscPos::NvBitImageMaxHeight;
 // disk, before any byte is read.
 constexpr qint64 MaxPictureFileBytes = qint64(MaxWidthDots) * MaxHeightDots * 8 + 1024 * 1024;
 
+// What becomes of a picture: stored as it is, so that its size must be an NV image's, or
+// prepared first (turned, trimmed, fitted), so that only what the decoder can hold counts:
+// at most MaxPreparedPixels pixels and MaxPreparedSide on either side.
+enum class PictureUse { Stored, Prepared };
+constexpr qint64 MaxPreparedPixels = 64 * 1024 * 1024;
+constexpr int MaxPreparedSide = 32767;
+
 // What a picture file's header tells, found without decoding the picture.
 struct PictureInfo
 {
@@ -27,6 +34,7 @@ struct PictureInfo
     QByteArray format; // "bmp", "jpeg", "gif" or "png", decided by the file's content
     QSize size;        // in pixels
     QByteArray bytes;  // the file as read once; checked and decoded from here, never reread
+    PictureUse use = PictureUse::Stored; // which size rule the header and the decoder apply
 };
 
 // Reads a picture file's header and checks that it is a whole BMP, JPEG, GIF or PNG picture
@@ -42,8 +50,10 @@ PictureInfo inspectPicture(const QString &path, const StopCheck &stop);
 // is whole, decoding a GIF's picture data, walking a BMP's runs and a PNG's chunks with their CRCs.
 PictureInfo inspectPictureHeader(const QString &path);
 void checkPictureData(const PictureInfo &info);
-// The same, asking stop every few megabytes (StoppedError when it says so).
-PictureInfo inspectPictureHeader(const QString &path, const StopCheck &stop);
+// The same, asking stop every few megabytes (StoppedError when it says so), for the use.
+PictureInfo inspectPictureHeader(const QString &path,
+                                 const StopCheck &stop,
+                                 PictureUse use = PictureUse::Stored);
 void checkPictureData(const PictureInfo &info, const StopCheck &stop);
 
 // Decodes the picture (a GIF's first frame) that inspectPicture described. Throws

@@ -2,6 +2,8 @@
 
 #include "nvimagefile.h"
 #include "picturesurface.h"
+#include "picturewarnings.h"
+#include "preparation.h"
 
 #include <escpos/dotimage.h>
 
@@ -16,11 +18,6 @@
 
 namespace NvImage {
 
-// Receipt printers print 8 dots a millimetre; the common papers' printable widths.
-constexpr int DotsPerMm = 8;
-constexpr int Paper80mmDots = 576;
-constexpr int Paper58mmDots = 384;
-
 // What the window and the command line call each conversion, so that both say the same.
 QString conversionLabel(Conversion conversion);
 
@@ -34,28 +31,13 @@ QImage storedImage(const QByteArray &dotBytes, int widthDots, int heightDots);
 // black, index 0 white. A null image for an empty one.
 QImage monoImage(const EscPos::DotImage &dots);
 
-// What may go wrong with a picture that the preview can see before it is stored.
-enum class PreviewWarning {
-    WiderThan80mmPaper, // wider than 576 dots
-    WiderThan58mmPaper, // wider than 384 dots, up to 576
-    NearlyAllWhite,     // more than 99.5 % of the picture's dots are white
-    NearlyAllBlack,     // more than 99.5 % of the picture's dots are black
-    ColoursMisprinted,  // blue rule: more than 5 % of the pixels are clearly dark but print
-                        // white, or clearly light but print black
-    ShadesLost,         // blue rule: more than 25 % of the pixels are mid tones
-    LargerThanNvMemory, // the record alone needs more than the printer's NV memory
-};
-
-// The warning as the user reads it, one short sentence.
-QString previewWarningText(PreviewWarning warning, qint64 nvCapacity = DefaultNvCapacity);
-
 // The picture as the printer will store it.
 struct PicturePreview
 {
     QImage dots;            // the stored dots, monoImage() of the rasterised picture
     QSize sizeDots;         // the record's size: the picture's rounded up to multiples of 8
     QSizeF sizeMm;          // sizeDots at 8 dots a millimetre
-    QSize pictureSize;      // the picture's own size in pixels (the rest of dots is padding)
+    QSize pictureSize;      // the picture's own size in dots, as prepared (the rest is padding)
     qint64 recordBytes = 0; // the record's bytes in the stream and in NV memory
     qint64 blackDots = 0;   // black dots inside the picture's own size
     QList<PreviewWarning> warningKinds;
@@ -70,11 +52,12 @@ PicturePreview previewPicture(const QString &path,
                               Conversion conversion,
                               const QColor &background = Qt::white,
                               qint64 nvCapacity = DefaultNvCapacity);
-// The same, asking stop every few rows: StoppedError when it says so.
+// The same for a prepared picture, judged against the rules (the paper, the NV memory),
+// asking stop every few rows: StoppedError when it says so.
 PicturePreview previewPicture(const QString &path,
-                              Conversion conversion,
+                              const Preparation &preparation,
                               const QColor &background,
-                              qint64 nvCapacity,
-                              const StopCheck &stop);
+                              const WarningRules &rules,
+                              const StopCheck &stop = StopCheck());
 
 } // namespace NvImage

@@ -1,7 +1,5 @@
 #include "preparation.h"
 
-#include "picturepreview.h"
-
 #include <QStringList>
 #include <QTransform>
 
@@ -12,8 +10,6 @@
 #include <vector>
 
 namespace NvImage {
-
-static_assert(Preparation().paperDots == Paper80mmDots, "80 mm paper is the default");
 
 namespace {
 

@@ -15,6 +15,11 @@
 
 namespace NvImage {
 
+// Receipt printers print 8 dots a millimetre; the common papers' printable widths.
+constexpr int DotsPerMm = 8;
+constexpr int Paper80mmDots = 576;
+constexpr int Paper58mmDots = 384;
+
 // The paper's printable width in dots: at least one byte, at most the widest NV bit image.
 constexpr int MinPaperDots = 8;
 constexpr int MaxPaperDots = MaxWidthDots;
@@ -26,7 +31,7 @@ struct Preparation
 {
     // The printable width in dots: 384 on 58 mm paper, 576 (Paper80mmDots) on 80 mm paper.
     // Fit and centre work to it; without them it only judges the warnings.
-    int paperDots = 576;
+    int paperDots = Paper80mmDots;
     // Clockwise, in degrees: 0, 90, 180 or 270.
     int rotation = 0;
     // Removes the rows and columns at the edges whose dots would all be white under the

@@ -525,8 +525,12 @@ void BM_StopGapLargest(benchmark::State &state)
             return false;
         };
         PictureSurface surface;
-        const QByteArray stream
-                = buildNvImageStream({path}, surface, LargeNvCapacity, Conversion::Dither, stop);
+        ImageSize size;
+        StreamOptions options;
+        options.nvCapacity = LargeNvCapacity;
+        options.preparation.conversion = Conversion::Dither;
+        options.stop = stop;
+        const QByteArray stream = buildNvImageStream({path}, surface, size, options);
         longest = std::max(longest, double(clock.nsecsElapsed() - last) / 1e6);
         benchmark::DoNotOptimize(stream.constData());
     }

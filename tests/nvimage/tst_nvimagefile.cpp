@@ -29,6 +29,14 @@ using namespace TestPictures;
 
 namespace {
 
+NvImage::StreamOptions optionsOf(NvImage::Conversion conversion, const NvImage::StopCheck &stop)
+{
+    NvImage::StreamOptions options;
+    options.preparation.conversion = conversion;
+    options.stop = stop;
+    return options;
+}
+
 struct PictureFile
 {
     QImage image;
@@ -705,7 +713,7 @@ void tst_NvImageFile::stopEndsTheWork()
         ScratchFile scratch(dir.path());
         ImageSize size;
         try {
-            WriteNvImageFile(scratch, paths, surface, size, DefaultNvCapacity, conversion, stop);
+            WriteNvImageFile(scratch, paths, surface, size, optionsOf(conversion, stop));
         } catch (const StoppedError &) {
             QCOMPARE(asked, n + 1);
             QVERIFY(!scratch.exists());
@@ -713,7 +721,7 @@ void tst_NvImageFile::stopEndsTheWork()
             asked = 0;
             QVERIFY_THROWS_EXCEPTION(
                     StoppedError,
-                    buildNvImageStream(paths, surface, DefaultNvCapacity, conversion, stop));
+                    buildNvImageStream(paths, surface, size, optionsOf(conversion, stop)));
             continue;
         }
         // Asked while each picture is read, decoded (Qt's reader before and after) and
@@ -727,7 +735,11 @@ void tst_NvImageFile::stopEndsTheWork()
         return true;
     };
     QVERIFY_THROWS_EXCEPTION(StoppedError,
-                             previewPicture(paths.first(), conversion, Qt::white, 1 << 20, now));
+                             previewPicture(paths.first(),
+                                            optionsOf(conversion, now).preparation,
+                                            Qt::white,
+                                            {std::nullopt, 1 << 20},
+                                            now));
 }
 
 void tst_NvImageFile::scratchFileIsPrivateAndReplaced()
@@ -780,10 +792,10 @@ void tst_NvImageFile::scratchFileGoneWhenKilled()
     int questions = 0;
     {
         ScratchFile scratch;
-        WriteNvImageFile(scratch, two, surface, size, DefaultNvCapacity, Conversion::BlueRule, [&] {
-            ++questions;
-            return false;
-        });
+        WriteNvImageFile(scratch, two, surface, size, optionsOf(Conversion::BlueRule, [&] {
+                             ++questions;
+                             return false;
+                         }));
     }
     QTemporaryDir dir;
     const pid_t child = fork();
@@ -792,12 +804,11 @@ void tst_NvImageFile::scratchFileGoneWhenKilled()
         int asked = 0;
         ScratchFile scratch(dir.path());
         try {
-            WriteNvImageFile(
-                    scratch, two, surface, size, DefaultNvCapacity, Conversion::BlueRule, [&] {
-                        if (++asked == questions)
-                            ::raise(SIGKILL);
-                        return false;
-                    });
+            WriteNvImageFile(scratch, two, surface, size, optionsOf(Conversion::BlueRule, [&] {
+                                 if (++asked == questions)
+                                     ::raise(SIGKILL);
+                                 return false;
+                             }));
         } catch (...) {
         }
         ::_exit(1); // not killed: the parent sees it
