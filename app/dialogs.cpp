@@ -61,7 +61,7 @@ PictureChoice QtDialogs::choosePictures(const QStringList &nameFilters,
     PictureDialog dialog(m_parent, nameFilters, context);
     if (dialog.exec() != QDialog::Accepted)
         return {};
-    return {dialog.selectedFiles(), dialog.dither()};
+    return {dialog.selectedFiles(), dialog.preparation()};
 }
 
 bool QtDialogs::confirm(const QString &caption, const QString &question)

@@ -5,6 +5,8 @@
 #include <commands/userinterface.h>
 
 #include <QString>
+#include <nvimage/preparation.h>
+
 #include <QStringList>
 
 #include <stdexcept>
@@ -20,8 +22,8 @@ using Commands::MessageIcon;
 // The pictures chosen for a download, and how they become dots.
 struct PictureChoice
 {
-    QStringList paths; // empty: cancelled
-    bool dither = false;
+    QStringList paths; // empty: cancelled, else in the order they become NV images 1, 2, ...
+    NvImage::Preparation preparation; // the identity unless the user chose otherwise
 };
 
 class Dialogs : public Commands::Dialogs
@@ -33,7 +35,7 @@ public:
                                          const PreviewContext &context)
     {
         Q_UNUSED(context)
-        return {getOpenFileNames(nameFilters), false};
+        return {getOpenFileNames(nameFilters), {}};
     }
 
     // A modal question with Yes and No buttons; true for Yes.

@@ -271,10 +271,10 @@ void FrmCutTest::CmdDownload_Click()
             paths.append(Commands::recoverLossyPath(path));
         setCommandsEnabled(false);
         setImageNumbers(int(paths.size()));
-        Commands::DownloadRequest request{paths, {}};
+        Commands::DownloadRequest request;
+        request.pictures = paths;
         request.options.nvCapacity = Commands::nvCapacitySetting();
-        request.options.conversion
-                = choice.dither ? NvImage::Conversion::Dither : NvImage::Conversion::BlueRule;
+        request.options.preparation = choice.preparation;
         startCommand(
                 CmdDownload->text(), port, [this, port, request](Commands::Progress &progress) {
                     return Commands::downloadPictures(

@@ -6,11 +6,15 @@
 #include <commands/settings.h>
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QThread>
 #include <QVBoxLayout>
 
@@ -22,6 +26,8 @@ namespace {
 
 constexpr int PaneWidth = 260;
 constexpr int PaperSize = 240;
+// Where "By brightness" starts: dark blue lettering prints, yellow does not.
+constexpr int DefaultLevel = 160;
 
 struct PreviewResult
 {
@@ -40,6 +46,11 @@ PictureDialog::PictureDialog(QWidget *parent,
     , m_facts(new QLabel)
     , m_warnings(new QLabel)
     , m_dither(new QCheckBox(tr("Dither (photos)")))
+    , m_paper(new QComboBox)
+    , m_fit(new QCheckBox(tr("Fit to paper")))
+    , m_centre(new QCheckBox(tr("Centre")))
+    , m_brightness(new QCheckBox(tr("By brightness")))
+    , m_level(new QSpinBox)
     , m_selection(new QLabel)
 {
     setObjectName(QStringLiteral("PictureDialog"));
@@ -54,10 +65,27 @@ PictureDialog::PictureDialog(QWidget *parent,
     buildPane();
 
     connect(this, &QFileDialog::currentChanged, this, &PictureDialog::highlight);
-    connect(m_dither, &QCheckBox::toggled, this, [this] {
-        highlight(m_highlighted);
-        showSelection();
+    // Dither and a brightness level are two ways to convert: one at a time.
+    connect(m_dither, &QCheckBox::toggled, this, [this](bool on) {
+        if (on)
+            m_brightness->setChecked(false);
+        preparationChanged();
     });
+    connect(m_brightness, &QCheckBox::toggled, this, [this](bool on) {
+        if (on)
+            m_dither->setChecked(false);
+        m_level->setEnabled(on);
+        preparationChanged();
+    });
+    connect(m_level, &QSpinBox::valueChanged, this, &PictureDialog::preparationChanged);
+    connect(m_paper, &QComboBox::currentIndexChanged, this, [this] {
+        const bool paper = m_paper->currentData().toInt() > 0;
+        m_fit->setEnabled(paper);
+        m_centre->setEnabled(paper);
+        preparationChanged();
+    });
+    connect(m_fit, &QCheckBox::toggled, this, &PictureDialog::preparationChanged);
+    connect(m_centre, &QCheckBox::toggled, this, &PictureDialog::preparationChanged);
     // The selection has no signal of its own; the file name box shows every change of it,
     // by a click, the keyboard or typing.
     if (auto fileName = findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
@@ -86,9 +114,6 @@ void PictureDialog::buildPane()
     m_facts->setObjectName(QStringLiteral("facts"));
     m_warnings->setObjectName(QStringLiteral("warnings"));
     m_selection->setObjectName(QStringLiteral("selection"));
-    m_dither->setObjectName(QStringLiteral("dither"));
-    m_dither->setToolTip(tr("Convert by brightness with error diffusion instead of printing "
-                            "black where blue is dark. For photos and coloured logos."));
     for (QLabel *text : {m_facts, m_warnings, m_selection}) {
         text->setWordWrap(true);
         text->setFixedWidth(PaneWidth);
@@ -106,7 +131,7 @@ void PictureDialog::buildPane()
     column->addWidget(m_picture);
     column->addWidget(m_facts);
     column->addWidget(m_warnings);
-    column->addWidget(m_dither);
+    column->addWidget(buildControls());
     column->addWidget(m_selection);
     column->addStretch();
     if (auto grid = qobject_cast<QGridLayout *>(layout()))
@@ -115,14 +140,95 @@ void PictureDialog::buildPane()
     const int line = fontMetrics().lineSpacing();
     m_facts->setMinimumHeight(2 * line);
     m_warnings->setMinimumHeight(6 * line);
-    m_selection->setMinimumHeight(4 * line);
+    m_selection->setMinimumHeight(6 * line);
     setMinimumHeight(pane->sizeHint().height() + 2 * line);
     resize(qMax(width(), 900), minimumHeight());
+}
+
+// How the pictures are prepared; every control starts off, so that the bytes are the
+// printer tool's own until the user asks for more.
+QWidget *PictureDialog::buildControls()
+{
+    m_paper->setObjectName(QStringLiteral("paper"));
+    m_paper->addItem(tr("none"), 0);
+    m_paper->addItem(tr("58 mm"), NvImage::Paper58mmDots);
+    m_paper->addItem(tr("80 mm"), NvImage::Paper80mmDots);
+    m_paper->setToolTip(tr("The paper the logo is for: the warnings judge by it, and Fit and "
+                           "Centre work to its width."));
+    m_fit->setObjectName(QStringLiteral("fit"));
+    m_fit->setToolTip(tr("Scale each picture, keeping its proportions, to the paper's width."));
+    m_centre->setObjectName(QStringLiteral("centre"));
+    m_centre->setToolTip(tr("White on both sides up to the paper's width: the logo prints "
+                            "centred."));
+    m_fit->setEnabled(false);
+    m_centre->setEnabled(false);
+    m_brightness->setObjectName(QStringLiteral("brightness"));
+    m_brightness->setToolTip(tr("A dot is black when its pixel is darker than the level, "
+                                "instead of black where blue is dark."));
+    m_level->setObjectName(QStringLiteral("level"));
+    m_level->setRange(0, 255);
+    m_level->setValue(DefaultLevel);
+    m_level->setEnabled(false);
+    m_level->setAccessibleName(tr("Brightness level"));
+    m_dither->setObjectName(QStringLiteral("dither"));
+    m_dither->setToolTip(tr("Convert by brightness with error diffusion instead of printing "
+                            "black where blue is dark. For photos and coloured logos."));
+    auto controls = new QWidget;
+    auto grid = new QGridLayout(controls);
+    grid->setContentsMargins(0, 0, 0, 0);
+    auto paperLabel = new QLabel(tr("&Paper:"));
+    paperLabel->setBuddy(m_paper);
+    grid->addWidget(paperLabel, 0, 0);
+    grid->addWidget(m_paper, 0, 1);
+    grid->addWidget(m_fit, 1, 0);
+    grid->addWidget(m_centre, 1, 1);
+    grid->addWidget(m_brightness, 2, 0);
+    grid->addWidget(m_level, 2, 1);
+    grid->addWidget(m_dither, 3, 0, 1, 2);
+    return controls;
 }
 
 bool PictureDialog::dither() const
 {
     return m_dither->isChecked();
+}
+
+NvImage::Preparation PictureDialog::preparation() const
+{
+    NvImage::Preparation preparation;
+    const int paper = m_paper->currentData().toInt();
+    if (paper > 0) {
+        preparation.paperDots = paper;
+        preparation.fit = m_fit->isChecked();
+        preparation.center = m_centre->isChecked();
+    }
+    if (m_dither->isChecked())
+        preparation.conversion = NvImage::Conversion::Dither;
+    else if (m_brightness->isChecked())
+        preparation.threshold = m_level->value();
+    return preparation;
+}
+
+void PictureDialog::preparationChanged()
+{
+    highlight(m_highlighted);
+    showSelection();
+}
+
+void PictureDialog::accept()
+{
+    // The pane says why; the download would refuse the same selection.
+    if (!m_storable)
+        return;
+    QFileDialog::accept();
+}
+
+void PictureDialog::updateOpenButton()
+{
+    if (auto buttons = findChild<QDialogButtonBox *>()) {
+        if (QPushButton *open = buttons->button(QDialogButtonBox::Open))
+            open->setEnabled(m_storable);
+    }
 }
 
 void PictureDialog::highlight(const QString &path)
@@ -148,16 +254,17 @@ void PictureDialog::startNext()
     m_pending = false;
     m_running = true;
     const QString path = m_highlighted;
-    const NvImage::Conversion conversion
-            = m_dither->isChecked() ? NvImage::Conversion::Dither : NvImage::Conversion::BlueRule;
+    const NvImage::Preparation preparation = this->preparation();
     const QColor background = m_context.background;
-    // The warning judges by the memory the window's download would check.
-    const qint64 capacity = Commands::nvCapacitySetting();
+    // The warnings judge by the paper chosen, and by the memory the download would check.
+    NvImage::WarningRules rules{std::nullopt, Commands::nvCapacitySetting()};
+    if (m_paper->currentData().toInt() > 0)
+        rules.paperDots = preparation.paperDots;
     auto result = std::make_shared<PreviewResult>();
-    QThread *job = QThread::create([path, conversion, background, capacity, result] {
+    QThread *job = QThread::create([path, preparation, background, rules, result] {
         try {
             // The loader refuses a file by its size on disk before it reads any of it.
-            result->preview = NvImage::previewPicture(path, conversion, background, capacity);
+            result->preview = NvImage::previewPicture(path, preparation, background, rules);
         } catch (const std::exception &error) {
             result->error = QString::fromUtf8(error.what());
         } catch (...) {
@@ -199,6 +306,56 @@ void PictureDialog::startNext()
     job->start();
 }
 
+namespace {
+
+// What a selection amounts to, from the pictures' headers alone, which is quick enough to do
+// while the user types.
+struct SelectionTotals
+{
+    qint64 streamBytes = NvImage::NvStreamHeaderSize;
+    qint64 definition = 0;
+    qint64 onDisk = 0;
+    QStringList reasons; // why it cannot be stored
+};
+
+SelectionTotals totalsOf(const QStringList &pictures, const NvImage::Preparation &preparation)
+{
+    SelectionTotals totals;
+    for (const QString &file : pictures) {
+        totals.onDisk += QFileInfo(file).size();
+        try {
+            const qint64 record = NvImage::nvRecordSize(file, preparation).value_or(0);
+            totals.definition += record;
+            totals.streamBytes += record;
+        } catch (const std::exception &error) {
+            totals.reasons.append(QString::fromUtf8(error.what()));
+        }
+    }
+    const QLocale locale;
+    // Unprepared pictures keep the printer tool's rule on their size on disk.
+    if (preparation.isIdentity() && totals.onDisk >= NvImage::TotalFileSizeLimit) {
+        totals.reasons.append(
+                PictureDialog::tr("The files take %1 bytes on disk; the limit is below %2. "
+                                  "Fit to paper judges by what is stored instead.")
+                        .arg(locale.toString(totals.onDisk),
+                             locale.toString(NvImage::TotalFileSizeLimit)));
+    }
+    if (pictures.size() > NvImage::MaxPictures) {
+        totals.reasons.append(PictureDialog::tr("At most %1 pictures can be stored at once.")
+                                      .arg(NvImage::MaxPictures));
+    }
+    const qint64 capacity = Commands::nvCapacitySetting();
+    if (totals.definition > capacity) {
+        totals.reasons.append(
+                PictureDialog::tr("They need %1 bytes of NV memory; the printer "
+                                  "holds %2.")
+                        .arg(locale.toString(totals.definition), locale.toString(capacity)));
+    }
+    return totals;
+}
+
+} // namespace
+
 void PictureDialog::showSelection()
 {
     QStringList pictures;
@@ -206,33 +363,23 @@ void PictureDialog::showSelection()
         if (QFileInfo(file).isFile())
             pictures.append(file);
     }
+    m_storable = false;
     if (pictures.isEmpty()) {
         m_selection->setText(tr("No picture chosen."));
+        updateOpenButton();
         return;
     }
     // A file chosen by typing its name, or by the keyboard, is shown like a highlighted one.
     if (!pictures.contains(m_highlighted))
         highlight(pictures.constLast());
-    // From the headers alone, which is quick enough to do while the user types.
-    qint64 streamBytes = NvImage::NvStreamHeaderSize;
-    qint64 onDisk = 0;
-    QStringList unreadable;
-    for (const QString &file : pictures) {
-        onDisk += QFileInfo(file).size();
-        try {
-            streamBytes += NvImage::nvRecordSize(file);
-        } catch (const std::exception &) {
-            unreadable.append(QFileInfo(file).fileName());
-        }
-    }
+    const SelectionTotals totals = totalsOf(pictures, preparation());
     const QLocale locale;
-    QString text = (pictures.size() == 1 ? tr("Chosen: 1 picture, %1 bytes to send")
-                                         : tr("Chosen: %2 pictures, %1 bytes to send")
-                                                   .arg(QStringLiteral("%1"))
-                                                   .arg(pictures.size()))
-                           .arg(locale.toString(streamBytes));
+    QString text = tr("Chosen: %1, %2 bytes to send")
+                           .arg(pictures.size() == 1 ? tr("1 picture")
+                                                     : tr("%1 pictures").arg(pictures.size()),
+                                locale.toString(totals.streamBytes));
     if (m_context.baudRate > 0) {
-        const qint64 seconds = Commands::serialLineSeconds(streamBytes, m_context.baudRate);
+        const qint64 seconds = Commands::serialLineSeconds(totals.streamBytes, m_context.baudRate);
         text += tr(", about %1 at %2 baud")
                         .arg(Commands::clockText(seconds))
                         .arg(m_context.baudRate);
@@ -240,15 +387,14 @@ void PictureDialog::showSelection()
         text += tr(" to %1").arg(m_context.target);
     }
     text += QLatin1Char('.');
-    if (!unreadable.isEmpty())
-        text += tr("\nCannot be read: %1.").arg(unreadable.join(QStringLiteral(", ")));
-    if (onDisk >= NvImage::TotalFileSizeLimit) {
-        text += tr("\nToo large: the files take %1 bytes on disk; the limit is below %2.")
-                        .arg(locale.toString(onDisk), locale.toString(NvImage::TotalFileSizeLimit));
-    }
-    if (pictures.size() > NvImage::MaxPictures)
-        text += tr("\nAt most %1 pictures can be stored at once.").arg(NvImage::MaxPictures);
+    // The order they are stored in: the download sends selectedFiles() as they come.
+    for (qsizetype i = 0; i < pictures.size() && i < NvImage::MaxPictures; ++i)
+        text += QStringLiteral("\n%1: %2").arg(i + 1).arg(QFileInfo(pictures.at(i)).fileName());
+    if (!totals.reasons.isEmpty())
+        text += tr("\nCannot be stored: %1").arg(totals.reasons.join(QLatin1Char(' ')));
+    m_storable = totals.reasons.isEmpty();
     m_selection->setText(text);
+    updateOpenButton();
 }
 
 } // namespace App

@@ -5,6 +5,8 @@
 #include "rows.h"
 #include "streamoutput.h"
 #include "targets.h"
+#include "terminal.h"
+#include "warnings.h"
 
 #include <commands/graphicscommand.h>
 #include <commands/jobs.h>
@@ -28,7 +30,7 @@ NV graphics: pictures the printer stores one at a time under a two-character key
 (each character from space to '~'), replaced, deleted and printed by that key.
 
 Actions:
-  define KEY PICTURE [--dither] [-o FILE]
+  define KEY PICTURE [preparation] [--strict] [-o FILE]
                         store the picture under KEY and check that the printer lists it
                         (-o: write the command to FILE instead, no printer needed)
   list [--json]         the keys the printer holds
@@ -39,7 +41,15 @@ Actions:
 
 Options:
   -o, --output <file>     define: write the command to the file, send nothing
+  --paper <width>         define: the paper, 58mm, 80mm or dots (default 80mm)
+  --fit                   define: scale the picture to the paper's width
+  --center                define: white on both sides up to the paper's width
+  --threshold <N>         define: black where brightness is below N (0 to 255)
   --dither                define: convert by brightness with error diffusion
+  --invert                define: swap black and white
+  --rotate <degrees>      define: turn clockwise, 90, 180 or 270
+  --trim                  define: remove the white margins
+  --strict                define: refuse, sending nothing, when the picture gets a warning
   --json                  list, capacity: print one JSON object
   --all                   delete: every graphic
   --scale <WxH>           print: 1x1, 1x2, 2x1 or 2x2 (default 1x1)
@@ -168,15 +178,21 @@ void printJson(const Context &c, const QJsonObject &object)
     print(c.out, QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Indented)));
 }
 
-// The define built from the picture, or false after telling why.
+// The define built from the picture, or false after telling why; what the picture deserves a
+// warning for is said first.
 bool defineOf(const QByteArray &key,
               const QString &picture,
-              NvImage::Conversion conversion,
+              const NvImage::Preparation &preparation,
               Commands::GraphicDefine &define,
-              const Context &c)
+              const Context &c,
+              bool &warned)
 {
     try {
-        define = Commands::GraphicDefine::of(key, Commands::graphicDots(picture, conversion));
+        QList<NvImage::PreviewWarning> warnings;
+        const EscPos::DotImage dots
+                = Commands::graphicDots(picture, preparation, terminationRequested, &warnings);
+        warned = printWarnings({picture}, {warnings}, {preparation.paperDots, 0}, c);
+        define = Commands::GraphicDefine::of(key, dots);
         return true;
     } catch (const std::exception &error) {
         print(c.err,
@@ -226,11 +242,13 @@ int define(const QStringList &arguments, const Context &c)
                       QStringLiteral("Write the define command to this file instead of sending "
                                      "it."),
                       QStringLiteral("file")});
-    addDitherOption(parser);
+    addPreparationOptions(parser);
     addTalkOptions(parser);
     addManyOptions(parser);
     int exitCode = ExitSuccess;
-    if (!parse(parser, QStringLiteral("graphics define"), arguments, c, exitCode))
+    NvImage::Preparation preparation;
+    if (!parse(parser, QStringLiteral("graphics define"), arguments, c, exitCode)
+        || !preparationOf(parser, preparation, c, exitCode))
         return exitCode;
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 2)
@@ -244,8 +262,11 @@ int define(const QStringList &arguments, const Context &c)
     if (!toFile && !talkOptions(parser, printers, timeout, c, exitCode))
         return exitCode;
     Commands::GraphicDefine define;
-    if (!defineOf(key, positional.at(1), conversionOf(parser), define, c))
+    bool warned = false;
+    if (!defineOf(key, positional.at(1), preparation, define, c, warned))
         return ExitFailure;
+    if (warned && parser.isSet(QStringLiteral("strict")))
+        return refusedForWarnings(c);
     print(c.err, EraseWarning);
     if (toFile)
         return writeDefine(define, parser.value(QStringLiteral("output")), c);

@@ -8,6 +8,7 @@
 #include "streamoutput.h"
 #include "targets.h"
 #include "terminal.h"
+#include "warnings.h"
 
 #include <commands/downloadcommand.h>
 #include <commands/printoutcommand.h>
@@ -60,7 +61,7 @@ bool downloadOptions(QCommandLineParser &parser,
                                  QStringLiteral("PICTURE..."));
     addPortOptions(parser);
     addCapacityOption(parser);
-    addDitherOption(parser);
+    addPreparationOptions(parser);
     parser.addOption({QStringLiteral("wait-ready"),
                       QStringLiteral("After the stream was delivered, wait up to this many "
                                      "seconds until the printer reports online again after its "
@@ -74,8 +75,10 @@ bool downloadOptions(QCommandLineParser &parser,
         exitCode = usage(c, QStringLiteral("download needs at least one picture."));
         return false;
     }
-    request.options.conversion = conversionOf(parser);
-    return nvCapacity(parser, request.options.nvCapacity, c, exitCode)
+    // A termination signal stops the pictures' work as it stops the printers.
+    request.stop = terminationRequested;
+    return preparationOf(parser, request.options.preparation, c, exitCode)
+           && nvCapacity(parser, request.options.nvCapacity, c, exitCode)
            && (!parser.isSet(QStringLiteral("wait-ready"))
                || timeoutOption(parser, QStringLiteral("wait-ready"), waitReady, c, exitCode));
 }
@@ -125,13 +128,14 @@ void addPrintOptions(QCommandLineParser &parser)
 }
 
 // What stream and preview take: pictures in NV image order, -o, the NV capacity and the
-// conversion.
+// preparation.
 struct PictureArguments
 {
     QStringList pictures;
     QString output;
     qint64 capacity = 0;
-    NvImage::Conversion conversion = NvImage::Conversion::BlueRule;
+    NvImage::Preparation preparation;
+    bool paperNamed = false; // --paper given: warnings judge by it, not by the common papers
 };
 
 bool parsePictureArguments(const QString &command,
@@ -148,9 +152,11 @@ bool parsePictureArguments(const QString &command,
                                  QStringLiteral("PICTURE..."));
     parser.addOption({{QStringLiteral("o"), QStringLiteral("output")}, outputHelp, outputName});
     addCapacityOption(parser);
-    addDitherOption(parser);
-    if (!parse(parser, command, arguments, c, exitCode))
+    addPreparationOptions(parser, false);
+    if (!parse(parser, command, arguments, c, exitCode)
+        || !preparationOf(parser, parsed.preparation, c, exitCode))
         return false;
+    parsed.paperNamed = parser.isSet(QStringLiteral("paper"));
     parsed.pictures = parser.positionalArguments();
     if (parsed.pictures.isEmpty()) {
         exitCode = usage(c, QStringLiteral("%1 needs at least one picture.").arg(command));
@@ -167,7 +173,6 @@ bool parsePictureArguments(const QString &command,
         exitCode = usage(c, QStringLiteral("-o needs a name; an empty one names nothing."));
         return false;
     }
-    parsed.conversion = conversionOf(parser);
     return true;
 }
 
@@ -188,7 +193,8 @@ int stream(const QStringList &arguments, const Context &c)
     // The same checks as a download, so that the stream is the one a download sends.
     ConsoleDialogs dialogs(c.err);
     QByteArray bytes;
-    const Commands::DownloadRequest request{parsed.pictures, {parsed.capacity, parsed.conversion}};
+    const Commands::DownloadRequest request{
+            parsed.pictures, {parsed.capacity, parsed.preparation}, terminationRequested};
     if (const auto refusal = Commands::buildDownloadStream(request, bytes)) {
         dialogs.show(*refusal);
         return ExitFailure;
@@ -222,8 +228,11 @@ bool previewOne(const QString &picture,
                 qint64 &definition)
 {
     try {
-        const NvImage::PicturePreview shown
-                = NvImage::previewPicture(picture, parsed.conversion, Qt::white, parsed.capacity);
+        NvImage::WarningRules rules{std::nullopt, parsed.capacity};
+        if (parsed.paperNamed)
+            rules.paperDots = parsed.preparation.paperDots;
+        const NvImage::PicturePreview shown = NvImage::previewPicture(
+                picture, parsed.preparation, Qt::white, rules, terminationRequested);
         definition += shown.recordBytes;
         const QString error = folder.write(name, shown.dots);
         if (!error.isEmpty()) {
@@ -240,8 +249,9 @@ bool previewOne(const QString &picture,
                       .arg(shown.sizeMm.width(), 0, 'f', 1)
                       .arg(shown.sizeMm.height(), 0, 'f', 1)
                       .arg(shown.recordBytes));
-        for (const QString &warning : shown.warnings)
-            print(c.out, QStringLiteral("%1: warning: %2\n").arg(name, warning));
+        for (const NvImage::PreviewWarning warning : shown.warningKinds)
+            print(c.out,
+                  QStringLiteral("%1: warning: %2\n").arg(name, warningText(warning, rules)));
         return true;
     } catch (const std::exception &error) {
         print(c.err,
@@ -346,12 +356,19 @@ int download(const QStringList &arguments, const Context &c)
     Printers printers;
     if (!printersOf(parser, printers, c, exitCode))
         return exitCode;
-    // Decoded once; every printer is sent this one buffer.
+    // Decoded once; every printer is sent this one buffer. What the pictures deserve a warning
+    // for is said before any byte goes out.
     QByteArray stream;
-    if (const auto refusal = Commands::buildDownloadStream(request, stream)) {
+    Commands::PictureWarnings warnings;
+    if (const auto refusal = Commands::buildDownloadStream(request, stream, &warnings)) {
         ConsoleDialogs(c.err).show(*refusal);
         return ExitFailure;
     }
+    const NvImage::WarningRules rules{request.options.preparation.paperDots,
+                                      request.options.nvCapacity};
+    if (printWarnings(request.pictures, warnings, rules, c)
+        && parser.isSet(QStringLiteral("strict")))
+        return refusedForWarnings(c);
     const auto rows
             = runOn(printers, Commands::downloadJob(stream, waitReady), stream.size(), c, true);
     if (printers.many)

@@ -39,18 +39,100 @@ void addCapacityOption(QCommandLineParser &parser)
                       QStringLiteral("bytes")});
 }
 
-void addDitherOption(QCommandLineParser &parser)
+void addPreparationOptions(QCommandLineParser &parser, bool withStrict)
 {
+    parser.addOption({QStringLiteral("paper"),
+                      QStringLiteral("The paper's printable width: 58mm (384 dots), 80mm (576 "
+                                     "dots) or a number of dots (default 80mm). --fit and "
+                                     "--center work to it; the warnings judge by it."),
+                      QStringLiteral("width")});
+    parser.addOption({QStringLiteral("fit"),
+                      QStringLiteral("Scale each picture, keeping its proportions, to the "
+                                     "paper's width.")});
+    parser.addOption({QStringLiteral("center"),
+                      QStringLiteral("Add white on both sides up to the paper's width, so that "
+                                     "the picture prints centred.")});
+    parser.addOption({QStringLiteral("threshold"),
+                      QStringLiteral("Convert by brightness: a dot is black when its brightness "
+                                     "is below N (0 to 255), instead of black where blue is "
+                                     "dark."),
+                      QStringLiteral("N")});
     parser.addOption({QStringLiteral("dither"),
                       QStringLiteral("Convert by brightness with error diffusion, for photos and "
                                      "coloured logos, instead of printing black where blue is "
                                      "dark.")});
+    parser.addOption({QStringLiteral("invert"), QStringLiteral("Swap black and white.")});
+    parser.addOption({QStringLiteral("rotate"),
+                      QStringLiteral("Turn each picture clockwise: 90, 180 or 270 degrees."),
+                      QStringLiteral("degrees")});
+    parser.addOption({QStringLiteral("trim"),
+                      QStringLiteral("Remove the white margins: the rows and columns at the "
+                                     "edges whose dots would all be white.")});
+    if (withStrict) {
+        parser.addOption({QStringLiteral("strict"),
+                          QStringLiteral("Refuse, and send nothing, when a picture deserves a "
+                                         "warning (exit 1).")});
+    }
 }
 
-NvImage::Conversion conversionOf(const QCommandLineParser &parser)
+namespace {
+
+// A whole number from the option's text; false (exitCode set) when it is none.
+bool wholeNumber(const QCommandLineParser &parser,
+                 const QString &name,
+                 int &value,
+                 const Context &c,
+                 int &exitCode)
 {
-    return parser.isSet(QStringLiteral("dither")) ? NvImage::Conversion::Dither
-                                                  : NvImage::Conversion::BlueRule;
+    bool ok = false;
+    value = parser.value(name).toInt(&ok);
+    if (!ok)
+        exitCode = usage(c,
+                         QStringLiteral("--%1 takes a whole number, not '%2'.")
+                                 .arg(name, parser.value(name)));
+    return ok;
+}
+
+} // namespace
+
+bool preparationOf(const QCommandLineParser &parser,
+                   NvImage::Preparation &preparation,
+                   const Context &c,
+                   int &exitCode)
+{
+    preparation = NvImage::Preparation();
+    if (parser.isSet(QStringLiteral("paper"))) {
+        QString why;
+        preparation.paperDots
+                = NvImage::paperDotsFromText(parser.value(QStringLiteral("paper")), &why);
+        if (preparation.paperDots == 0) {
+            exitCode = usage(c, QStringLiteral("--paper: %1").arg(why));
+            return false;
+        }
+    }
+    preparation.fit = parser.isSet(QStringLiteral("fit"));
+    preparation.center = parser.isSet(QStringLiteral("center"));
+    preparation.trim = parser.isSet(QStringLiteral("trim"));
+    preparation.invert = parser.isSet(QStringLiteral("invert"));
+    if (parser.isSet(QStringLiteral("dither")))
+        preparation.conversion = NvImage::Conversion::Dither;
+    int number = 0;
+    if (parser.isSet(QStringLiteral("threshold"))) {
+        if (!wholeNumber(parser, QStringLiteral("threshold"), number, c, exitCode))
+            return false;
+        preparation.threshold = number;
+    }
+    if (parser.isSet(QStringLiteral("rotate"))) {
+        if (!wholeNumber(parser, QStringLiteral("rotate"), number, c, exitCode))
+            return false;
+        preparation.rotation = number;
+    }
+    const QString why = NvImage::preparationError(preparation);
+    if (!why.isEmpty()) {
+        exitCode = usage(c, why);
+        return false;
+    }
+    return true;
 }
 
 // --nv-capacity, else the environment's setting.

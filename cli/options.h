@@ -3,7 +3,7 @@
 // What every nvlogo-cli command shares: its output streams, the usage error, the capacity,
 // conversion and timeout options, the printer library and how a failure is told.
 
-#include <nvimage/picturesurface.h>
+#include <nvimage/preparation.h>
 #include <printer/failure.h>
 
 #include <QString>
@@ -36,9 +36,16 @@ QString counted(qint64 count, const QString &one, const QString &many);
 int usage(const Context &c, const QString &message);
 
 void addCapacityOption(QCommandLineParser &parser);
-void addDitherOption(QCommandLineParser &parser);
 
-NvImage::Conversion conversionOf(const QCommandLineParser &parser);
+// How pictures are prepared, the same on every command that takes pictures: --paper, --fit,
+// --center, --threshold, --dither, --invert, --rotate and --trim; and --strict, which refuses
+// a picture that deserves a warning.
+void addPreparationOptions(QCommandLineParser &parser, bool withStrict = true);
+// The options as a preparation; false (exitCode set) when they are wrong together.
+bool preparationOf(const QCommandLineParser &parser,
+                   NvImage::Preparation &preparation,
+                   const Context &c,
+                   int &exitCode);
 
 // --nv-capacity, else the environment's setting; false (exitCode set) on a bad value.
 bool nvCapacity(const QCommandLineParser &parser,

@@ -400,7 +400,7 @@ void tst_Download::stopBeforeSendingSendsNothing()
                                      QString(),
                                      QStringLiteral("19200")};
     const Commands::DownloadRequest request{
-            {savePicture(m_pictures->path(), QStringLiteral("p.bmp"), {8, 8}, "BMP")}, {}};
+            {savePicture(m_pictures->path(), QStringLiteral("p.bmp"), {8, 8}, "BMP")}, {}, {}};
     const Commands::Outcome outcome
             = Commands::downloadPictures(m_rec->library, port, request, surface, state, &stop);
     QCOMPARE(outcome.kind, Commands::Outcome::Kind::Stopped);

@@ -5,8 +5,12 @@
 #include <tests/nvimage/testpictures.h>
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFileSystemModel>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -20,8 +24,11 @@ class tst_PictureDialog : public QObject
 private Q_SLOTS:
     void showsThePictureAsStored_data();
     void showsThePictureAsStored();
+    void countsNumbersAndRefusesTheSelection();
 
 private:
+    void checkLargeSelection(PictureDialog &dialog, QPushButton *open);
+
     QTemporaryDir m_dir;
 };
 
@@ -94,6 +101,60 @@ void tst_PictureDialog::showsThePictureAsStored()
     QVERIFY(shown.wait(30000));
     QVERIFY2(!dialog.warningsLabel()->text().contains(QLatin1String("Colours print wrongly")),
              qPrintable(dialog.warningsLabel()->text()));
+}
+
+void tst_PictureDialog::countsNumbersAndRefusesTheSelection()
+{
+    QTemporaryDir dir;
+    // 8 x 8 dots: 12 bytes each; a 576 x 300 24-bit BMP takes 518 KB on disk.
+    const QString small = TestPictures::savePicture(dir.filePath(QStringLiteral("small.bmp")),
+                                                    TestPictures::filled(8, 8, Qt::black),
+                                                    "bmp");
+    const QString other = TestPictures::savePicture(dir.filePath(QStringLiteral("other.bmp")),
+                                                    TestPictures::filled(8, 8, Qt::black),
+                                                    "bmp");
+    TestPictures::savePicture(dir.filePath(QStringLiteral("large.bmp")),
+                              TestPictures::randomColours(576, 300, 3),
+                              "bmp");
+    PictureDialog dialog(nullptr, {QStringLiteral("*.* (*)")}, {QStringLiteral("COM1"), 9600});
+    dialog.setDirectory(dir.path());
+    dialog.show();
+    auto name = dialog.findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+    QVERIFY(name);
+    auto open = dialog.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Open);
+
+    // The numbers in the order typed, which is the order the download stores them in.
+    name->setText(QStringLiteral("\"other.bmp\" \"small.bmp\""));
+    QTRY_VERIFY(dialog.selectionLabel()->text().startsWith(
+            QLatin1String("Chosen: 2 pictures, 29 bytes to send")));
+    QVERIFY2(
+            dialog.selectionLabel()->text().contains(QLatin1String("\n1: other.bmp\n2: small.bmp")),
+            qPrintable(dialog.selectionLabel()->text()));
+    QVERIFY(dialog.storable() && open->isEnabled());
+
+    // Too large on disk: the pane says so before Open is pressed, and Open does nothing.
+    PictureDialog again(nullptr, {QStringLiteral("*.* (*)")}, {QStringLiteral("COM1"), 9600});
+    again.setDirectory(dir.path());
+    again.show();
+    again.findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))
+            ->setText(QStringLiteral("large.bmp"));
+    open = again.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Open);
+    checkLargeSelection(again, open);
+}
+
+void tst_PictureDialog::checkLargeSelection(PictureDialog &dialog, QPushButton *open)
+{
+    QTRY_VERIFY(dialog.selectionLabel()->text().contains(QLatin1String("Cannot be stored")));
+    QVERIFY(!dialog.storable() && !open->isEnabled());
+    // Prepared, it is judged by what is stored: 576 x 304 dots, 21,892 bytes.
+    dialog.paperBox()->setCurrentIndex(dialog.paperBox()->findData(576));
+    dialog.fitBox()->setChecked(true);
+    QTRY_VERIFY2(dialog.storable(), qPrintable(dialog.selectionLabel()->text()));
+    QVERIFY(open->isEnabled());
+    QVERIFY2(dialog.selectionLabel()->text().contains(QLatin1String("21,897 bytes")),
+             qPrintable(dialog.selectionLabel()->text()));
+    QCOMPARE(dialog.preparation().paperDots, 576);
+    QVERIFY(dialog.preparation().fit && !dialog.preparation().isIdentity());
 }
 
 QTEST_MAIN(tst_PictureDialog)

@@ -93,6 +93,8 @@ private Q_SLOTS:
     void printFailuresExitNonZero();
     void downloadSendsTheStreamWithProgress();
     void downloadRefusalsExitNonZero();
+    void warningsComeBeforeTheFirstByte_data();
+    void warningsComeBeforeTheFirstByte();
     void streamWritesWholeOrNothing();
     void downloadToAPrinterThatHangsUpFails();
     void previewWritesThePicturesAsStored();
@@ -297,6 +299,37 @@ void tst_Cli::downloadRefusalsExitNonZero()
              qPrintable(m_stderr));
 }
 
+void tst_Cli::warningsComeBeforeTheFirstByte_data()
+{
+    QTest::addColumn<bool>("strict");
+    QTest::newRow("warned, then sent") << false;
+    QTest::newRow("--strict sends nothing") << true;
+}
+
+void tst_Cli::warningsComeBeforeTheFirstByte()
+{
+    QFETCH(bool, strict);
+    // Wider than 80 mm paper: the rest would not print.
+    const QString wide = savePicture(QDir(m_dir.path()), QStringLiteral("wide.bmp"), {700, 40});
+    TcpSink printer;
+    QStringList arguments{
+            "download", "--ip", QStringLiteral("127.0.0.1:%1").arg(printer.port()), wide};
+    if (strict)
+        arguments << QStringLiteral("--strict");
+    QCOMPARE(run(arguments), strict ? Cli::ExitFailure : Cli::ExitSuccess);
+    const qsizetype warned = m_stderr.indexOf(QLatin1String("warning: ") + wide
+                                              + QLatin1String(": Wider than the paper (576 dots)"));
+    QVERIFY2(warned >= 0, qPrintable(m_stderr));
+    if (strict) {
+        QVERIFY2(m_stderr.contains(QLatin1String("--strict: nothing was sent")),
+                 qPrintable(m_stderr));
+        QCOMPARE(printer.connectionCount(), 0);
+    } else {
+        QVERIFY(!printer.waitForClosedConnection().isEmpty());
+        QVERIFY2(warned < m_stderr.indexOf(QLatin1String("Sending to")), qPrintable(m_stderr));
+    }
+}
+
 void tst_Cli::streamWritesWholeOrNothing()
 {
     const QDir dir(m_dir.path());
@@ -442,7 +475,7 @@ void tst_Cli::previewWarnsByTheCapacity()
                  + options),
              Cli::ExitSuccess);
     QCOMPARE(m_stdout.contains(QLatin1String(
-                     "1.png: warning: Too large for the printer's NV memory (2051 bytes).")),
+                     "1.png: warning: Too large for the printer's NV memory (2051 bytes)")),
              warned);
     QCOMPARE(m_stdout.contains(QLatin1String("the printer holds 2051.")), warned);
     QVERIFY2(!m_stdout.contains(QLatin1String("262144")), qPrintable(m_stdout));

@@ -29,7 +29,7 @@ expect() { # expected words (sorted, space-separated), then the command line's w
 }
 
 expect "double double-height double-width" nvlogo-cli print 1 --mode d
-expect "--dither --help --nv-capacity --output --version" nvlogo-cli stream --
+expect "--center --dither --fit --help --invert --nv-capacity --output --paper --rotate --threshold --trim --version" nvlogo-cli stream --
 # Pictures and folders, not other files.
 expect "coupon.GIF logo.bmp pictures" nvlogo-cli download --ip 10.0.0.50 ""
 expect "--help --json --version --write-targets" nvlogo-cli printers --

@@ -40,7 +40,7 @@ public:
                                       const App::PreviewContext &context) override
     {
         lastPreviewContext = context;
-        return {getOpenFileNames(nameFilters), dither};
+        return {getOpenFileNames(nameFilters), preparation};
     }
 
     bool confirm(const QString &caption, const QString &question) override
@@ -55,7 +55,8 @@ public:
     QList<QStringList> answers;
     QStringList lastNameFilters;
     QStringList questions;
-    bool dither = false; // the answer of the download dialog's check box
+    NvImage::Preparation
+            preparation; // what the download dialog answers for how pictures become dots
     App::PreviewContext lastPreviewContext;
     // Answers each question; Yes when unset. May spin the event loop, as a real box does.
     std::function<bool(const QString &caption, const QString &question)> answerQuestion;
