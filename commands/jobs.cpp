@@ -22,6 +22,27 @@ void fail(JobRow &row, const Printer::Failure &failure)
     row.reason = failure.reason;
 }
 
+// A conversation's answer on a link opened for it, and how the close went.
+template<typename T>
+struct Talked
+{
+    Printer::Result<T> answer;
+    Printer::Result<void> closed;
+};
+
+// Opens the link, holds the conversation and closes: an open that fails is the answer.
+template<typename Conversation>
+auto talk(PrinterLink &link, Conversation conversation)
+        -> Talked<typename decltype(conversation())::Value>
+{
+    const Printer::Result<void> opened = link.open();
+    if (!opened.ok())
+        return {opened.failure(), {}};
+    auto answer = conversation();
+    Printer::Result<void> closed = link.close();
+    return {std::move(answer), std::move(closed)};
+}
+
 void notConfirmed(JobRow &row, const QString &reason)
 {
     row.state = JobRow::State::NotReady;
@@ -76,11 +97,8 @@ void printConfirmedJob(PrinterLink &link,
                        Progress &progress,
                        JobRow &row)
 {
-    const Printer::Result<void> opened = link.open();
-    if (!opened.ok())
-        return fail(row, opened.failure());
-    const Printer::Result<ConfirmedPrint> printed = printConfirmed(link, bytes, timeout, &progress);
-    const Printer::Result<void> closed = link.close();
+    const auto [printed, closed]
+            = talk(link, [&] { return printConfirmed(link, bytes, timeout, &progress); });
     if (!printed.ok())
         return fail(row, printed.failure());
     switch (printed.value().result) {
@@ -106,11 +124,8 @@ void defineOne(PrinterLink &link,
                Progress &progress,
                JobRow &row)
 {
-    const Printer::Result<void> opened = link.open();
-    if (!opened.ok())
-        return fail(row, opened.failure());
-    const auto defined = defineGraphic(link, define, timeout, &progress);
-    const Printer::Result<void> closed = link.close();
+    const auto [defined, closed]
+            = talk(link, [&] { return defineGraphic(link, define, timeout, &progress); });
     if (!defined.ok())
         return fail(row, defined.failure());
     row.defined = defined.value();
@@ -138,11 +153,8 @@ void deleteOne(PrinterLink &link,
                Progress &progress,
                JobRow &row)
 {
-    const Printer::Result<void> opened = link.open();
-    if (!opened.ok())
-        return fail(row, opened.failure());
-    const auto deleted = deleteGraphic(link, key, timeout, &progress);
-    const Printer::Result<void> closed = link.close();
+    const auto [deleted, closed]
+            = talk(link, [&] { return deleteGraphic(link, key, timeout, &progress); });
     if (!deleted.ok())
         return fail(row, deleted.failure());
     row.bytes = key.isEmpty() ? EscPos::nvGraphicsDeleteAll().size()
@@ -156,11 +168,8 @@ void deleteOne(PrinterLink &link,
 
 void statusOne(PrinterLink &link, milliseconds timeout, Progress &progress, JobRow &row)
 {
-    const Printer::Result<void> opened = link.open();
     const Printer::Result<PrinterReport> report
-            = opened.ok() ? askStatus(link, timeout, &progress)
-                          : Printer::Result<PrinterReport>(opened.failure());
-    (void)link.close();
+            = talk(link, [&] { return askStatus(link, timeout, &progress); }).answer;
     if (!report.ok())
         return fail(row, report.failure());
     row.report = report.value();

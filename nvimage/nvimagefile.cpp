@@ -74,6 +74,15 @@ QList<PictureInfo> checkPictures(const QStringList &paths, const StreamOptions &
     return pictures;
 }
 
+// The printer tool's own conversion, nothing prepared.
+StreamOptions unprepared(qint64 nvCapacity, Conversion conversion)
+{
+    StreamOptions options;
+    options.nvCapacity = nvCapacity;
+    options.preparation.conversion = conversion;
+    return options;
+}
+
 // Where the stream's pieces go, in order: the scratch file or memory.
 using StreamSink = std::function<void(const QByteArray &)>;
 
@@ -304,10 +313,7 @@ void WriteNvImageFile(ScratchFile &scratch,
                       qint64 nvCapacity,
                       Conversion conversion)
 {
-    StreamOptions options;
-    options.nvCapacity = nvCapacity;
-    options.preparation.conversion = conversion;
-    WriteNvImageFile(scratch, paths, Picture1, size, options);
+    WriteNvImageFile(scratch, paths, Picture1, size, unprepared(nvCapacity, conversion));
 }
 
 void WriteNvImageFile(ScratchFile &scratch,
@@ -351,10 +357,7 @@ QByteArray buildNvImageStream(const QStringList &paths,
                               qint64 nvCapacity,
                               Conversion conversion)
 {
-    StreamOptions options;
-    options.nvCapacity = nvCapacity;
-    options.preparation.conversion = conversion;
-    return buildNvImageStream(paths, surface, size, options);
+    return buildNvImageStream(paths, surface, size, unprepared(nvCapacity, conversion));
 }
 
 QByteArray buildNvImageStream(const QStringList &paths,

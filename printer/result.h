@@ -13,6 +13,8 @@ template<typename T>
 class [[nodiscard]] Result
 {
 public:
+    using Value = T;
+
     Result(T value)
         : m_value(std::move(value))
     {}
