@@ -128,9 +128,8 @@ QString partialDefinitionDetails()
                           "before the next download.");
 }
 
-std::optional<Outcome> buildDownloadStream(const DownloadRequest &request,
-                                           QByteArray &stream,
-                                           PictureWarnings *warnings)
+std::optional<Outcome>
+buildDownloadStream(const DownloadRequest &request, QByteArray &stream, PictureWarnings *warnings)
 {
     stream.clear();
     try {
@@ -161,7 +160,9 @@ Outcome downloadPictures(Printer::PosLibrary &library,
         // The window's Stop reaches the pictures' decoding and conversion too.
         DownloadRequest stoppable = request;
         if (!stoppable.stop)
-            stoppable.stop = [progress] { return stopRequested(progress); };
+            stoppable.stop = [progress] {
+                return stopRequested(progress);
+            };
         const QByteArray buffer = streamViaScratchFile(stoppable, Picture1, state);
         if (stopRequested(progress))
             return stoppedBeforeSending();
