@@ -1,6 +1,7 @@
 // Draws nvlogo's icon and writes it as one .ico file with the eight images that
 // Windows-style icon files carry (48/32/16 px at 32-bit and 256 colours, 48 px at
 // 16 colours, 32 px at 2 colours), plus PNG copies for desktop environments.
+// With --printers it draws the printers' window's icon instead, as PNG copies only.
 // The drawing and the colour reduction are deterministic, so every build writes the
 // same bytes.
 
@@ -70,6 +71,52 @@ QImage drawArtwork(int size)
     // Power light.
     p.setBrush(QColor(0x4c, 0xaf, 0x50));
     p.drawEllipse(QRectF(35, 33, 5, 5));
+    p.end();
+    return image;
+}
+
+// One printer's body with its paper slot and a light, on the 48-unit grid.
+void drawPrinterBody(QPainter &p, const QRectF &body, const QColor &light)
+{
+    QPainterPath outline;
+    outline.addRoundedRect(body, 3.5, 3.5);
+    p.setPen(QPen(QColor(0x1c, 0x27, 0x2e), 1.5));
+    p.setBrush(QColor(0x37, 0x47, 0x4f));
+    p.drawPath(outline);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0x10, 0x16, 0x1a));
+    p.drawRect(QRectF(body.left() + 5, body.top() + 3, body.width() - 10, 2.5));
+    p.setBrush(light);
+    p.drawEllipse(QRectF(body.right() - 8, body.bottom() - 8, 4.5, 4.5));
+}
+
+// The printers' window: three printers side by side and stacked, each with its own state
+// light, and a strip of paper with the logo on the front one.
+QImage drawPrintersArtwork(int size)
+{
+    QImage image(size, size, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing, size > 16);
+    p.scale(size / 48.0, size / 48.0);
+
+    drawPrinterBody(p, QRectF(2, 6, 22, 14), QColor(0xff, 0xb3, 0x00));
+    drawPrinterBody(p, QRectF(24, 6, 22, 14), QColor(0xe5, 0x39, 0x35));
+
+    // Paper out of the front printer, with a dot logo.
+    p.setPen(QPen(QColor(0x60, 0x60, 0x60), 1.5));
+    p.setBrush(Qt::white);
+    p.drawRect(QRectF(15, 18, 18, 14));
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::black);
+    static const char *const Logo[] = {"#.#.#", ".###.", "#.#.#"};
+    for (int row = 0; row < 3; ++row) {
+        for (int col = 0; col < 5; ++col) {
+            if (Logo[row][col] == '#')
+                p.drawRect(QRectF(18 + col * 2.5, 21 + row * 2.5, 2.5, 2.5));
+        }
+    }
+    drawPrinterBody(p, QRectF(8, 28, 32, 18), QColor(0x4c, 0xaf, 0x50));
     p.end();
     return image;
 }
@@ -248,20 +295,23 @@ bool writeFile(const QString &path, const QByteArray &bytes)
 
 int main(int argc, char **argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s OUTPUT-DIR\n", argv[0]);
+    const bool printers = argc == 3 && QByteArray(argv[1]) == "--printers";
+    if (argc != 2 && !printers) {
+        std::fprintf(stderr, "usage: %s [--printers] OUTPUT-DIR\n", argv[0]);
         return 2;
     }
-    const QString dir = QString::fromLocal8Bit(argv[1]);
+    const QString dir = QString::fromLocal8Bit(argv[argc - 1]);
     if (!QDir().mkpath(dir)) {
-        std::fprintf(stderr, "iconmaker: cannot create %s\n", argv[1]);
+        std::fprintf(stderr, "iconmaker: cannot create %s\n", argv[argc - 1]);
         return 1;
     }
-    if (!writeFile(dir + QStringLiteral("/nvlogo.ico"), iconFile()))
+    if (!printers && !writeFile(dir + QStringLiteral("/nvlogo.ico"), iconFile()))
         return 1;
+    const QString name = QLatin1String(printers ? "nvlogo-printers" : "nvlogo");
     for (int size : {16, 32, 48, 64, 128, 256}) {
-        const QString path = dir + QStringLiteral("/nvlogo-%1.png").arg(size);
-        if (!drawArtwork(size).save(path, "PNG")) {
+        const QString path = dir + QStringLiteral("/%1-%2.png").arg(name).arg(size);
+        const QImage artwork = printers ? drawPrintersArtwork(size) : drawArtwork(size);
+        if (!artwork.save(path, "PNG")) {
             std::fprintf(stderr, "iconmaker: cannot write %s\n", qPrintable(path));
             return 1;
         }
