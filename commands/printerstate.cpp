@@ -1,7 +1,5 @@
 #include "printerstate.h"
 
-#include <QStringList>
-
 namespace Commands {
 
 PrinterState stateOf(const EscPos::PrinterStatus &status)
@@ -57,26 +55,26 @@ QString statusWords(const PrinterReport &report)
 {
     const EscPos::PrinterStatus &s = report.status;
     const QString why = notReadyReason(s);
-    QStringList lines;
-    lines << (why.isEmpty() ? QStringLiteral("Online and ready.")
-                            : QStringLiteral("Not ready: %1.").arg(why));
-    lines << QStringLiteral("Online: %1").arg(QLatin1String(s.online ? "yes" : "no"));
+    QString paper;
     switch (s.paper) {
     case EscPos::Paper::Ok:
-        lines << QStringLiteral("Paper: ok");
+        paper = QStringLiteral("ok");
         break;
     case EscPos::Paper::NearEnd:
-        lines << QStringLiteral("Paper: near its end");
+        paper = QStringLiteral("near its end");
         break;
     case EscPos::Paper::End:
-        lines << QStringLiteral("Paper: out");
+        paper = QStringLiteral("out");
         break;
     }
-    lines << QStringLiteral("Cover: %1").arg(QLatin1String(s.coverOpen ? "open" : "closed"));
-    lines << QStringLiteral("Error: %1")
-                     .arg(s.error == EscPos::PrinterError::None ? QStringLiteral("none")
-                                                                : EscPos::errorName(s.error));
-    return lines.join(QLatin1Char('\n'));
+    return QStringLiteral("%1\nOnline: %2, paper: %3, cover: %4, error: %5.")
+            .arg(why.isEmpty() ? QStringLiteral("Online and ready.")
+                               : QStringLiteral("Not ready: %1.").arg(why),
+                 QLatin1String(s.online ? "yes" : "no"),
+                 paper,
+                 QLatin1String(s.coverOpen ? "open" : "closed"),
+                 s.error == EscPos::PrinterError::None ? QStringLiteral("none")
+                                                       : EscPos::errorName(s.error));
 }
 
 } // namespace Commands

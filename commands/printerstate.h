@@ -33,7 +33,7 @@ PrinterState stateOf(const JobRow &statusRow);
 // "Ready", "Paper near its end", "Error (autocutter)", "Cannot hear (no back channel)".
 QString stateName(PrinterState state, const EscPos::PrinterStatus &status = {});
 
-// The status in words: whether it is ready, then one fact a line (online, paper, cover, error).
+// The status in words: whether it is ready, then a line of online, paper, cover and error.
 QString statusWords(const PrinterReport &report);
 
 } // namespace Commands

@@ -1,0 +1,126 @@
+#include "dialogs.h"
+
+#include "printerdialogs.h"
+
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QMessageBox>
+
+namespace PrintersWindow {
+
+namespace {
+
+QString titleOf(const QString &caption)
+{
+    return caption.isEmpty() ? QGuiApplication::applicationDisplayName() : caption;
+}
+
+const QString TargetsFilter = QStringLiteral("Targets files (*.txt *.targets);;All files (*)");
+
+} // namespace
+
+QtDialogs::QtDialogs(QWidget *parent)
+    : m_parent(parent)
+{}
+
+void QtDialogs::showMessage(MessageIcon icon,
+                            const QString &caption,
+                            const QString &text,
+                            const QString &details)
+{
+    QMessageBox box(m_parent);
+    switch (icon) {
+    case MessageIcon::None:
+        box.setIcon(QMessageBox::NoIcon);
+        break;
+    case MessageIcon::Information:
+        box.setIcon(QMessageBox::Information);
+        break;
+    case MessageIcon::Warning:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case MessageIcon::Critical:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    }
+    box.setWindowTitle(titleOf(caption));
+    box.setText(text);
+    if (!details.isEmpty())
+        box.setDetailedText(details);
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+}
+
+QStringList QtDialogs::getOpenFileNames(const QStringList &nameFilters)
+{
+    return QFileDialog::getOpenFileNames(m_parent,
+                                         QObject::tr("Pictures to store as NV images 1, 2, ..."),
+                                         QString(),
+                                         nameFilters.join(QStringLiteral(";;")));
+}
+
+bool QtDialogs::confirm(const QString &caption, const QString &question)
+{
+    QMessageBox box(QMessageBox::Question,
+                    titleOf(caption),
+                    question,
+                    QMessageBox::Yes | QMessageBox::No,
+                    m_parent);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+QString QtDialogs::openTargetsFile(const QString &start)
+{
+    return QFileDialog::getOpenFileName(
+            m_parent, QObject::tr("Open a targets file"), start, TargetsFilter);
+}
+
+QString QtDialogs::saveTargetsFile(const QString &start)
+{
+    return QFileDialog::getSaveFileName(
+            m_parent, QObject::tr("Save the printers as a targets file"), start, TargetsFilter);
+}
+
+std::optional<Printer::Target> QtDialogs::addPrinter()
+{
+    AddPrinterDialog dialog(m_parent);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.target();
+}
+
+std::optional<TestPrintRequest> QtDialogs::testPrint(const TestPrintRequest &last,
+                                                     const QList<QByteArray> &keys)
+{
+    TestPrintDialog dialog(m_parent, last, keys);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.request();
+}
+
+std::optional<StoreLogoRequest> QtDialogs::storeLogo(const StoreLogoRequest &last)
+{
+    StoreLogoDialog dialog(m_parent, last);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.request();
+}
+
+std::optional<QByteArray> QtDialogs::graphicToDelete(const QList<QByteArray> &keys)
+{
+    DeleteGraphicDialog dialog(m_parent, keys);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.key();
+}
+
+std::optional<WindowSettings> QtDialogs::editSettings(const WindowSettings &current)
+{
+    SettingsDialog dialog(m_parent, current);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.settings();
+}
+
+} // namespace PrintersWindow
