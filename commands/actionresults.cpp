@@ -2,6 +2,8 @@
 
 #include "messages.h"
 
+#include <QStringList>
+
 namespace Commands {
 
 namespace {
@@ -34,12 +36,18 @@ QString failedLine(const JobRow &row)
 }
 
 // The words after "is not ready: " in a confirmed print-out's reason ("paper out, cover
-// open"); the printer's display name before them may hold colons of its own.
+// open"); the printer's display name before them may hold colons of its own. "offline" goes
+// when another reason is there: printers go offline for each of them.
 QString notReadyWords(const QString &reason)
 {
     const QLatin1String marker("is not ready: ");
     const qsizetype at = reason.lastIndexOf(marker);
-    return at < 0 ? QString() : reason.mid(at + marker.size());
+    if (at < 0)
+        return {};
+    QStringList words = reason.mid(at + marker.size()).split(QStringLiteral(", "));
+    if (words.size() > 1)
+        words.removeAll(QStringLiteral("offline"));
+    return words.join(QStringLiteral(", "));
 }
 
 QString testPrintLine(const JobRow &row)
