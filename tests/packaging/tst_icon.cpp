@@ -1,4 +1,5 @@
-// The icon the build draws: the window's .ico and the PNG copies the package installs.
+// The icons the build draws: the window's .ico and the PNG copies the package installs, and
+// the printers' window's PNGs.
 #include <QFile>
 #include <QImageReader>
 #include <QSet>
@@ -72,15 +73,22 @@ void tst_Icon::icoHoldsEightImages()
 
 void tst_Icon::installedCopiesHaveTheirSize_data()
 {
+    QTest::addColumn<QString>("path");
     QTest::addColumn<int>("size");
-    for (const int size : {16, 32, 48, 64, 128, 256})
-        QTest::addRow("%d", size) << size;
+    for (const int size : {16, 32, 48, 64, 128, 256}) {
+        QTest::addRow("nvlogo %d", size)
+                << IconDir + QStringLiteral("/nvlogo-%1.png").arg(size) << size;
+        QTest::addRow("nvlogo-printers %d", size)
+                << QStringLiteral(NVLOGO_PRINTERS_ICON_DIR "/nvlogo-printers-%1.png").arg(size)
+                << size;
+    }
 }
 
 void tst_Icon::installedCopiesHaveTheirSize()
 {
+    QFETCH(QString, path);
     QFETCH(int, size);
-    QImageReader reader(IconDir + QStringLiteral("/nvlogo-%1.png").arg(size));
+    QImageReader reader(path);
     QCOMPARE(reader.format(), QByteArray("png"));
     const QImage image = reader.read();
     QVERIFY2(!image.isNull(), qPrintable(reader.errorString()));
