@@ -32,6 +32,11 @@ QString failedLine(const JobRow &row)
     case Printer::FailureKind::Io:
         break;
     }
+    // A delivery's failure comes with the message the window's commands show for it.
+    if (row.delivery && row.delivery->text == failToOpenPortText())
+        return QStringLiteral("Failed: cannot open the port");
+    if (row.delivery && row.delivery->text == failToSendText())
+        return QStringLiteral("Failed: not delivered");
     return QStringLiteral("Failed");
 }
 
