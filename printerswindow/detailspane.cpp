@@ -61,10 +61,10 @@ DetailsPane::DetailsPane(QWidget *parent)
     layout->addWidget(m_askAgain, 0, Qt::AlignLeft);
     layout->addStretch();
     connect(m_askAgain, &QPushButton::clicked, this, &DetailsPane::askAgainClicked);
-    show(nullptr);
+    showEntry(nullptr);
 }
 
-void DetailsPane::show(const Commands::PrinterEntry *entry)
+void DetailsPane::showEntry(const Commands::PrinterEntry *entry)
 {
     m_askAgain->setEnabled(entry != nullptr);
     if (!entry) {

@@ -25,7 +25,7 @@ public:
     explicit DetailsPane(QWidget *parent = nullptr);
 
     // Shows the entry, or that no printer is chosen.
-    void show(const Commands::PrinterEntry *entry);
+    void showEntry(const Commands::PrinterEntry *entry);
 
     QLabel *statusLabel() const { return m_status; }
     QListWidget *keysList() const { return m_keys; }

@@ -2,7 +2,6 @@
 
 #include <commands/printerlistmodel.h>
 
-#include <QHash>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -154,15 +153,9 @@ QColor stateColour(PrinterState state)
 
 QIcon stateIcon(PrinterState state)
 {
-    // Drawn once each, when first shown.
-    static QHash<int, QIcon> icons;
-    const auto found = icons.constFind(int(state));
-    if (found != icons.constEnd())
-        return *found;
     QIcon icon;
     for (const int size : {16, 24, 32})
         icon.addPixmap(drawIcon(state, size));
-    icons.insert(int(state), icon);
     return icon;
 }
 
@@ -173,8 +166,13 @@ QVariant StateDecoration::data(const QModelIndex &index, int role) const
         && (role == Qt::DecorationRole || role == Qt::BackgroundRole
             || role == Qt::ForegroundRole)) {
         const auto state = PrinterState(QIdentityProxyModel::data(index, Model::StateRole).toInt());
-        if (role == Qt::DecorationRole)
-            return stateIcon(state);
+        if (role == Qt::DecorationRole) {
+            // Drawn once each, when first shown.
+            auto found = m_icons.constFind(int(state));
+            if (found == m_icons.constEnd())
+                found = m_icons.insert(int(state), stateIcon(state));
+            return *found;
+        }
         if (role == Qt::BackgroundRole)
             return stateColour(state);
         return QColor(Qt::black); // readable on every state's colour, dark themes included

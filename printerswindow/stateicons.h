@@ -6,6 +6,7 @@
 #include <commands/printerstate.h>
 
 #include <QColor>
+#include <QHash>
 #include <QIcon>
 #include <QIdentityProxyModel>
 
@@ -23,6 +24,9 @@ public:
     using QIdentityProxyModel::QIdentityProxyModel;
 
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+
+private:
+    mutable QHash<int, QIcon> m_icons;
 };
 
 } // namespace PrintersWindow

@@ -321,7 +321,7 @@ int Window::currentRow() const
 void Window::currentChanged()
 {
     const int row = currentRow();
-    m_details->show(row >= 0 ? &m_model->entry(row) : nullptr);
+    m_details->showEntry(row >= 0 ? &m_model->entry(row) : nullptr);
     updateActions();
     if (row >= 0)
         m_detailsSoon.start();
@@ -337,7 +337,7 @@ void Window::askCurrentDetails()
 void Window::entryChanged(int row)
 {
     if (row == currentRow())
-        m_details->show(&m_model->entry(row));
+        m_details->showEntry(&m_model->entry(row));
 }
 
 void Window::openFile()
