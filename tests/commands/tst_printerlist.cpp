@@ -32,6 +32,7 @@ private Q_SLOTS:
     void aRowFollowsThePrinter();
     void theVirtualPrinterInEachState_data();
     void theVirtualPrinterInEachState();
+    void paperRunsOutOnTheVirtualPrinter();
     void noQuestionWhileAJobTalks();
     void aSavedListReadsBack();
 
@@ -199,6 +200,29 @@ void tst_PrinterList::theVirtualPrinterInEachState()
     QCOMPARE(model.data(model.index(0, PrinterListModel::StateColumn)).toString(), shown);
     if (state != PrinterState::NotAnswering)
         QCOMPARE(model.entry(0).model, QStringLiteral("nvlogo-printer"));
+}
+
+void tst_PrinterList::paperRunsOutOnTheVirtualPrinter()
+{
+    PrinterProcess printer(QStringLiteral(NVLOGO_PRINTER_PATH), m_dir.filePath("control"));
+    printer.start({QStringLiteral("--listen"),
+                   QStringLiteral("127.0.0.1:0"),
+                   QStringLiteral("--control-stdin")});
+    const auto listening = printer.waitFor(QStringLiteral("listening on (127\\.0\\.0\\.1:\\d+)$"));
+    QVERIFY2(listening.hasMatch(), qPrintable(printer.transcript()));
+    PrinterListModel model(m_library);
+    QVERIFY(model.addTarget(tcp(listening.captured(1))).ok());
+    pollQuickly(model);
+    QVERIFY(waitForAnswers(model, 0));
+    QCOMPARE(model.entry(0).state, PrinterState::Ready);
+
+    QVERIFY(printer.write("paper end\n"));
+    QVERIFY2(printer.waitFor(QStringLiteral("^condition: paper")).hasMatch(),
+             qPrintable(printer.transcript()));
+    // A question under way may have been answered before the paper ran out; the next one
+    // was not.
+    QVERIFY(waitForAnswers(model, 0, 2));
+    QCOMPARE(model.entry(0).state, PrinterState::PaperOut);
 }
 
 void tst_PrinterList::noQuestionWhileAJobTalks()

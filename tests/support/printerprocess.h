@@ -63,6 +63,13 @@ public:
         }
     }
 
+    // Writes to the printer's standard input (its --control-stdin lines).
+    bool write(const QByteArray &bytes)
+    {
+        m_process.write(bytes);
+        return m_process.waitForBytesWritten(WaitTimeoutMs);
+    }
+
     bool stop()
     {
         m_process.terminate();
