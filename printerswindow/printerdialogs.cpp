@@ -163,7 +163,8 @@ TestPrintDialog::TestPrintDialog(QWidget *parent,
     m_graphic = new QRadioButton(tr("An NV &graphic"), this);
     m_key = comboOf(this, keyTexts(keys));
     m_key->setEditable(true);
-    m_key->setCurrentText(QString::fromLatin1(last.key));
+    if (!last.key.isEmpty())
+        m_key->setCurrentText(QString::fromLatin1(last.key));
     m_scale = comboOf(this,
                       {QStringLiteral("1x1"),
                        QStringLiteral("1x2"),
@@ -176,9 +177,11 @@ TestPrintDialog::TestPrintDialog(QWidget *parent,
     form->addRow(m_graphic);
     form->addRow(tr("&Key:"), m_key);
     form->addRow(tr("S&cale:"), m_scale);
-    form->addRow(new QLabel(tr("The printer is asked first; it prints only when it is ready, and "
-                               "the row shows whether it confirmed the print-out."),
-                            this));
+    auto note = new QLabel(tr("The printer is asked first; it prints only when it is ready, and "
+                              "the row shows whether it confirmed the print-out."),
+                           this);
+    note->setWordWrap(true);
+    form->addRow(note);
     m_problem = finishForm(this, form);
     (last.kind == TestPrintRequest::Kind::Graphic ? m_graphic : m_image)->setChecked(true);
     connect(m_image, &QRadioButton::toggled, this, &TestPrintDialog::applyKind);
@@ -230,8 +233,10 @@ StoreLogoDialog::StoreLogoDialog(QWidget *parent, const StoreLogoRequest &last)
     auto pictureRow = new QHBoxLayout;
     pictureRow->addWidget(m_picture);
     pictureRow->addWidget(choose);
+    auto pictureLabel = new QLabel(tr("&Picture:"), this);
+    pictureLabel->setBuddy(m_picture);
     form->addRow(tr("&Key:"), m_key);
-    form->addRow(tr("&Picture:"), pictureRow);
+    form->addRow(pictureLabel, pictureRow);
     auto warning = new QLabel(tr("Warning: printers erase their NV bit images (the ones "
                                  "\"Download NV images\" stores) when an NV graphic is defined. "
                                  "Keep to one of the two kinds on a printer."),
