@@ -26,8 +26,6 @@ namespace {
 
 constexpr int PaneWidth = 260;
 constexpr int PaperSize = 240;
-// Where "By brightness" starts: dark blue lettering prints, yellow does not.
-constexpr int DefaultLevel = 160;
 
 struct PreviewResult
 {
@@ -45,12 +43,7 @@ PictureDialog::PictureDialog(QWidget *parent,
     , m_picture(new QLabel)
     , m_facts(new QLabel)
     , m_warnings(new QLabel)
-    , m_dither(new QCheckBox(tr("Dither (photos)")))
-    , m_paper(new QComboBox)
-    , m_fit(new QCheckBox(tr("Fit to paper")))
-    , m_centre(new QCheckBox(tr("Centre")))
-    , m_brightness(new QCheckBox(tr("By brightness")))
-    , m_level(new QSpinBox)
+    , m_controls(new Controls::PreparationControls)
     , m_selection(new QLabel)
 {
     setObjectName(QStringLiteral("PictureDialog"));
@@ -65,27 +58,10 @@ PictureDialog::PictureDialog(QWidget *parent,
     buildPane();
 
     connect(this, &QFileDialog::currentChanged, this, &PictureDialog::highlight);
-    // Dither and a brightness level are two ways to convert: one at a time.
-    connect(m_dither, &QCheckBox::toggled, this, [this](bool on) {
-        if (on)
-            m_brightness->setChecked(false);
-        preparationChanged();
-    });
-    connect(m_brightness, &QCheckBox::toggled, this, [this](bool on) {
-        if (on)
-            m_dither->setChecked(false);
-        m_level->setEnabled(on);
-        preparationChanged();
-    });
-    connect(m_level, &QSpinBox::valueChanged, this, &PictureDialog::preparationChanged);
-    connect(m_paper, &QComboBox::currentIndexChanged, this, [this] {
-        const bool paper = m_paper->currentData().toInt() > 0;
-        m_fit->setEnabled(paper);
-        m_centre->setEnabled(paper);
-        preparationChanged();
-    });
-    connect(m_fit, &QCheckBox::toggled, this, &PictureDialog::preparationChanged);
-    connect(m_centre, &QCheckBox::toggled, this, &PictureDialog::preparationChanged);
+    connect(m_controls,
+            &Controls::PreparationControls::changed,
+            this,
+            &PictureDialog::preparationChanged);
     // The selection has no signal of its own; the file name box shows every change of it,
     // by a click, the keyboard or typing.
     if (auto fileName = findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
@@ -131,7 +107,7 @@ void PictureDialog::buildPane()
     column->addWidget(m_picture);
     column->addWidget(m_facts);
     column->addWidget(m_warnings);
-    column->addWidget(buildControls());
+    column->addWidget(m_controls);
     column->addWidget(m_selection);
     column->addStretch();
     if (auto grid = qobject_cast<QGridLayout *>(layout()))
@@ -145,68 +121,14 @@ void PictureDialog::buildPane()
     resize(qMax(width(), 900), minimumHeight());
 }
 
-// How the pictures are prepared; every control starts off, so that the bytes are the
-// printer tool's own until the user asks for more.
-QWidget *PictureDialog::buildControls()
-{
-    m_paper->setObjectName(QStringLiteral("paper"));
-    m_paper->addItem(tr("none"), 0);
-    m_paper->addItem(tr("58 mm"), NvImage::Paper58mmDots);
-    m_paper->addItem(tr("80 mm"), NvImage::Paper80mmDots);
-    m_paper->setToolTip(tr("The paper the logo is for: the warnings judge by it, and Fit and "
-                           "Centre work to its width."));
-    m_fit->setObjectName(QStringLiteral("fit"));
-    m_fit->setToolTip(tr("Scale each picture, keeping its proportions, to the paper's width."));
-    m_centre->setObjectName(QStringLiteral("centre"));
-    m_centre->setToolTip(tr("White on both sides up to the paper's width: the logo prints "
-                            "centred."));
-    m_fit->setEnabled(false);
-    m_centre->setEnabled(false);
-    m_brightness->setObjectName(QStringLiteral("brightness"));
-    m_brightness->setToolTip(tr("A dot is black when its pixel is darker than the level, "
-                                "instead of black where blue is dark."));
-    m_level->setObjectName(QStringLiteral("level"));
-    m_level->setRange(0, 255);
-    m_level->setValue(DefaultLevel);
-    m_level->setEnabled(false);
-    m_level->setAccessibleName(tr("Brightness level"));
-    m_dither->setObjectName(QStringLiteral("dither"));
-    m_dither->setToolTip(tr("Convert by brightness with error diffusion instead of printing "
-                            "black where blue is dark. For photos and coloured logos."));
-    auto controls = new QWidget;
-    auto grid = new QGridLayout(controls);
-    grid->setContentsMargins(0, 0, 0, 0);
-    auto paperLabel = new QLabel(tr("&Paper:"));
-    paperLabel->setBuddy(m_paper);
-    grid->addWidget(paperLabel, 0, 0);
-    grid->addWidget(m_paper, 0, 1);
-    grid->addWidget(m_fit, 1, 0);
-    grid->addWidget(m_centre, 1, 1);
-    grid->addWidget(m_brightness, 2, 0);
-    grid->addWidget(m_level, 2, 1);
-    grid->addWidget(m_dither, 3, 0, 1, 2);
-    return controls;
-}
-
 bool PictureDialog::dither() const
 {
-    return m_dither->isChecked();
+    return m_controls->dither();
 }
 
 NvImage::Preparation PictureDialog::preparation() const
 {
-    NvImage::Preparation preparation;
-    const int paper = m_paper->currentData().toInt();
-    if (paper > 0) {
-        preparation.paperDots = paper;
-        preparation.fit = m_fit->isChecked();
-        preparation.center = m_centre->isChecked();
-    }
-    if (m_dither->isChecked())
-        preparation.conversion = NvImage::Conversion::Dither;
-    else if (m_brightness->isChecked())
-        preparation.threshold = m_level->value();
-    return preparation;
+    return m_controls->preparation();
 }
 
 void PictureDialog::preparationChanged()
@@ -258,8 +180,7 @@ void PictureDialog::startNext()
     const QColor background = m_context.background;
     // The warnings judge by the paper chosen, and by the memory the download would check.
     NvImage::WarningRules rules{std::nullopt, Commands::nvCapacitySetting()};
-    if (m_paper->currentData().toInt() > 0)
-        rules.paperDots = preparation.paperDots;
+    rules.paperDots = m_controls->paperDots();
     auto result = std::make_shared<PreviewResult>();
     QThread *job = QThread::create([path, preparation, background, rules, result] {
         try {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <controls/preparationcontrols.h>
 #include <nvimage/preparation.h>
 
 #include <QColor>
@@ -49,12 +50,12 @@ public:
     QLabel *factsLabel() const { return m_facts; }
     QLabel *warningsLabel() const { return m_warnings; }
     QLabel *selectionLabel() const { return m_selection; }
-    QCheckBox *ditherBox() const { return m_dither; }
-    QComboBox *paperBox() const { return m_paper; }
-    QCheckBox *fitBox() const { return m_fit; }
-    QCheckBox *centreBox() const { return m_centre; }
-    QCheckBox *brightnessBox() const { return m_brightness; }
-    QSpinBox *levelBox() const { return m_level; }
+    QCheckBox *ditherBox() const { return m_controls->ditherBox(); }
+    QComboBox *paperBox() const { return m_controls->paperBox(); }
+    QCheckBox *fitBox() const { return m_controls->fitBox(); }
+    QCheckBox *centreBox() const { return m_controls->centreBox(); }
+    QCheckBox *brightnessBox() const { return m_controls->brightnessBox(); }
+    QSpinBox *levelBox() const { return m_controls->levelBox(); }
 
 Q_SIGNALS:
     // The pane shows the preview of path (or why it cannot).
@@ -64,7 +65,6 @@ private:
     class Job;
 
     void buildPane();
-    QWidget *buildControls();
     void preparationChanged();
     void highlight(const QString &path);
     void startNext();
@@ -75,12 +75,7 @@ private:
     QLabel *m_picture;
     QLabel *m_facts;
     QLabel *m_warnings;
-    QCheckBox *m_dither;
-    QComboBox *m_paper;
-    QCheckBox *m_fit;
-    QCheckBox *m_centre;
-    QCheckBox *m_brightness;
-    QSpinBox *m_level;
+    Controls::PreparationControls *m_controls;
     QLabel *m_selection;
     bool m_storable = false;
     QString m_highlighted;
