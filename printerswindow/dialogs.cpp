@@ -1,6 +1,7 @@
 #include "dialogs.h"
 
 #include "printerdialogs.h"
+#include "storelogodialog.h"
 
 #include <QFileDialog>
 #include <QGuiApplication>

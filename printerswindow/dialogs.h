@@ -31,8 +31,8 @@ struct TestPrintRequest
     int scaleY = 1;
 };
 
-// What "Store a logo" stores. The dialog's preparation controls and preview are to set
-// preparation; until then it is the identity: the picture as it is, by the blue rule.
+// What "Store a logo" stores: the picture as the dialog's preparation controls prepare it
+// (the identity, the picture as it is by the blue rule, while none is set).
 struct StoreLogoRequest
 {
     QByteArray key;

@@ -1,6 +1,5 @@
 #include "printerdialogs.h"
 
-#include <commands/downloadcommand.h>
 #include <escpos/commands.h>
 #include <printer/installedprinters.h>
 #include <printer/portconnection.h>
@@ -9,7 +8,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
-#include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -25,21 +23,6 @@
 namespace PrintersWindow {
 
 namespace {
-
-// OK and Cancel under a form, and the line that says why OK did not close the dialog.
-QLabel *finishForm(QDialog *dialog, QFormLayout *form)
-{
-    auto problem = new QLabel(dialog);
-    problem->setObjectName(QStringLiteral("problem"));
-    problem->setWordWrap(true);
-    problem->setStyleSheet(QStringLiteral("color: #b71c1c"));
-    form->addRow(problem);
-    auto buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
-    QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
-    form->addRow(buttons);
-    return problem;
-}
 
 QComboBox *comboOf(QWidget *parent, const QStringList &items)
 {
@@ -57,6 +40,20 @@ QStringList keyTexts(const QList<QByteArray> &keys)
 }
 
 } // namespace
+
+QLabel *finishForm(QDialog *dialog, QFormLayout *form)
+{
+    auto problem = new QLabel(dialog);
+    problem->setObjectName(QStringLiteral("problem"));
+    problem->setWordWrap(true);
+    problem->setStyleSheet(QStringLiteral("color: #b71c1c"));
+    form->addRow(problem);
+    auto buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    form->addRow(buttons);
+    return problem;
+}
 
 QByteArray graphicsKeyOf(const QString &text)
 {
@@ -217,63 +214,6 @@ void TestPrintDialog::accept()
         return;
     }
     QDialog::accept();
-}
-
-// --- Store a logo -------------------------------------------------------------------------
-
-StoreLogoDialog::StoreLogoDialog(QWidget *parent, const StoreLogoRequest &last)
-    : QDialog(parent)
-{
-    setWindowTitle(tr("Store a logo"));
-    auto form = new QFormLayout(this);
-    m_key = new QLineEdit(QString::fromLatin1(last.key), this);
-    m_key->setMaxLength(2);
-    m_picture = new QLineEdit(last.picture, this);
-    auto choose = new QPushButton(tr("C&hoose…"), this);
-    auto pictureRow = new QHBoxLayout;
-    pictureRow->addWidget(m_picture);
-    pictureRow->addWidget(choose);
-    auto pictureLabel = new QLabel(tr("&Picture:"), this);
-    pictureLabel->setBuddy(m_picture);
-    form->addRow(tr("&Key:"), m_key);
-    form->addRow(pictureLabel, pictureRow);
-    auto warning = new QLabel(tr("Warning: printers erase their NV bit images (the ones "
-                                 "\"Download NV images\" stores) when an NV graphic is defined. "
-                                 "Keep to one of the two kinds on a printer."),
-                              this);
-    warning->setWordWrap(true);
-    form->addRow(warning);
-    m_problem = finishForm(this, form);
-    connect(choose, &QPushButton::clicked, this, &StoreLogoDialog::choosePicture);
-}
-
-void StoreLogoDialog::choosePicture()
-{
-    const QString chosen = QFileDialog::getOpenFileName(
-            this,
-            tr("A picture to store"),
-            m_picture->text(),
-            Commands::downloadNameFilters().join(QStringLiteral(";;")));
-    if (!chosen.isEmpty())
-        m_picture->setText(chosen);
-}
-
-StoreLogoRequest StoreLogoDialog::request() const
-{
-    StoreLogoRequest request;
-    request.key = graphicsKeyOf(m_key->text());
-    request.picture = m_picture->text();
-    return request;
-}
-
-void StoreLogoDialog::accept()
-{
-    if (request().key.isEmpty())
-        m_problem->setText(tr("A key is two characters, each from space to '~'."));
-    else if (m_picture->text().isEmpty())
-        m_problem->setText(tr("Choose a picture."));
-    else
-        QDialog::accept();
 }
 
 // --- Delete a graphic ---------------------------------------------------------------------

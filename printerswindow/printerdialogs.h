@@ -1,7 +1,7 @@
 #pragma once
 
-// The window's own dialogs: a printer to add, a test print, a logo to store, a graphic to
-// delete and the settings.
+// The window's own dialogs: a printer to add, a test print, a graphic to delete and the
+// settings (a logo to store: storelogodialog.h; printers to find: finddialog.h).
 
 #include "dialogs.h"
 
@@ -9,6 +9,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QFormLayout;
 class QLabel;
 class QLineEdit;
 class QRadioButton;
@@ -68,24 +69,6 @@ private:
     QLabel *m_problem;
 };
 
-class StoreLogoDialog : public QDialog
-{
-    Q_OBJECT
-
-public:
-    StoreLogoDialog(QWidget *parent, const StoreLogoRequest &last);
-
-    StoreLogoRequest request() const;
-    void accept() override;
-
-private:
-    void choosePicture();
-
-    QLineEdit *m_key;
-    QLineEdit *m_picture;
-    QLabel *m_problem;
-};
-
 class DeleteGraphicDialog : public QDialog
 {
     Q_OBJECT
@@ -119,5 +102,9 @@ private:
 
 // A key as typed: two characters, each from space to '~'; empty when it is not one.
 QByteArray graphicsKeyOf(const QString &text);
+
+// Adds to the form the line that says why OK did not close the dialog, and OK and Cancel;
+// returns the line.
+QLabel *finishForm(QDialog *dialog, QFormLayout *form);
 
 } // namespace PrintersWindow

@@ -1,16 +1,24 @@
-// The printers' window under the offscreen platform, against two virtual printers: a logo
+// The printers' window under the offscreen platform, against virtual printers: a logo
 // stored by key and test-printed from the keyboard, with what each printer received and what
-// each row says.
+// each row says; a logo fitted to 58 mm paper in the "Store a logo" dialog.
 
 #include "../nvimage/testpictures.h"
 
 #include <tests/support/printerprocess.h>
 
+#include <controls/preparationcontrols.h>
 #include <printer/poslibrary.h>
+#include <printerswindow/storelogodialog.h>
 #include <printerswindow/window.h>
 
 #include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
 #include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTableView>
@@ -78,6 +86,7 @@ class tst_PrintersWindow : public QObject
 private Q_SLOTS:
     void initTestCase();
     void storeALogoAndTestPrintIt();
+    void storeALogoFittedToThePaper();
 
 private:
     QString startPrinter(PrinterProcess &printer, const QStringList &options);
@@ -173,6 +182,62 @@ void tst_PrintersWindow::storeALogoAndTestPrintIt()
     QVERIFY(paperOut.waitFor(QStringLiteral("DLE EOT 4")).hasMatch());
     QVERIFY2(!paperOut.transcript().contains(QLatin1String("NV graphics: print")),
              qPrintable(paperOut.transcript()));
+}
+
+void tst_PrintersWindow::storeALogoFittedToThePaper()
+{
+    PrinterProcess printer(QStringLiteral(NVLOGO_PRINTER_PATH), m_dir.filePath("fitted"));
+    const QString target = startPrinter(printer, {});
+    QVERIFY2(!target.isEmpty(), qPrintable(printer.transcript()));
+    const QString targets = m_dir.filePath("one.txt");
+    TestPictures::writeFile(targets, (target + '\n').toUtf8());
+    // 120 x 40 with its upper half black: fitted to 58 mm paper, 384 x 128 dots.
+    QImage half = TestPictures::filled(120, 40, Qt::white);
+    for (int y = 0; y < 20; ++y) {
+        for (int x = 0; x < 120; ++x)
+            half.setPixel(x, y, qRgb(0, 0, 0));
+    }
+    const QString picture = TestPictures::savePicture(m_dir.filePath("half.png"), half, "png");
+
+    // The dialog as a user fills it in: key, picture, 58 mm paper, "Fit to paper".
+    PrintersWindow::StoreLogoDialog dialog(nullptr, {});
+    QSignalSpy shown(&dialog, &PrintersWindow::StoreLogoDialog::previewShown);
+    dialog.show();
+    dialog.keyBox()->setText(QStringLiteral("B2"));
+    dialog.pictureBox()->setText(picture);
+    Controls::PreparationControls *controls = dialog.preparationControls();
+    controls->paperBox()->setCurrentIndex(controls->paperBox()->findData(384));
+    controls->fitBox()->setChecked(true);
+    // The preview is the graphic as it will be stored.
+    QTRY_VERIFY_WITH_TIMEOUT(
+            !shown.isEmpty()
+                    && dialog.factsLabel()->text().startsWith(QLatin1String("384 x 128 dots")),
+            30000);
+    QVERIFY2(dialog.factsLabel()->text().endsWith(QLatin1String("6,144 bytes")),
+             qPrintable(dialog.factsLabel()->text()));
+    QCOMPARE(dialog.previewLabel()->pixmap().width(), 240);
+    dialog.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+
+    AnsweringDialogs dialogs;
+    dialogs.logoAnswer = dialog.request();
+    PrintersWindow::Window window(m_library, &dialogs);
+    QVERIFY(window.openTargets(targets).ok());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    window.table()->selectRow(0);
+    QVERIFY(pressAndWait(window, window.actionStoreLogo->shortcut()));
+    QVERIFY2(printer.waitFor(QStringLiteral("NV graphics: defined B2 384x128")).hasMatch(),
+             qPrintable(printer.transcript()));
+    QCOMPARE(
+            window.model().data(window.model().index(0, PrinterListModel::ResultColumn)).toString(),
+            QStringLiteral("Stored"));
+
+    // The next time the dialog opens, its preparation is off again.
+    PrintersWindow::StoreLogoDialog again(nullptr, dialogs.logoAnswer.value());
+    QCOMPARE(again.pictureBox()->text(), picture);
+    QVERIFY(again.request().preparation.isIdentity());
+    QVERIFY(!again.preparationControls()->fitBox()->isChecked());
 }
 
 QTEST_MAIN(tst_PrintersWindow)
