@@ -1,5 +1,6 @@
 #include "dialogs.h"
 
+#include "finddialog.h"
 #include "printerdialogs.h"
 #include "storelogodialog.h"
 
@@ -89,6 +90,14 @@ std::optional<Printer::Target> QtDialogs::addPrinter()
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     return dialog.target();
+}
+
+AddedPrinters QtDialogs::findPrinters(Printer::PosLibrary &library,
+                                      Commands::PrinterListModel &list)
+{
+    FindPrintersDialog dialog(m_parent, library, list);
+    dialog.exec();
+    return dialog.added();
 }
 
 std::optional<TestPrintRequest> QtDialogs::testPrint(const TestPrintRequest &last,

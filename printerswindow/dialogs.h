@@ -3,6 +3,8 @@
 // Everything the printers' window asks of the user goes through Dialogs, so that the tests
 // answer in its place; QtDialogs shows the real boxes.
 
+#include "foundprinters.h"
+
 #include <commands/userinterface.h>
 #include <nvimage/preparation.h>
 #include <printer/target.h>
@@ -57,6 +59,10 @@ public:
     virtual QString saveTargetsFile(const QString &start) = 0;
     // A printer by the main window's settings: kind, address, queue and speed.
     virtual std::optional<Printer::Target> addPrinter() = 0;
+    // "Find printers": what it found and the user checked, added to list.
+    virtual AddedPrinters findPrinters(Printer::PosLibrary &library,
+                                       Commands::PrinterListModel &list)
+            = 0;
     // keys: the NV graphics the chosen printer holds, as far as known.
     virtual std::optional<TestPrintRequest> testPrint(const TestPrintRequest &last,
                                                       const QList<QByteArray> &keys)
@@ -81,6 +87,8 @@ public:
     QString openTargetsFile(const QString &start) override;
     QString saveTargetsFile(const QString &start) override;
     std::optional<Printer::Target> addPrinter() override;
+    AddedPrinters findPrinters(Printer::PosLibrary &library,
+                               Commands::PrinterListModel &list) override;
     std::optional<TestPrintRequest> testPrint(const TestPrintRequest &last,
                                               const QList<QByteArray> &keys) override;
     std::optional<StoreLogoRequest> storeLogo(const StoreLogoRequest &last) override;

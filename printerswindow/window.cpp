@@ -83,6 +83,7 @@ void Window::createActions()
     actionSave = action(this, "actionSave", tr("&Save"), QKeySequence::Save);
     actionSaveAs = action(this, "actionSaveAs", tr("Save &as…"), QKeySequence::SaveAs);
     actionQuit = action(this, "actionQuit", tr("&Quit"), QKeySequence::Quit);
+    actionFind = action(this, "actionFind", tr("&Find printers…"), QKeySequence::Find);
     actionAdd = action(this, "actionAdd", tr("&Add…"), QKeySequence(Qt::CTRL | Qt::Key_N));
     actionRemove = action(this, "actionRemove", tr("&Remove"), QKeySequence::Delete);
     actionAskNow = action(this, "actionAskNow", tr("Ask &now"), QKeySequence::Refresh);
@@ -103,6 +104,7 @@ void Window::createActions()
     connect(actionSave, &QAction::triggered, this, &Window::save);
     connect(actionSaveAs, &QAction::triggered, this, &Window::saveAs);
     connect(actionQuit, &QAction::triggered, this, &QWidget::close);
+    connect(actionFind, &QAction::triggered, this, &Window::findPrinters);
     connect(actionAdd, &QAction::triggered, this, &Window::addPrinter);
     connect(actionRemove, &QAction::triggered, this, &Window::removePrinters);
     connect(actionAskNow, &QAction::triggered, this, &Window::askNow);
@@ -121,8 +123,7 @@ void Window::createMenus()
     file->addSeparator();
     file->addAction(actionQuit);
     QMenu *printers = menuBar()->addMenu(tr("&Printers"));
-    // "Find printers" (discovery) joins this menu next to "Add…".
-    printers->addActions({actionAdd, actionRemove, actionAskNow});
+    printers->addActions({actionFind, actionAdd, actionRemove, actionAskNow});
     printers->addSeparator();
     printers->addAction(actionSettings);
     QMenu *actions = menuBar()->addMenu(tr("&Actions"));
@@ -131,7 +132,7 @@ void Window::createMenus()
     actions->addAction(actionStop);
     QToolBar *bar = addToolBar(tr("Actions"));
     bar->setObjectName(QStringLiteral("actionsBar"));
-    bar->addActions({actionAdd, actionAskNow});
+    bar->addActions({actionFind, actionAdd, actionAskNow});
     bar->addSeparator();
     bar->addActions({actionTestPrint, actionStoreLogo, actionDownload, actionStop});
 }
@@ -294,7 +295,7 @@ void Window::updateActions()
     const bool chosen = !chosenRows().isEmpty();
     for (QAction *a : {actionTestPrint, actionStoreLogo, actionDeleteGraphics, actionDownload})
         a->setEnabled(idle && chosen);
-    for (QAction *a : {actionOpen, actionAdd})
+    for (QAction *a : {actionOpen, actionFind, actionAdd})
         a->setEnabled(idle);
     actionRemove->setEnabled(idle && chosen);
     actionAskNow->setEnabled(chosen);
@@ -409,6 +410,29 @@ void Window::addPrinter()
     }
     m_table->selectRow(m_model->rowCount() - 1);
     updateTitle();
+}
+
+void Window::findPrinters()
+{
+    if (m_runner.isRunning())
+        return;
+    const int first = m_model->rowCount();
+    const AddedPrinters added = m_dialogs->findPrinters(m_library, *m_model);
+    if (added.added.isEmpty())
+        return;
+    // The printers added come last in the list; they are chosen, and asked at the next poll.
+    const QItemSelection rows(m_decorated->index(first, 0),
+                              m_decorated->index(m_model->rowCount() - 1, 0));
+    m_table->selectionModel()->setCurrentIndex(m_decorated->index(first, 0),
+                                               QItemSelectionModel::NoUpdate);
+    m_table->selectionModel()->select(
+            rows, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    updateTitle();
+    QString text = added.added.size() == 1 ? tr("1 printer added.")
+                                           : tr("%1 printers added.").arg(added.added.size());
+    if (!added.notAdded.isEmpty())
+        text += QLatin1Char(' ') + added.notAdded.join(QLatin1Char(' '));
+    m_progressText->setText(text);
 }
 
 void Window::removePrinters()

@@ -65,6 +65,7 @@ public:
     QAction *actionSave = nullptr;
     QAction *actionSaveAs = nullptr;
     QAction *actionQuit = nullptr;
+    QAction *actionFind = nullptr;
     QAction *actionAdd = nullptr;
     QAction *actionRemove = nullptr;
     QAction *actionAskNow = nullptr;
@@ -102,6 +103,7 @@ private:
     bool save();
     bool saveAs();
     void addPrinter();
+    void findPrinters();
     void removePrinters();
     void askNow();
     void editSettings();

@@ -49,6 +49,11 @@ public:
     QString openTargetsFile(const QString &) override { return {}; }
     QString saveTargetsFile(const QString &) override { return {}; }
     std::optional<Printer::Target> addPrinter() override { return std::nullopt; }
+    PrintersWindow::AddedPrinters findPrinters(Printer::PosLibrary &,
+                                               Commands::PrinterListModel &) override
+    {
+        return {};
+    }
     std::optional<PrintersWindow::TestPrintRequest>
     testPrint(const PrintersWindow::TestPrintRequest &, const QList<QByteArray> &keys) override
     {
