@@ -1,5 +1,7 @@
 #include "dialogs.h"
 
+#include <controls/messagebox.h>
+
 #include <QGuiApplication>
 #include <QMessageBox>
 
@@ -26,27 +28,7 @@ void QtDialogs::showMessage(MessageIcon icon,
                             const QString &text,
                             const QString &details)
 {
-    QMessageBox box(m_parent);
-    switch (icon) {
-    case MessageIcon::None:
-        box.setIcon(QMessageBox::NoIcon);
-        break;
-    case MessageIcon::Information:
-        box.setIcon(QMessageBox::Information);
-        break;
-    case MessageIcon::Warning:
-        box.setIcon(QMessageBox::Warning);
-        break;
-    case MessageIcon::Critical:
-        box.setIcon(QMessageBox::Critical);
-        break;
-    }
-    box.setWindowTitle(titleOf(caption));
-    box.setText(text);
-    if (!details.isEmpty())
-        box.setDetailedText(details);
-    box.setStandardButtons(QMessageBox::Ok);
-    box.exec();
+    Controls::showMessageBox(m_parent, icon, caption, text, details);
 }
 
 QStringList QtDialogs::getOpenFileNames(const QStringList &nameFilters)
