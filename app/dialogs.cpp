@@ -3,21 +3,10 @@
 #include <controls/messagebox.h>
 
 #include <QGuiApplication>
-#include <QMessageBox>
 
 #include <exception>
 
 namespace App {
-
-namespace {
-
-// An empty caption shows the application's title.
-QString titleOf(const QString &caption)
-{
-    return caption.isEmpty() ? QGuiApplication::applicationDisplayName() : caption;
-}
-
-} // namespace
 
 QtDialogs::QtDialogs(QWidget *parent)
     : m_parent(parent)
@@ -48,13 +37,7 @@ PictureChoice QtDialogs::choosePictures(const QStringList &nameFilters,
 
 bool QtDialogs::confirm(const QString &caption, const QString &question)
 {
-    QMessageBox box(QMessageBox::Question,
-                    titleOf(caption),
-                    question,
-                    QMessageBox::Yes | QMessageBox::No,
-                    m_parent);
-    box.setDefaultButton(QMessageBox::No);
-    return box.exec() == QMessageBox::Yes;
+    return Controls::askYesNo(m_parent, caption, question);
 }
 
 void reportUnhandledError(Dialogs &dialogs, const std::exception &error)

@@ -22,6 +22,11 @@ QMessageBox::Icon iconOf(Commands::MessageIcon icon)
     return QMessageBox::NoIcon;
 }
 
+QString titleOf(const QString &caption)
+{
+    return caption.isEmpty() ? QGuiApplication::applicationDisplayName() : caption;
+}
+
 } // namespace
 
 void showMessageBox(QWidget *parent,
@@ -32,12 +37,23 @@ void showMessageBox(QWidget *parent,
 {
     QMessageBox box(parent);
     box.setIcon(iconOf(icon));
-    box.setWindowTitle(caption.isEmpty() ? QGuiApplication::applicationDisplayName() : caption);
+    box.setWindowTitle(titleOf(caption));
     box.setText(text);
     if (!details.isEmpty())
         box.setDetailedText(details);
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
+}
+
+bool askYesNo(QWidget *parent, const QString &caption, const QString &question)
+{
+    QMessageBox box(QMessageBox::Question,
+                    titleOf(caption),
+                    question,
+                    QMessageBox::Yes | QMessageBox::No,
+                    parent);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
 }
 
 } // namespace Controls

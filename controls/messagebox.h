@@ -16,4 +16,8 @@ void showMessageBox(QWidget *parent,
                     const QString &text,
                     const QString &details = QString());
 
+// A modal question with Yes and No, No the default so that Enter never confirms by
+// accident; true for Yes. An empty caption shows the application's title.
+bool askYesNo(QWidget *parent, const QString &caption, const QString &question);
+
 } // namespace Controls

@@ -7,17 +7,9 @@
 #include <QFileDialog>
 #include <controls/messagebox.h>
 
-#include <QGuiApplication>
-#include <QMessageBox>
-
 namespace PrintersWindow {
 
 namespace {
-
-QString titleOf(const QString &caption)
-{
-    return caption.isEmpty() ? QGuiApplication::applicationDisplayName() : caption;
-}
 
 const QString TargetsFilter = QStringLiteral("Targets files (*.txt *.targets);;All files (*)");
 
@@ -45,13 +37,7 @@ QStringList QtDialogs::getOpenFileNames(const QStringList &nameFilters)
 
 bool QtDialogs::confirm(const QString &caption, const QString &question)
 {
-    QMessageBox box(QMessageBox::Question,
-                    titleOf(caption),
-                    question,
-                    QMessageBox::Yes | QMessageBox::No,
-                    m_parent);
-    box.setDefaultButton(QMessageBox::No);
-    return box.exec() == QMessageBox::Yes;
+    return Controls::askYesNo(m_parent, caption, question);
 }
 
 QString QtDialogs::openTargetsFile(const QString &start)
