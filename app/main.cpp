@@ -1,39 +1,13 @@
 #include "frmcuttest.h"
 #include "terminationsignals.h"
 
+#include <controls/windowstart.h>
 #include <printer/poslibrary.h>
 
 #include <QApplication>
-#include <QFile>
 
 #include <cstdio>
 #include <cstdlib>
-
-namespace {
-
-// Without this, the platform plugin aborts with a message that names neither the
-// program nor the cure.
-bool haveDisplay()
-{
-    return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")
-           || !qEnvironmentVariableIsEmpty("DISPLAY")
-           || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-}
-
-// Without a session bus, Qt's desktop integration would have one started for the display
-// (a daemon that outlives the program) and wait for it. A program started outside a desktop
-// session does without.
-void doWithoutAutostartedSessionBus()
-{
-    if (qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS"))
-        return;
-    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QFile::exists(QFile::decodeName(runtime + "/bus")))
-        return;
-    qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -53,14 +27,10 @@ int main(int argc, char *argv[])
             return EXIT_SUCCESS;
         }
     }
-    if (!haveDisplay()) {
-        std::fputs("nvlogo needs a graphical display, but neither DISPLAY nor WAYLAND_DISPLAY is "
-                   "set.\nStart it from a desktop session, or with ssh -X, or under xvfb-run.\n",
-                   stderr);
+    if (!Controls::checkDisplay("nvlogo"))
         return EXIT_FAILURE;
-    }
 
-    doWithoutAutostartedSessionBus();
+    Controls::doWithoutAutostartedSessionBus();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("nvlogo"));
     QApplication::setApplicationVersion(QStringLiteral(NVLOGO_VERSION));

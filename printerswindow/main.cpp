@@ -1,10 +1,10 @@
 #include "window.h"
 
+#include <controls/windowstart.h>
 #include <printer/poslibrary.h>
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QFile>
 #include <QTimer>
 
 #include <cstdio>
@@ -23,25 +23,6 @@ stored by key, on many printers at once. See nvlogo-printers(1).
   -h, --help          show this help
   --version           show the version
 )";
-
-bool haveDisplay()
-{
-    return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")
-           || !qEnvironmentVariableIsEmpty("DISPLAY")
-           || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-}
-
-// Outside a desktop session Qt would have a session bus started for the display and wait for
-// it; the program does without.
-void doWithoutAutostartedSessionBus()
-{
-    if (qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS"))
-        return;
-    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QFile::exists(QFile::decodeName(runtime + "/bus")))
-        return;
-    qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
-}
 
 int usageError(const QString &message)
 {
@@ -92,15 +73,10 @@ int main(int argc, char *argv[])
             return EXIT_SUCCESS;
         }
     }
-    if (!haveDisplay()) {
-        std::fputs("nvlogo-printers needs a graphical display, but neither DISPLAY nor "
-                   "WAYLAND_DISPLAY is set.\nStart it from a desktop session, or with ssh -X, "
-                   "or under xvfb-run.\n",
-                   stderr);
+    if (!Controls::checkDisplay("nvlogo-printers"))
         return EXIT_FAILURE;
-    }
 
-    doWithoutAutostartedSessionBus();
+    Controls::doWithoutAutostartedSessionBus();
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("nvlogo"));
     QApplication::setApplicationName(QStringLiteral("nvlogo-printers"));
