@@ -1,5 +1,7 @@
 #include "discovery.h"
 
+#include <printer/nvpos/platformnames.h>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -8,10 +10,6 @@
 #include <QSet>
 
 #include <algorithm>
-#include <condition_variable>
-#include <memory>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #include <arpa/inet.h>
@@ -284,59 +282,29 @@ QString numericAddress(const sockaddr *address, socklen_t length)
     return QString::fromLatin1(host);
 }
 
-// A name lookup that gives up after LookupTimeout; a lookup still running then finishes on
-// its own and frees what it found.
-struct Lookup
-{
-    std::mutex mutex;
-    std::condition_variable done;
-    bool finished = false;
-    bool abandoned = false;
-    int rc = 0;
-    addrinfo *found = nullptr;
-};
-
 Result<std::vector<Endpoint>> lookUp(const QString &host, std::uint16_t port, qsizetype hit)
 {
-    auto lookup = std::make_shared<Lookup>();
-    const std::string name = host.toStdString();
-    const std::string service = std::to_string(port);
-    std::thread([lookup, name, service] {
-        addrinfo hints = {};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo *list = nullptr;
-        const int rc = ::getaddrinfo(name.c_str(), service.c_str(), &hints, &list);
-        const std::lock_guard<std::mutex> lock(lookup->mutex);
-        if (lookup->abandoned) {
-            if (rc == 0)
-                ::freeaddrinfo(list);
-            return;
-        }
-        lookup->rc = rc;
-        lookup->found = rc == 0 ? list : nullptr;
-        lookup->finished = true;
-        lookup->done.notify_one();
-    }).detach();
-    std::unique_lock<std::mutex> lock(lookup->mutex);
-    if (!lookup->done.wait_for(lock, LookupTimeout, [&] { return lookup->finished; })) {
-        lookup->abandoned = true;
+    addrinfo hints = {};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    using NvPos::Native::HostLookup;
+    const HostLookup lookup = NvPos::Native::lookUpHost(
+            host.toStdString(), std::to_string(port), hints, Clock::now() + LookupTimeout);
+    if (lookup.outcome == HostLookup::Outcome::TimedOut)
         return Failure{FailureKind::Timeout,
                        QStringLiteral("Cannot look up %1: no answer within 3 s").arg(host)};
-    }
-    if (lookup->rc != 0)
+    if (lookup.outcome != HostLookup::Outcome::Found)
         return Failure{FailureKind::NotFound,
                        QStringLiteral("Cannot look up %1: %2")
-                               .arg(host, QString::fromLocal8Bit(::gai_strerror(lookup->rc)))};
+                               .arg(host, QString::fromLocal8Bit(lookup.reason.c_str()))};
     std::vector<Endpoint> endpoints;
-    for (const addrinfo *a = lookup->found; a; a = a->ai_next) {
+    for (const addrinfo *a = lookup.found.get(); a; a = a->ai_next) {
         Endpoint endpoint;
         endpoint.hit = hit;
         std::memcpy(&endpoint.address, a->ai_addr, a->ai_addrlen);
         endpoint.length = a->ai_addrlen;
         endpoints.push_back(endpoint);
     }
-    ::freeaddrinfo(lookup->found);
     return endpoints;
 }
 

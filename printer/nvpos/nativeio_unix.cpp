@@ -2,6 +2,7 @@
 // openers.
 #include "nativeio.h"
 
+#include "platformnames.h"
 #include "runloop.h"
 
 #include <arpa/inet.h>
@@ -22,10 +23,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
 #include <cstddef>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 namespace Printer::NvPos::Native {
@@ -274,62 +272,29 @@ std::unique_ptr<Connection> socketConnection(int fd, std::string address)
     return streamConnection(fd, std::move(setup));
 }
 
-struct AddrInfoDeleter
-{
-    void operator()(addrinfo *list) const { ::freeaddrinfo(list); }
-};
-using AddrInfoList = std::unique_ptr<addrinfo, AddrInfoDeleter>;
-
-// A host name is looked up on a helper thread, so that a resolver that does not answer cannot
-// hold the caller past the deadline; a late answer is thrown away by the helper.
+// A host name is looked up off this thread, bounded by the deadline.
 Made<AddrInfoList> lookUpName(const std::string &host,
                               const std::string &service,
                               const addrinfo &hints,
                               Clock::time_point deadline)
 {
-    struct Lookup
-    {
-        std::mutex mutex;
-        std::condition_variable done;
-        bool finished = false;
-        bool abandoned = false;
-        int rc = 0;
-        addrinfo *found = nullptr;
-    };
-    auto lookup = std::make_shared<Lookup>();
-    try {
-        std::thread([lookup, host, service, hints] {
-            addrinfo *list = nullptr;
-            const int result = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
-            std::lock_guard<std::mutex> lock(lookup->mutex);
-            if (lookup->abandoned) {
-                if (list)
-                    ::freeaddrinfo(list);
-                return;
-            }
-            lookup->rc = result;
-            lookup->found = list;
-            lookup->finished = true;
-            lookup->done.notify_one();
-        }).detach();
-    } catch (const std::system_error &error) {
-        return fail(NVPOS_ERR_OPEN, "Cannot look up " + host + ": " + error.what());
-    }
-
-    std::unique_lock<std::mutex> lock(lookup->mutex);
-    if (!lookup->done.wait_until(lock, deadline, [&] { return lookup->finished; })) {
-        lookup->abandoned = true;
+    HostLookup lookup = lookUpHost(host, service, hints, deadline);
+    switch (lookup.outcome) {
+    case HostLookup::Outcome::Found:
+        return std::move(lookup.found);
+    case HostLookup::Outcome::TimedOut:
         return fail(NVPOS_ERR_OPEN,
                     NVPOS_KIND_TIMEOUT,
                     "Looking up " + host + " took longer than "
                             + std::to_string(connectTimeout().count()) + " ms");
-    }
-    if (lookup->rc != 0)
+    case HostLookup::Outcome::NotFound:
         return fail(NVPOS_ERR_OPEN,
-                    lookup->rc == EAI_NONAME || lookup->rc == EAI_NODATA ? NVPOS_KIND_NOT_FOUND
-                                                                         : NVPOS_KIND_IO,
-                    "Cannot look up " + host + ": " + ::gai_strerror(lookup->rc));
-    return AddrInfoList(lookup->found);
+                    NVPOS_KIND_NOT_FOUND,
+                    "Cannot look up " + host + ": " + lookup.reason);
+    case HostLookup::Outcome::Failed:
+        break;
+    }
+    return fail(NVPOS_ERR_OPEN, NVPOS_KIND_IO, "Cannot look up " + host + ": " + lookup.reason);
 }
 
 // An IPv4 or IPv6 address is taken as it is; anything else is looked up as a host name.

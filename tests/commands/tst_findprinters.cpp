@@ -53,6 +53,7 @@ class tst_FindPrinters : public QObject
 
 private Q_SLOTS:
     void aScanAsksEveryAddressThatAccepts();
+    void aHostNameIsLookedUpFirst();
     void aStopEndsTheScan();
 
 private:
@@ -118,6 +119,19 @@ void tst_FindPrinters::aScanAsksEveryAddressThatAccepts()
     QVERIFY(!seen.isEmpty());
     QCOMPARE(seen.constLast().done, 6);
     QCOMPARE(seen.constLast().accepted, 5);
+}
+
+void tst_FindPrinters::aHostNameIsLookedUpFirst()
+{
+    // localhost comes from the hosts file; which of its addresses is tried first is the
+    // resolver's choice, and only 127.0.0.1 listens.
+    ScriptedPeer printer(Scripts::identity("VP-80", "1.07"), at("127.0.0.1", 0));
+    const QString host = QStringLiteral("localhost:%1").arg(printer.port());
+    const Commands::FindResult result = Commands::findPrinters(m_library, scanOnly(host));
+    const FoundPrinter *found = foundAt(result, host);
+    QVERIFY2(found, qPrintable(result.remarks.join(QLatin1Char('\n'))));
+    QCOMPARE(found->info.model, QStringLiteral("VP-80"));
+    QVERIFY(found->asked && found->asked->report);
 }
 
 void tst_FindPrinters::aStopEndsTheScan()
