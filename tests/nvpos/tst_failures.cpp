@@ -33,6 +33,22 @@ QByteArray pathIn(const QTemporaryDir &folder, const char *name)
     return QFile::encodeName(folder.filePath(QLatin1String(name)));
 }
 
+// True when this process's network namespace has no interface but loopback, so that looking
+// up an unknown name cannot send a query to the network's name server.
+bool onlyLoopback()
+{
+    QFile devices(QStringLiteral("/proc/self/net/dev"));
+    if (!devices.open(QIODevice::ReadOnly))
+        return false;
+    const QList<QByteArray> lines = devices.readAll().split('\n');
+    for (const QByteArray &line : lines.mid(2)) { // two lines of headings
+        const QByteArray name = line.left(line.indexOf(':')).trimmed();
+        if (!name.isEmpty() && name != "lo")
+            return false;
+    }
+    return true;
+}
+
 QByteArray lastError()
 {
     char reason[512] = {};
@@ -165,6 +181,8 @@ void tst_Failures::openFails()
     QFETCH(QByteArray, name);
     QFETCH(int, baud);
     QFETCH(int, mode);
+    if (name.endsWith(".invalid") && !onlyLoopback())
+        QSKIP("the lookup would ask the network's name server; scripts/test runs it isolated");
     QCOMPARE(POS_Open(name.constData(), baud, baud ? 8 : 0, 0, 0, mode), NVPOS_ERR_OPEN);
     QCOMPARE(POS_Close(), NVPOS_ERR_NO_CONNECTION);
 }
