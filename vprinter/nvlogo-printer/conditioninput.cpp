@@ -44,19 +44,37 @@ void ConditionInput::readByte()
     m_line.clear();
 }
 
+const QStringList &paperWords()
+{
+    static const QStringList words{
+            QStringLiteral("ok"), QStringLiteral("near-end"), QStringLiteral("end")};
+    return words;
+}
+
+const QStringList &coverWords()
+{
+    static const QStringList words{QStringLiteral("closed"), QStringLiteral("open")};
+    return words;
+}
+
+const QStringList &errorWords()
+{
+    static const QStringList words{QStringLiteral("none"),
+                                   QStringLiteral("mechanical"),
+                                   QStringLiteral("autocutter"),
+                                   QStringLiteral("unrecoverable"),
+                                   QStringLiteral("auto-recoverable")};
+    return words;
+}
+
 void ConditionInput::takeLine(const QByteArray &line)
 {
     const QStringList words = QString::fromUtf8(line).simplified().split(QLatin1Char(' '));
     if (words.size() == 1 && words.first().isEmpty())
         return;
-    const QStringList papers{
-            QStringLiteral("ok"), QStringLiteral("near-end"), QStringLiteral("end")};
-    const QStringList covers{QStringLiteral("closed"), QStringLiteral("open")};
-    const QStringList errors{QStringLiteral("none"),
-                             QStringLiteral("mechanical"),
-                             QStringLiteral("autocutter"),
-                             QStringLiteral("unrecoverable"),
-                             QStringLiteral("auto-recoverable")};
+    const QStringList &papers = paperWords();
+    const QStringList &covers = coverWords();
+    const QStringList &errors = errorWords();
     const PrinterSettings &now = m_printer->settings();
     const int value = words.size() != 2                         ? -1
                       : words.first() == QLatin1String("paper") ? int(papers.indexOf(words.last()))

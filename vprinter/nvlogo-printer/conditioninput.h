@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QObject>
+#include <QStringList>
 
 class QSocketNotifier;
 
@@ -11,6 +12,12 @@ class ReceiptPrinter;
 }
 
 namespace VirtualPrinter::NvlogoPrinter {
+
+// The words for the printer's condition, as the options and standard input take them, each
+// list in the order of its value: PaperState, the cover (closed, open) and PrinterError.
+const QStringList &paperWords();
+const QStringList &coverWords();
+const QStringList &errorWords();
 
 // Lines on standard input change the printer's condition while it runs, as the sensors would:
 // "paper ok|near-end|end", "cover open|closed", "error none|mechanical|autocutter|

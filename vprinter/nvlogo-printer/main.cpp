@@ -291,14 +291,9 @@ int choice(const QString &value, const QStringList &names)
 
 bool readPrinterState(const QCommandLineParser &parser, PrinterSettings *settings, QString *problem)
 {
-    const QStringList papers{
-            QStringLiteral("ok"), QStringLiteral("near-end"), QStringLiteral("end")};
-    const QStringList covers{QStringLiteral("closed"), QStringLiteral("open")};
-    const QStringList errors{QStringLiteral("none"),
-                             QStringLiteral("mechanical"),
-                             QStringLiteral("autocutter"),
-                             QStringLiteral("unrecoverable"),
-                             QStringLiteral("auto-recoverable")};
+    const QStringList &papers = paperWords();
+    const QStringList &covers = coverWords();
+    const QStringList &errors = errorWords();
     const int paper = choice(parser.value(QStringLiteral("paper")), papers);
     const int cover = choice(parser.value(QStringLiteral("cover")), covers);
     const int error = choice(parser.value(QStringLiteral("error")), errors);
