@@ -1,5 +1,7 @@
 // Packing, stream building and the preview beside the baselines they are measured against:
 // a plain read of the same pixels, a bare decode and Qt's decode of the same picture.
+#include "ringspicture.h"
+
 #include <nvimage/nvimagefile.h>
 #include <nvimage/picturepreview.h>
 
@@ -153,24 +155,9 @@ constexpr int Side = 2048;
 // The 2048 x 2048 stream outgrows the default NV memory; speed is measured, not the limit.
 constexpr qint64 LargeNvCapacity = qint64(1) << 30;
 
-// Rings, a gradient and some grain: a picture that compresses like a real logo or photo.
 QImage makePicture()
 {
-    QImage image(Side, Side, QImage::Format_RGB32);
-    quint32 seed = 12345;
-    for (int y = 0; y < Side; ++y) {
-        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
-        for (int x = 0; x < Side; ++x) {
-            seed = seed * 1664525u + 1013904223u;
-            const double r = std::hypot(x - Side / 2.0, y - Side / 3.0);
-            const int ring = (int(r) / 40) % 2 ? 200 : 40;
-            const int grain = int(seed >> 28);
-            line[x] = qRgb(qBound(0, ring + grain, 255),
-                           (x * 255) / Side,
-                           qBound(0, (ring + (y * 255) / Side) / 2 + grain, 255));
-        }
-    }
-    return image;
+    return ringsPicture(Side, Side, 40, 28);
 }
 
 // The largest picture FS q takes, in few colours, as logos are.

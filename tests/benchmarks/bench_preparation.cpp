@@ -1,5 +1,7 @@
 // The preparation step beside its baselines: fitting a phone photo against one plain read of
 // its pixels, and the identity preparation of a logo against the unprepared rasteriser.
+#include "ringspicture.h"
+
 #include <nvimage/preparation.h>
 
 #include <QCoreApplication>
@@ -14,24 +16,9 @@ using namespace NvImage;
 
 namespace {
 
-// Rings, a gradient and some grain, as a photo has; RGB32 as Qt decodes a JPEG.
 QImage makePhoto(int width, int height)
 {
-    QImage image(width, height, QImage::Format_RGB32);
-    quint32 seed = 12345;
-    for (int y = 0; y < height; ++y) {
-        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
-        for (int x = 0; x < width; ++x) {
-            seed = seed * 1664525u + 1013904223u;
-            const double r = std::hypot(x - width / 2.0, y - height / 3.0);
-            const int ring = (int(r) / 60) % 2 ? 200 : 40;
-            const int grain = int(seed >> 27);
-            line[x] = qRgb(qBound(0, ring + grain, 255),
-                           (x * 255) / width,
-                           qBound(0, (ring + (y * 255) / height) / 2 + grain, 255));
-        }
-    }
-    return image;
+    return ringsPicture(width, height, 60, 27);
 }
 
 // A 576 x 300 logo as a 24-bit BMP decodes: a dark bar and blocks on white.
