@@ -379,7 +379,8 @@ void tst_CliGraphics::deleteAndPrint()
     const CliRun run = runCli(QStringList{QStringLiteral("graphics")} + arguments
                               + QStringList{QStringLiteral("--ip"), peer.ip()});
     QVERIFY2(run.exitCode == 0, transcript(run).constData());
-    QVERIFY2(peer.received().startsWith(command), peer.received().toHex(' ').constData());
+    // A print asks nothing back, so the program may end before the peer has read it all.
+    QTRY_VERIFY2(peer.received().startsWith(command), peer.received().toHex(' ').constData());
     QCOMPARE(peer.keys().size(), keysLeft);
 }
 
